@@ -1,0 +1,48 @@
+// Macro expansion: a macro text with braced key chords becomes ActionQueue
+// entries, bracketed by the marker keys that the keyboard hook and the action
+// player recognise.
+//
+// A macro may need more room than the ActionQueue has (a 255-character text
+// with modifiers held takes some 800 words). Expansion therefore fills the
+// queue as far as whole steps fit and leaves a cursor in the control block;
+// ResumeMacro goes on from there once the player has drained the queue. Every
+// step is pushed whole, so the queue never holds half a chord.
+#pragma once
+
+#include <cstdint>
+
+#include "shared/region.h"
+
+namespace velto {
+
+// Marker keys, pushed as key-up actions.
+constexpr std::uint8_t kMarkReleaseStart = 0xC1;
+constexpr std::uint8_t kMarkReleaseEnd = 0xC2;
+constexpr std::uint8_t kMarkRepressStart = 0xC3;
+constexpr std::uint8_t kMarkRepressEnd = 0xC4;
+constexpr std::uint8_t kMarkPlainStart = 0xC5;
+constexpr std::uint8_t kMarkPlainAfterRelease = 0xC6;
+
+enum class MacroMode : std::uint8_t {
+  kTable = 0,          // MacroTable entry `index`
+  kCharThenLeft = 1,   // the character `index`, then a cursor-left key
+  kOneChar = 2,        // the character `index` alone
+};
+
+constexpr std::size_t kMaxChordKeys = 16;
+constexpr std::size_t kMaxKeyName = 255;
+
+// The vk of a key name ("ESC", "LCTRL", "num_5", ...), case-insensitive; 0 if
+// the name is not known. The 0x100 bit marks an extended key.
+std::uint16_t LookupKeyName(const char* name);
+
+void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode);
+
+// True while an expansion waits for room in the ActionQueue.
+bool MacroPending(const Region& region);
+
+// Goes on with a waiting expansion as far as the ActionQueue has room.
+// Returns true if it pushed anything.
+bool ResumeMacro(const Region& region);
+
+}  // namespace velto

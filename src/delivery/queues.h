@@ -1,0 +1,54 @@
+// The two circular queues of the shared region.
+//
+// KeyQueue: 127 TranslationResults from the keyboard hook to the
+// message-retrieval hook. ActionQueue: entries of 16-bit words (an operation
+// and its operands) for the action player. Both wrap only at entry
+// boundaries, and their `...Empty` flags, not an index comparison, say whether
+// anything is left to read.
+//
+// A push never overwrites an unread entry: a push into a full queue is refused
+// and returns false. Indices found out of range (the region is writable by
+// every process) are taken as an emptied queue before any slot is addressed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "shared/region.h"
+
+namespace velto {
+
+// ActionQueue operation words.
+constexpr std::uint16_t kOpKeyUp = 8;
+constexpr std::uint16_t kOpKeyDown = 9;
+constexpr std::uint16_t kOpPostKeyDown = 256;  // WM_KEYDOWN
+constexpr std::uint16_t kOpPostChar = 258;     // WM_CHAR
+
+bool PushKeyResult(const Region& region, std::uint32_t result);
+// Callers test keyQEmpty first; an empty queue pops 0.
+std::uint32_t PopKeyResult(const Region& region);
+// The result at the read index, without popping it (0 when empty).
+std::uint32_t PeekKeyResult(const Region& region);
+
+bool PushKeyAction(const Region& region, std::uint16_t op, std::uint16_t vk);
+bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_t value,
+                       std::uint32_t result);
+
+// Words that can certainly still be pushed, whatever their split into entries.
+std::size_t ActionQueueRoom(const Region& region);
+
+// Reads one ActionQueue entry word by word, as the player does: each word at
+// the read index followed by an increment; Finish makes the wrap test once
+// for the whole entry and sets actQEmpty when the reader has caught up.
+class ActionReader {
+ public:
+  explicit ActionReader(const Region& region);
+  bool empty() const;
+  std::uint16_t Next();
+  void Finish();
+
+ private:
+  const Region& region_;
+};
+
+}  // namespace velto

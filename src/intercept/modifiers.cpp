@@ -1,0 +1,112 @@
+#include "intercept/modifiers.h"
+
+#include "intercept/bits.h"
+#include "platform/platform.h"
+
+namespace velto {
+
+namespace {
+
+struct ModifierKey {
+  std::uint16_t scan;
+  std::uint8_t bit;
+};
+
+// In heldCounts order.
+constexpr ModifierKey kModifierKeys[kHeldCounters] = {
+    {kScanLeftCtrl, kModLeftCtrl},   {kScanRightCtrl, kModRightCtrl},
+    {kScanLeftAlt, kModLeftAlt},     {kScanRightAlt, kModRightAlt},
+    {kScanLeftWin, kModLeftWin},     {kScanRightWin, kModRightWin},
+    {kScanLeftShift, kModLeftShift}, {kScanRightShift, kModRightShift},
+    {kScanCapsLock, kModCapsHeld},
+};
+
+void PressAndRelease(std::uint8_t vk) {
+  platform::KeybdEvent(vk, 0, 0);
+  platform::KeybdEvent(vk, 0, platform::kKeyEventKeyUp);
+}
+
+}  // namespace
+
+int ModifierIndex(std::uint16_t scan) {
+  for (int i = 0; i < static_cast<int>(kHeldCounters); ++i) {
+    if (kModifierKeys[i].scan == scan) return i;
+  }
+  return -1;
+}
+
+int ModifierBitOf(std::uint16_t scan) {
+  const int index = ModifierIndex(scan);
+  return index < 0 ? -1 : kModifierKeys[index].bit;
+}
+
+int IsModifierKey(std::uint16_t scan) { return ModifierIndex(scan) >= 0 ? 1 : 0; }
+
+void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp) {
+  ControlBlock& cb = region.control();
+  const int bit = ModifierBitOf(scan);
+  if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), keyUp ? 0 : 1);
+  if (cb.keyIsModifier != 0 && !keyUp) {
+    cb.modsAtModifierDown = cb.modifiers;
+    cb.modsChord = cb.modifiers;
+  }
+  if (!keyUp) cb.modsAtKeyDown = cb.modifiers;
+  if (cb.keyIsModifier == 0 && keyUp) cb.modsChord = 0;
+}
+
+void CountReleasedModifier(const Region& region, std::uint16_t scan) {
+  const int index = ModifierIndex(scan);
+  if (index < 0) return;
+  std::uint8_t& count = region.control().heldCounts[index];
+  if (count < 255) ++count;
+}
+
+void SweepModifiers(const Region& region) {
+  static constexpr struct {
+    int vk;
+    std::uint16_t keep;
+  } kSweep[] = {
+      {kVkShift, 0xFF3F}, {kVkControl, 0xFFFC}, {kVkMenu, 0xFFF3},
+      {kVkLeftWin, 0xFFEF}, {kVkRightWin, 0xFFDF},
+  };
+  ControlBlock& cb = region.control();
+  for (const auto& row : kSweep) {
+    if (platform::GetAsyncKeyState(row.vk) == 0) cb.modifiers &= row.keep;
+  }
+}
+
+void RefreshLeds(const Region& region) {
+  ControlBlock& cb = region.control();
+  const std::uint16_t before = cb.leds;
+  SetBit(&cb.leds, kLedNumLock, platform::GetKeyState(kVkNumLock) & 1);
+  SetBit(&cb.leds, kLedCapsLock, platform::GetKeyState(kVkCapital) & 1);
+  SetBit(&cb.leds, kLedScrollLock, platform::GetKeyState(kVkScroll) & 1);
+  if (cb.leds != before) SetBit(&cb.changeFlags, kChangeLeds, 1);
+}
+
+void ToggleLed(const Region& region, std::uint16_t vk) {
+  ControlBlock& cb = region.control();
+  switch (vk) {
+    case kVkNumLock: ToggleBit(&cb.leds, kLedNumLock); break;
+    case kVkCapital: ToggleBit(&cb.leds, kLedCapsLock); break;
+    case kVkScroll: ToggleBit(&cb.leds, kLedScrollLock); break;
+    default: return;  // not a lock key
+  }
+  PressAndRelease(static_cast<std::uint8_t>(vk));
+  SetBit(&cb.changeFlags, kChangeLeds, 1);
+}
+
+void SyncScrollLockToLayout(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (cb.enabled == 0) return;
+  if (!TestBit(region.options().options, kOptScrollLockShowsLayout)) return;
+  if (cb.modifiers != 0) return;
+  // The light shows "a layout other than 0": layouts 2 and 3 light it like 1.
+  const int wanted = cb.currentLayout != 0 ? 1 : 0;
+  if (TestBit(cb.leds, kLedScrollLock) == wanted) return;
+  SetBit(&cb.leds, kLedScrollLock, wanted);
+  PressAndRelease(kVkScroll);
+  SetBit(&cb.changeFlags, kChangeLeds, 1);
+}
+
+}  // namespace velto

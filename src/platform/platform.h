@@ -1,0 +1,79 @@
+// The one seam between the engine and the operating system.
+//
+// Every call the library makes to Windows goes through these functions, in the
+// engine's own terms: window, hook, timer and keyboard-layout handles are plain
+// 32-bit values (Windows keeps them within 32 bits so that 32- and 64-bit
+// processes can share them through the region), messages are numbers and
+// pointer-sized parameters. src/platform/win32 implements the seam with USER32
+// and KERNEL32; src/platform/sim with a simulated input system for tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velto::platform {
+
+using Handle = std::uint32_t;  // HWND, HHOOK, HKL, timer id: 0 is "none"
+using WParam = std::uintptr_t;
+using LParam = std::intptr_t;
+
+// --- Named shared memory ---------------------------------------------------
+
+struct SharedMapping {
+  void* view = nullptr;          // null when the mapping could not be made
+  std::uintptr_t handle = 0;     // the mapping object, for CloseSharedMemory
+};
+
+// Creates the named mapping zero-filled, or opens it when it already exists,
+// and maps all of it read-write.
+SharedMapping OpenSharedMemory(const char* name, std::size_t size);
+void CloseSharedMemory(const SharedMapping& mapping, std::size_t size);
+
+// --- Keyboard state and synthesized input -----------------------------------
+
+std::int16_t GetKeyState(int vk);
+std::int16_t GetAsyncKeyState(int vk);
+bool GetKeyboardState(std::uint8_t state[256]);
+// keybd_event: the event enters the input stream; the call returns at once.
+void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags);
+
+constexpr std::uint32_t kKeyEventExtendedKey = 1;
+constexpr std::uint32_t kKeyEventKeyUp = 2;
+
+// --- Keyboard layouts --------------------------------------------------------
+
+Handle GetKeyboardLayout(std::uint32_t threadId);
+int ToAsciiEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256],
+              std::uint16_t* out, std::uint32_t flags, Handle layout);
+std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t mapType);
+std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle layout);
+std::int16_t VkKeyScanEx(char ch, Handle layout);
+
+// --- Windows and messages ----------------------------------------------------
+
+Handle GetFocus();
+Handle GetForegroundWindow();
+// Copies the class name, NUL-terminated, into buf; returns its length (0 on failure).
+int GetClassName(Handle window, char* buf, int size);
+// A window of 0 posts to the calling thread's own queue.
+bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
+std::uint32_t RegisterWindowMessage(const char* name);
+
+// --- Hooks, timer, sleep -----------------------------------------------------
+
+enum class HookKind { Keyboard, GetMessage, Cbt };
+
+// Installs the library's own procedure of that kind for all threads (the
+// platform layer owns the thin procedure that hands the call to the engine).
+// Returns 0 on failure.
+Handle InstallHook(HookKind kind);
+bool RemoveHook(Handle hook);
+LParam CallNextHook(Handle hook, int code, WParam wParam, LParam lParam);
+
+// A thread timer in the calling thread that runs the engine's timer procedure.
+Handle StartTimer(std::uint32_t milliseconds);
+bool StopTimer(Handle timerId);
+
+void Sleep(std::uint32_t milliseconds);
+
+}  // namespace velto::platform

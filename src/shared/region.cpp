@@ -1,0 +1,101 @@
+#include "shared/region.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace velto {
+
+Region::Region(void* base)
+    : base_(static_cast<std::uint8_t*>(base)),
+      control_(reinterpret_cast<ControlBlock*>(base_ + kControlOffset)),
+      queues_(reinterpret_cast<QueueArea*>(base_ + kQueueOffset)),
+      options_(reinterpret_cast<OptionBlock*>(base_ + kOptionOffset)),
+      keyTable_(reinterpret_cast<KeyTable*>(base_ + kKeyTableOffset)),
+      layouts_(reinterpret_cast<LayoutRecord*>(base_ + kLayoutOffset)),
+      deadKeys_(reinterpret_cast<DeadKeyTable*>(base_ + kDeadKeyOffset)),
+      macros_(reinterpret_cast<MacroTable*>(base_ + kMacroOffset)) {}
+
+const LayoutRecord& Region::currentLayoutRecord() const {
+  static const LayoutRecord kNone{};
+  const std::uint8_t layout = control_->currentLayout;
+  return layout < kLayouts ? layouts_[layout] : kNone;
+}
+
+void LoadDescription(const Region& region, const void* options, const void* keyTable,
+                     const void* layouts, const void* deadKeys, const void* macros) {
+  const struct {
+    const void* from;
+    std::size_t offset;
+    std::size_t size;
+  } blocks[] = {
+      {options, kOptionOffset, kOptionBlockSize},
+      {keyTable, kKeyTableOffset, kKeyTableSize},
+      {layouts, kLayoutOffset, kLayoutRecordsSize},
+      {deadKeys, kDeadKeyOffset, kDeadKeyTableSize},
+      {macros, kMacroOffset, kMacroTableSize},
+  };
+  for (const auto& block : blocks) {
+    if (block.from != nullptr) std::memcpy(region.base() + block.offset, block.from, block.size);
+  }
+}
+
+void ResetState(const Region& region) {
+  ControlBlock& cb = region.control();
+  cb.modifiers = 0;
+  cb.modsChord = 0;
+  cb.modsAtKeyDown = 0;
+  cb.modsAtModifierDown = 0;
+  cb.capsLayoutShift = 0;
+  cb.pendingDeadKey = 0;
+  cb.keyQWrite = 0;
+  cb.keyQRead = 0;
+  cb.actQWrite = 0;
+  cb.actQRead = 0;
+  cb.capsUsedWhileShifted = 0;
+  cb.numpadTranslated = 0;
+  cb.lastKeyInfo = 0;
+  cb.playbackWait = 0;
+  cb.passThrough = 0;
+  cb.playerBusy = 0;
+  cb.keyQEmpty = 1;
+  cb.actQEmpty = 1;
+  cb.tickCountdown = kSweepInterval;
+  cb.macroCursor = 0;  // an unfinished macro belongs to the emptied queue
+}
+
+namespace {
+
+struct Attachment {
+  platform::SharedMapping mapping;
+  Region region;
+};
+
+Attachment& ThisProcess() {
+  static Attachment attachment;
+  return attachment;
+}
+
+}  // namespace
+
+bool AttachRegion() {
+  Attachment& self = ThisProcess();
+  if (self.region.valid()) return true;
+  self.mapping = platform::OpenSharedMemory(kRegionName, kRegionSize);
+  if (self.mapping.view == nullptr) return false;
+  self.region = Region(self.mapping.view);
+  return true;
+}
+
+void DetachRegion() {
+  Attachment& self = ThisProcess();
+  if (self.mapping.view != nullptr || self.mapping.handle != 0) {
+    platform::CloseSharedMemory(self.mapping, kRegionSize);
+  }
+  self.mapping = {};
+  self.region = Region();
+}
+
+const Region& TheRegion() { return ThisProcess().region; }
+
+}  // namespace velto

@@ -1,0 +1,228 @@
+// The shared region: one named, pagefile-backed mapping that every process
+// with the library loaded maps. All translation state lives here; a process
+// keeps only the pointers into it.
+//
+// Any process can write the region, so every index or count read from it is
+// checked before it addresses memory.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "shared/tables.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "the region's multi-byte fields are little-endian");
+
+namespace velto {
+
+constexpr const char* kRegionName = "quorvexveltodll";
+constexpr const char* kNotifyMessageName = "quorvexmessage";
+constexpr std::size_t kRegionSize = 83400;
+constexpr std::size_t kMaxClients = 32;
+constexpr std::size_t kClassNameSize = 32;
+constexpr std::uint16_t kSweepInterval = 25;
+constexpr std::size_t kDiagnosticCounters = 5;
+constexpr std::size_t kHeldCounters = 9;
+constexpr std::size_t kHeldCountsClearSize = 12;
+
+// changeFlags bits, posted as wParam of the notification.
+constexpr std::uint8_t kChangeLayoutOrEnable = 0;
+constexpr std::uint8_t kChangeLeds = 1;
+constexpr std::uint32_t kKeyNoticeWParam = 4;
+
+// leds bits.
+constexpr std::uint8_t kLedNumLock = 0;
+constexpr std::uint8_t kLedCapsLock = 1;
+constexpr std::uint8_t kLedScrollLock = 2;
+
+struct ControlBlock {
+  std::int32_t enabled;
+  std::uint32_t getMsgHook;
+  std::uint32_t keyboardHook;
+  std::uint32_t cbtHook;
+  std::uint32_t timerId;
+  std::uint16_t clientCount;
+  std::uint8_t currentLayout;
+  std::uint8_t pad23;
+  std::uint32_t notifyMsg;
+  std::uint16_t changeFlags;
+  std::uint16_t changeFlagsHigh;  // always zero
+  std::uint32_t lastKeyInfo;
+  std::uint32_t clients[kMaxClients];
+  std::uint32_t currentKR;
+  char foregroundClass[kClassNameSize];
+  std::uint32_t focusWnd;
+  std::uint32_t focusLayout;
+  std::uint16_t keyQWrite;
+  std::uint16_t keyQRead;
+  std::int32_t keyQEmpty;
+  std::uint16_t actQWrite;
+  std::uint16_t actQRead;
+  std::int32_t actQEmpty;
+  std::uint16_t modifiers;
+  std::uint16_t modsAtKeyDown;
+  std::uint16_t modsChord;
+  std::uint16_t modsAtModifierDown;
+  std::uint16_t leds;
+  std::uint16_t ledsReported;
+  std::uint16_t pendingDeadKey;
+  std::uint16_t swallowedScan;
+  std::uint8_t heldCounts[kHeldCounters];
+  std::uint8_t pad249[3];  // cleared together with heldCounts
+  std::int32_t countHeld;
+  std::int32_t playbackWait;
+  std::int32_t passThrough;
+  std::int32_t playerBusy;
+  std::uint16_t tickCountdown;
+  std::uint16_t pad270;
+  std::int32_t keyIsModifier;
+  std::int32_t capsLayoutShift;
+  std::int32_t deadKeyPending;
+  std::int32_t capsUsedWhileShifted;
+  std::int32_t numpadTranslated;
+  std::int32_t capsKeyDown;
+  std::int32_t scrollKeyDown;
+  std::int32_t numKeyDown;
+  std::uint32_t macroCursor;  // where an unfinished macro expansion resumes
+  std::int32_t timerAlive;
+  std::uint16_t diagnostics[kDiagnosticCounters];
+  std::uint16_t cbtCalls;
+  std::uint16_t sweeps;
+  std::uint16_t pad326;
+};
+
+static_assert(sizeof(ControlBlock) == 328);
+static_assert(offsetof(ControlBlock, enabled) == 0);
+static_assert(offsetof(ControlBlock, getMsgHook) == 4);
+static_assert(offsetof(ControlBlock, keyboardHook) == 8);
+static_assert(offsetof(ControlBlock, cbtHook) == 12);
+static_assert(offsetof(ControlBlock, timerId) == 16);
+static_assert(offsetof(ControlBlock, clientCount) == 20);
+static_assert(offsetof(ControlBlock, currentLayout) == 22);
+static_assert(offsetof(ControlBlock, notifyMsg) == 24);
+static_assert(offsetof(ControlBlock, changeFlags) == 28);
+static_assert(offsetof(ControlBlock, lastKeyInfo) == 32);
+static_assert(offsetof(ControlBlock, clients) == 36);
+static_assert(offsetof(ControlBlock, currentKR) == 164);
+static_assert(offsetof(ControlBlock, foregroundClass) == 168);
+static_assert(offsetof(ControlBlock, focusWnd) == 200);
+static_assert(offsetof(ControlBlock, focusLayout) == 204);
+static_assert(offsetof(ControlBlock, keyQWrite) == 208);
+static_assert(offsetof(ControlBlock, keyQRead) == 210);
+static_assert(offsetof(ControlBlock, keyQEmpty) == 212);
+static_assert(offsetof(ControlBlock, actQWrite) == 216);
+static_assert(offsetof(ControlBlock, actQRead) == 218);
+static_assert(offsetof(ControlBlock, actQEmpty) == 220);
+static_assert(offsetof(ControlBlock, modifiers) == 224);
+static_assert(offsetof(ControlBlock, modsAtKeyDown) == 226);
+static_assert(offsetof(ControlBlock, modsChord) == 228);
+static_assert(offsetof(ControlBlock, modsAtModifierDown) == 230);
+static_assert(offsetof(ControlBlock, leds) == 232);
+static_assert(offsetof(ControlBlock, ledsReported) == 234);
+static_assert(offsetof(ControlBlock, pendingDeadKey) == 236);
+static_assert(offsetof(ControlBlock, swallowedScan) == 238);
+static_assert(offsetof(ControlBlock, heldCounts) == 240);
+static_assert(offsetof(ControlBlock, countHeld) == 252);
+static_assert(offsetof(ControlBlock, playbackWait) == 256);
+static_assert(offsetof(ControlBlock, passThrough) == 260);
+static_assert(offsetof(ControlBlock, playerBusy) == 264);
+static_assert(offsetof(ControlBlock, tickCountdown) == 268);
+static_assert(offsetof(ControlBlock, keyIsModifier) == 272);
+static_assert(offsetof(ControlBlock, capsLayoutShift) == 276);
+static_assert(offsetof(ControlBlock, deadKeyPending) == 280);
+static_assert(offsetof(ControlBlock, capsUsedWhileShifted) == 284);
+static_assert(offsetof(ControlBlock, numpadTranslated) == 288);
+static_assert(offsetof(ControlBlock, capsKeyDown) == 292);
+static_assert(offsetof(ControlBlock, scrollKeyDown) == 296);
+static_assert(offsetof(ControlBlock, numKeyDown) == 300);
+static_assert(offsetof(ControlBlock, macroCursor) == 304);
+static_assert(offsetof(ControlBlock, timerAlive) == 308);
+static_assert(offsetof(ControlBlock, diagnostics) == 312);
+static_assert(offsetof(ControlBlock, cbtCalls) == 322);
+static_assert(offsetof(ControlBlock, sweeps) == 324);
+
+// The queue area: ActionQueue words, KeyQueue slots, key-state scratch.
+constexpr std::size_t kActionSlots = 383;       // entries start at 0..382
+constexpr std::size_t kActionStorageWords = 385;  // an entry may run into 383, 384
+constexpr std::size_t kKeySlots = 127;
+
+struct QueueArea {
+  std::uint16_t actions[kActionStorageWords];
+  std::uint16_t pad770[3];
+  std::uint32_t keys[kKeySlots];
+  std::uint32_t pad1284;
+  std::uint8_t keyState[256];
+};
+
+static_assert(sizeof(QueueArea) == 1544);
+static_assert(offsetof(QueueArea, keys) == 776);
+static_assert(offsetof(QueueArea, keyState) == 1288);
+
+// Block offsets within the region.
+constexpr std::size_t kControlOffset = 0;
+constexpr std::size_t kQueueOffset = 328;
+constexpr std::size_t kOptionOffset = 1872;
+constexpr std::size_t kKeyTableOffset = 2400;
+constexpr std::size_t kLayoutOffset = 16736;
+constexpr std::size_t kDeadKeyOffset = 17096;
+constexpr std::size_t kMacroOffset = 17864;
+
+static_assert(kQueueOffset == kControlOffset + sizeof(ControlBlock));
+static_assert(kOptionOffset == kQueueOffset + sizeof(QueueArea));
+static_assert(kKeyTableOffset == kOptionOffset + kOptionBlockSize);
+static_assert(kLayoutOffset == kKeyTableOffset + kKeyTableSize);
+static_assert(kDeadKeyOffset == kLayoutOffset + kLayoutRecordsSize);
+static_assert(kMacroOffset == kDeadKeyOffset + kDeadKeyTableSize);
+static_assert(kRegionSize == kMacroOffset + kMacroTableSize);
+
+// Typed views of one mapped region. A default-constructed Region is not
+// attached: valid() is false and the engine does nothing with it.
+class Region {
+ public:
+  Region() = default;
+  explicit Region(void* base);
+
+  bool valid() const { return base_ != nullptr; }
+  std::uint8_t* base() const { return base_; }
+
+  ControlBlock& control() const { return *control_; }
+  QueueArea& queues() const { return *queues_; }
+  OptionBlock& options() const { return *options_; }
+  KeyTable& keyTable() const { return *keyTable_; }
+  LayoutRecord* layoutRecords() const { return layouts_; }
+  DeadKeyTable& deadKeys() const { return *deadKeys_; }
+  MacroTable& macros() const { return *macros_; }
+
+  // The LayoutRecord of `currentLayout`; a layout number without a record
+  // (4 or more) reads as an all-zero record.
+  const LayoutRecord& currentLayoutRecord() const;
+
+ private:
+  std::uint8_t* base_ = nullptr;
+  ControlBlock* control_ = nullptr;
+  QueueArea* queues_ = nullptr;
+  OptionBlock* options_ = nullptr;
+  KeyTable* keyTable_ = nullptr;
+  LayoutRecord* layouts_ = nullptr;
+  DeadKeyTable* deadKeys_ = nullptr;
+  MacroTable* macros_ = nullptr;
+};
+
+// Copies the five description blocks into place. A null block is left as it was.
+void LoadDescription(const Region& region, const void* options, const void* keyTable,
+                     const void* layouts, const void* deadKeys, const void* macros);
+
+// Clears the transient keyboard and queue state; leaves `enabled`, hooks,
+// clients, `currentLayout`, `leds` and the tables alone.
+void ResetState(const Region& region);
+
+// This process's mapping of the named region.
+// Attach maps it (creating it zero-filled if no process has it yet); Detach
+// unmaps it. Until Attach succeeds, TheRegion() is not valid.
+bool AttachRegion();
+void DetachRegion();
+const Region& TheRegion();
+
+}  // namespace velto
