@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw
+scripts/deps.sh native mingw wine
 scripts/build.sh native-asan
 scripts/build.sh win32
 scripts/build.sh win64

@@ -196,6 +196,13 @@ save:
 
 }  // namespace
 
+int ModifierBitOfVkWord(std::uint16_t vkWord) {
+  for (const HeldKey& key : kHeldKeys) {
+    if (key.vk == vkWord) return key.bit;
+  }
+  return -1;
+}
+
 void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode) {
   Cursor c;
   c.index = index;

@@ -36,6 +36,10 @@ constexpr std::size_t kMaxKeyName = 255;
 // the name is not known. The 0x100 bit marks an extended key.
 std::uint16_t LookupKeyName(const char* name);
 
+// The `modifiers` bit of a modifier key as macros press and release it (vk
+// word with the 0x100 extended flag: 16 left Shift, 272 right Shift, ...), or -1.
+int ModifierBitOfVkWord(std::uint16_t vkWord);
+
 void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode);
 
 // True while an expansion waits for room in the ActionQueue.

@@ -59,6 +59,16 @@ int GetClassName(Handle window, char* buf, int size);
 bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
 std::uint32_t RegisterWindowMessage(const char* name);
 
+// The MSG that a WH_GETMESSAGE hook receives through its lParam.
+struct MessageFields {
+  Handle window;
+  std::uint32_t message;
+  WParam wParam;
+  LParam lParam;
+};
+MessageFields ReadHookedMessage(LParam msg);
+void ReplaceHookedMessage(LParam msg, std::uint32_t message);
+
 // --- Hooks, timer, sleep -----------------------------------------------------
 
 enum class HookKind { Keyboard, GetMessage, Cbt };

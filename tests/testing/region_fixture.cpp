@@ -9,6 +9,7 @@ namespace velto::testing {
 
 void RegionTest::SetUp() {
   static std::atomic<int> counter{0};
+  sim::FailSharedMemory(false);
   sim::Reset();
   sim::SetSharedMemoryPrefix("velto-test-" + std::to_string(::getpid()) + "-" +
                              std::to_string(counter++) + "-");

@@ -14,6 +14,14 @@ const std::uint16_t kHomeRow[11] = {0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23,
 const std::uint16_t kBottomRow[10] = {0x2C, 0x2D, 0x2E, 0x2F, 0x30,
                                       0x31, 0x32, 0x33, 0x34, 0x35};
 
+KeyboardDescription::KeyboardDescription() {
+  // A scan code word of 0 would match the scan-0 keys synthesized during
+  // macro playback; 0xFFFF with no modifiers matches nothing.
+  options.layoutHotkeyScan = kModifierOnlyHotkey;
+  options.enableHotkeyScan = kModifierOnlyHotkey;
+  options.disableHotkeyScan = kModifierOnlyHotkey;
+}
+
 std::uint8_t KeyboardDescription::KeyOf(std::uint16_t scan) {
   std::uint8_t& key = options.scanMap[scan % kScanCodes];
   if (key == 0 && nextKey_ < kKeysPerPlane) key = nextKey_++;

@@ -13,7 +13,9 @@ namespace velto::layoutkit {
 enum class Entry : std::uint8_t { kChar, kDeadKey, kMacro };
 
 struct KeyboardDescription {
-  OptionBlock options{};
+  KeyboardDescription();
+
+  OptionBlock options{};  // hotkeys off (modifier-only with mask 0)
   KeyTable keys{};
   LayoutRecord layouts[kLayouts]{};
   DeadKeyTable deadKeys{};

@@ -1,146 +1,180 @@
-#include "platform/sim/sim.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdlib>
-#include <cstring>
-
-#include "platform/platform.h"
+// Threads, windows, focus and message queues of the simulated system.
+#include "platform/sim/state.h"
 #include "platform/sim/us_layout.h"
 
 namespace velto::sim {
 
-namespace {
+namespace detail {
 
-struct State {
-  std::array<std::uint8_t, 256> threadKeys{};  // bit 7 down, bit 0 toggled
-  std::array<std::uint8_t, 256> asyncKeys{};
-  std::vector<KeyEventCall> keyEvents;
-  bool failSharedMemory = false;
-};
-
-State& S() {
-  static State state;
-  return state;
+Thread* FindThread(Handle thread) {
+  const auto it = Sys().threads.find(thread);
+  return it == Sys().threads.end() ? nullptr : &it->second;
 }
 
-std::string& Prefix() {
-  static std::string prefix = [] {
-    const char* env = std::getenv("VELTO_SIM_SHM_PREFIX");
-    if (env != nullptr && *env != '\0') return std::string(env);
-    return "velto-sim-" + std::to_string(::getpid()) + "-";
-  }();
-  return prefix;
+Thread* FocusThread() {
+  const Handle focus = Sys().focus;
+  return focus == 0 ? nullptr : FindThread(ThreadOf(focus));
 }
 
-std::string ObjectName(const char* name) { return "/" + Prefix() + name; }
+ThreadScope::ThreadScope(Handle thread) : saved_(Sys().current) { Sys().current = thread; }
+ThreadScope::~ThreadScope() { Sys().current = saved_; }
 
-}  // namespace
-
-void SetSharedMemoryPrefix(const std::string& prefix) { Prefix() = prefix; }
-const std::string& SharedMemoryPrefix() { return Prefix(); }
-void RemoveSharedMemory(const char* name) { ::shm_unlink(ObjectName(name).c_str()); }
-void FailSharedMemory(bool fail) { S().failSharedMemory = fail; }
-
-void Reset() {
-  const bool fail = S().failSharedMemory;
-  S() = State{};
-  S().failSharedMemory = fail;
-}
-
-void SetKeyDown(std::uint8_t vk, bool down) {
-  for (auto* keys : {&S().threadKeys, &S().asyncKeys}) {
-    (*keys)[vk] = static_cast<std::uint8_t>(down ? ((*keys)[vk] | 0x80) : ((*keys)[vk] & 0x7F));
-  }
-}
-
-void SetToggled(std::uint8_t vk, bool on) {
-  for (auto* keys : {&S().threadKeys, &S().asyncKeys}) {
-    (*keys)[vk] = static_cast<std::uint8_t>(on ? ((*keys)[vk] | 1) : ((*keys)[vk] & 0xFE));
-  }
-}
-
-const std::vector<KeyEventCall>& KeyEvents() { return S().keyEvents; }
-void ClearKeyEvents() { S().keyEvents.clear(); }
-
-}  // namespace velto::sim
-
-namespace velto::platform {
-
-using sim::S;
-
-SharedMapping OpenSharedMemory(const char* name, std::size_t size) {
-  if (S().failSharedMemory) return {};
-  const std::string object = sim::ObjectName(name);
-  // shm objects start zero-filled; ftruncate only grows a new one.
-  const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return {};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 ||
-      (static_cast<std::size_t>(st.st_size) < size && ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
-    ::close(fd);
-    return {};
-  }
-  void* view = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (view == MAP_FAILED) {
-    ::close(fd);
-    return {};
-  }
-  return {view, static_cast<std::uintptr_t>(fd)};
-}
-
-void CloseSharedMemory(const SharedMapping& mapping, std::size_t size) {
-  if (mapping.view != nullptr) ::munmap(mapping.view, size);
-  ::close(static_cast<int>(mapping.handle));
-}
-
-std::int16_t GetKeyState(int vk) {
-  const std::uint8_t v = S().threadKeys[static_cast<std::uint8_t>(vk)];
-  return static_cast<std::int16_t>(((v & 0x80) ? 0xFF80 : 0) | (v & 1));
-}
-
-std::int16_t GetAsyncKeyState(int vk) {
-  return (S().asyncKeys[static_cast<std::uint8_t>(vk)] & 0x80) ? static_cast<std::int16_t>(0x8000) : 0;
-}
-
-bool GetKeyboardState(std::uint8_t state[256]) {
-  std::memcpy(state, S().threadKeys.data(), 256);
+bool PostToThread(Handle thread, const Message& msg) {
+  Thread* target = FindThread(thread);
+  if (target == nullptr) return false;
+  target->posted.push_back(msg);
   return true;
 }
 
-void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags) {
-  S().keyEvents.push_back({vk, scan, flags});
+bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  if (window == 0) return PostToThread(Sys().current, {0, message, wParam, lParam});
+  const Handle thread = ThreadOf(window);
+  return thread != 0 && PostToThread(thread, {window, message, wParam, lParam});
 }
 
-Handle GetKeyboardLayout(std::uint32_t) { return sim::kUsLayoutHandle; }
-
-int ToAsciiEx(std::uint32_t vk, std::uint32_t, const std::uint8_t state[256], std::uint16_t* out,
-              std::uint32_t, Handle) {
-  const bool shift = (state[16] & 0x80) != 0;
-  const bool ctrl = (state[17] & 0x80) != 0 && (state[18] & 0x80) == 0;
-  const bool caps = (state[20] & 1) != 0;
-  const char ch = sim::UsCharOf(static_cast<std::uint8_t>(vk), shift, ctrl, caps);
-  if (ch == 0) return 0;
-  *out = static_cast<std::uint8_t>(ch);
-  return 1;
+Message Retrieve(Handle thread, Message msg) {
+  RunChain(kGetMessage, thread, kHcAction, kPmRemove, reinterpret_cast<LParam>(&msg));
+  return msg;
 }
 
-std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t mapType) {
-  return MapVirtualKeyEx(code, mapType, sim::kUsLayoutHandle);
+void RecordDispatch(Handle thread, const Message& msg) {
+  if (Thread* t = FindThread(thread)) t->dispatched.push_back(msg);
 }
 
-std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle) {
-  if (mapType != 0 || code > 0xFF) return 0;
-  const sim::UsKey* key = sim::UsKeyByVk(static_cast<std::uint8_t>(code));
-  return key == nullptr ? 0 : (key->scan & 0xFF);
+namespace {
+
+// TranslateMessage: a key press that types a character by the US layout
+// posts WM_CHAR (WM_SYSCHAR for a system key) to the same window.
+void Translate(Handle thread, const Message& msg) {
+  if (msg.message != kWmKeyDown && msg.message != kWmSysKeyDown) return;
+  const Thread* t = FindThread(thread);
+  if (t == nullptr) return;
+  const KeyState& keys = t->keys;
+  const bool ctrl = IsDown(keys, kVkControl) && !IsDown(keys, kVkMenu);
+  const char ch = UsCharOf(static_cast<std::uint8_t>(msg.wParam), IsDown(keys, kVkShift), ctrl,
+                           (keys[kVkCapital] & 1) != 0);
+  if (ch == 0) return;
+  const std::uint32_t charMessage = msg.message == kWmKeyDown ? kWmChar : kWmSysChar;
+  PostToThread(thread, {msg.window, charMessage, static_cast<unsigned char>(ch), msg.lParam});
 }
 
-std::int16_t VkKeyScanEx(char ch, Handle) { return sim::UsVkKeyScan(ch); }
+}  // namespace
 
-void Sleep(std::uint32_t) {}
+void Deliver(Handle thread, const Message& msg) {
+  const Message retrieved = Retrieve(thread, msg);
+  Translate(thread, retrieved);
+  RecordDispatch(thread, retrieved);
+}
 
-}  // namespace velto::platform
+bool RetrievePosted() {
+  for (auto& [handle, thread] : Sys().threads) {
+    if (thread.posted.empty()) continue;
+    const Handle receiver = handle;
+    const Message msg = thread.posted.front();
+    thread.posted.pop_front();
+    Deliver(receiver, msg);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace detail
+
+using detail::Sys;
+
+void Reset() { Sys() = detail::System{}; }
+
+// --- Threads and windows -------------------------------------------------------
+
+Handle CreateThread() {
+  const Handle thread = detail::NewHandle();
+  Sys().threads.emplace(thread, detail::Thread{Sys().defaultKeys, {}, {}, {}});
+  return thread;
+}
+
+Handle CreateWindow(Handle thread, const std::string& className) {
+  if (thread == 0 || detail::FindThread(thread) == nullptr) return 0;
+  const Handle window = detail::NewHandle();
+  Sys().windows.emplace(window, detail::Window{thread, className});
+  return window;
+}
+
+void DestroyWindow(Handle window) {
+  const Handle thread = ThreadOf(window);
+  if (thread == 0) return;
+  Sys().windows.erase(window);
+  if (Sys().focus == window) Sys().focus = 0;
+  if (Sys().foreground == window) Sys().foreground = 0;
+  detail::Thread& t = *detail::FindThread(thread);
+  std::erase_if(t.posted, [window](const Message& m) { return m.window == window; });
+  std::erase_if(t.input, [window](const detail::InputMessage& m) { return m.msg.window == window; });
+}
+
+Handle ThreadOf(Handle window) {
+  const auto it = Sys().windows.find(window);
+  return it == Sys().windows.end() ? 0 : it->second.thread;
+}
+
+void RunAs(Handle thread) { Sys().current = thread; }
+Handle CurrentThread() { return Sys().current; }
+
+// --- Focus -----------------------------------------------------------------------
+
+void SetFocus(Handle window) {
+  const Handle old = Sys().focus;
+  const Handle thread = ThreadOf(window == 0 ? old : window);
+  if (window != 0 && thread == 0) return;  // no such window
+  if (window != old &&
+      detail::RunChain(kCbt, thread, detail::kHcbtSetFocus, window, static_cast<LParam>(old)) == 0) {
+    Sys().focus = window;
+    if (window != 0) Sys().foreground = window;
+  }
+  Pump();
+}
+
+Handle Focus() { return Sys().focus; }
+
+// --- Messages and records ----------------------------------------------------------
+
+const std::vector<KeyEventCall>& KeyEvents() { return Sys().keyEvents; }
+void ClearKeyEvents() { Sys().keyEvents.clear(); }
+
+void Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  detail::PostFromCurrent(window, message, wParam, lParam);
+}
+
+const std::vector<Message>& Dispatched(Handle thread) {
+  static const std::vector<Message> kNone;
+  const detail::Thread* t = detail::FindThread(thread);
+  return t == nullptr ? kNone : t->dispatched;
+}
+
+std::vector<Message> DispatchedTo(Handle window) {
+  std::vector<Message> out;
+  for (const auto& [handle, thread] : Sys().threads) {
+    for (const Message& msg : thread.dispatched) {
+      if (msg.window == window) out.push_back(msg);
+    }
+  }
+  return out;
+}
+
+std::string CharsOf(Handle window) {
+  std::string chars;
+  for (const Message& msg : DispatchedTo(window)) {
+    if (msg.message == kWmChar) chars.push_back(static_cast<char>(msg.wParam));
+  }
+  return chars;
+}
+
+void ClearDispatched() {
+  for (auto& [handle, thread] : Sys().threads) thread.dispatched.clear();
+}
+
+std::uint32_t RegisteredMessage(const std::string& name) {
+  const auto& names = detail::KeptState().registeredMessages;
+  const auto it = names.find(name);
+  return it == names.end() ? 0 : it->second;
+}
+
+}  // namespace velto::sim

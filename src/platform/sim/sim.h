@@ -1,19 +1,39 @@
-// Control of the simulated platform from tests: the state that the seam's
-// calls read, and the record of what the engine asked the system to do.
+// A simulated Windows input system, faithful to what the library expects of
+// Windows, so that whole keystrokes can be tested on Linux. Tests drive it
+// through this header; the engine reaches it only through platform.h.
+//
+// The model (see WIN32-INPUT.md beside the project):
+// - Threads own message queues and windows; one window has the focus and
+//   its thread receives the keyboard input. The code that runs "in" a thread
+//   (hook procedures, the timer procedure, exports) sees that thread's
+//   GetFocus, GetKeyboardLayout and PostMessage(NULL).
+// - Key events (hardware ones from tests, synthesized ones from keybd_event)
+//   enter one system input stream. keybd_event called from a hook only
+//   queues the event: it is processed after the current hook has returned.
+// - Taking an event from the stream updates the asynchronous key state and
+//   turns it into WM_KEYDOWN/WM_KEYUP (WM_SYSKEY* while Alt is held without
+//   Ctrl, and for F10) for the focus thread. When that thread removes it, the
+//   WH_KEYBOARD chain runs with HC_ACTION; a non-zero result discards it.
+//   Otherwise the thread's key state follows it, the WH_GETMESSAGE chain sees
+//   it, TranslateMessage posts WM_CHAR (US layout) and it is dispatched.
+// - Threads retrieve posted messages before input; WM_TIMER comes only when
+//   a test ticks the timers.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace velto::sim {
 
-struct KeyEventCall {
-  std::uint8_t vk;
-  std::uint8_t scan;
-  std::uint32_t flags;
-  bool operator==(const KeyEventCall&) const = default;
-};
+using platform::Handle;
+using platform::LParam;
+using platform::WParam;
+
+// --- Shared memory -----------------------------------------------------------
 
 // Names of shared memory objects get this prefix, so that tests running in
 // parallel never share a region. Defaults to $VELTO_SIM_SHM_PREFIX, else
@@ -26,16 +46,131 @@ void RemoveSharedMemory(const char* name);
 // Makes OpenSharedMemory fail, as when the mapping cannot be created.
 void FailSharedMemory(bool fail);
 
-// Forgets all simulated state: keys, lights, recorded calls.
+// --- The whole system ----------------------------------------------------------
+
+// Forgets everything: threads, windows, hooks, timers, queues, key state,
+// the sleep handler and the records below. Shared memory, FailSharedMemory and
+// the registered message names are left alone: the engine may keep a message
+// number for the life of the process, as it does on Windows.
 void Reset();
 
-// Key state as GetKeyState / GetKeyboardState (the thread's) and
-// GetAsyncKeyState (the system's) report it.
+// --- Threads and windows -------------------------------------------------------
+
+// Thread 0 always exists: the test's own thread, which runs until RunAs
+// says otherwise. It has a queue and key state but owns no windows.
+Handle CreateThread();
+// 0 when the thread does not exist (or is thread 0).
+Handle CreateWindow(Handle thread, const std::string& className);
+void DestroyWindow(Handle window);
+Handle ThreadOf(Handle window);
+
+// The thread whose code is running: hook procedures run in the thread that
+// receives the message, the timer procedure in the timer's thread; tests set
+// it before calling exports (the controller's thread).
+void RunAs(Handle thread);
+Handle CurrentThread();
+
+// Makes `window` the foreground window and gives it the focus: the WH_CBT
+// chain runs in the window's thread with HCBT_SETFOCUS (wParam the new
+// window, lParam the old), then the focus moves. Processes what follows.
+void SetFocus(Handle window);
+Handle Focus();
+
+// --- Input -----------------------------------------------------------------------
+
+// A hardware key event: 9-bit scan code (256 added for extended keys). The
+// virtual key comes from the US layout (numeric-pad keys give navigation keys
+// while Num Lock is off). Queued only: Pump() processes it.
+void KeyDown(std::uint16_t scan);
+void KeyUp(std::uint16_t scan);
+// Down and up, then Pump().
+void Tap(std::uint16_t scan);
+// Types the US keys for `text` (letters, digits, punctuation, space), with
+// left Shift where needed, and pumps.
+void TypeUs(const std::string& text);
+
+// Peeks the next input message of the focus thread without removing it: the
+// WH_KEYBOARD chain runs with HC_NOREMOVE. Returns false if no input waits.
+bool PeekInput();
+
+// Processes the input stream and every thread's posted messages until
+// nothing is left.
+void Pump();
+
+// Ticks every live timer `ticks` times; each tick is retrieved by the timer's
+// thread (WH_GETMESSAGE sees WM_TIMER) and dispatched to the timer
+// procedure, and the system is pumped after each.
+void TickTimers(int ticks = 1);
+std::size_t LiveTimers();
+
+// platform::Sleep returns at once. It calls this handler (if any) with the
+// time asked for, so that a test can let things happen meanwhile, e.g. tick
+// the timers. An empty function removes the handler.
+void OnSleep(std::function<void(std::uint32_t milliseconds)> handler);
+
+// --- Hooks -----------------------------------------------------------------------
+
+enum HookType { kKeyboard = 2, kGetMessage = 3, kCbt = 5 };
+using HookFn = std::function<LParam(int code, WParam wParam, LParam lParam)>;
+// Installs a hook of the test's own, as SetWindowsHookEx does: at the head of
+// the chain. Returns its handle (for UnhookTestHook and platform::CallNextHook).
+Handle InstallTestHook(HookType type, HookFn fn);
+void UnhookTestHook(Handle hook);
+// Hooks of each type currently installed (the library's and the tests').
+std::size_t HookCount(HookType type);
+
+// --- Key state -----------------------------------------------------------------
+
+// Sets both the asynchronous and every thread's key state.
 void SetKeyDown(std::uint8_t vk, bool down);
 void SetToggled(std::uint8_t vk, bool on);
+bool AsyncKeyDown(std::uint8_t vk);
+bool Toggled(std::uint8_t vk);
 
+// --- Records ---------------------------------------------------------------------
+
+struct KeyEventCall {
+  std::uint8_t vk;
+  std::uint8_t scan;
+  std::uint32_t flags;
+  bool operator==(const KeyEventCall&) const = default;
+};
 // Every keybd_event call, in order.
 const std::vector<KeyEventCall>& KeyEvents();
 void ClearKeyEvents();
+
+struct Message {
+  Handle window;
+  std::uint32_t message;
+  WParam wParam;
+  LParam lParam;
+  bool operator==(const Message&) const = default;
+};
+// Messages dispatched in a thread (after the WH_GETMESSAGE chain; WM_NULL
+// included), in order. Window 0 for messages posted to the thread itself.
+const std::vector<Message>& Dispatched(Handle thread);
+// Messages dispatched to one window.
+std::vector<Message> DispatchedTo(Handle window);
+// The WM_CHAR characters a window received, in order.
+std::string CharsOf(Handle window);
+// Forgets the dispatched messages of every thread.
+void ClearDispatched();
+
+// The message number RegisterWindowMessageA gave for a name (0 if never asked).
+std::uint32_t RegisteredMessage(const std::string& name);
+
+constexpr std::uint32_t kWmNull = 0x0000;
+constexpr std::uint32_t kWmKeyDown = 0x0100;
+constexpr std::uint32_t kWmKeyUp = 0x0101;
+constexpr std::uint32_t kWmChar = 0x0102;
+constexpr std::uint32_t kWmSysKeyDown = 0x0104;
+constexpr std::uint32_t kWmSysKeyUp = 0x0105;
+constexpr std::uint32_t kWmSysChar = 0x0106;
+constexpr std::uint32_t kWmTimer = 0x0113;
+constexpr std::uint32_t kWmSysCommand = 0x0112;
+constexpr std::uint32_t kWmHotkey = 0x0312;
+
+// Posts a message as another program would (e.g. WM_HOTKEY, WM_SYSCOMMAND).
+void Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
 
 }  // namespace velto::sim

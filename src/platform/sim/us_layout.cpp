@@ -62,7 +62,17 @@ constexpr UsKey kKeys[] = {
     {0xA1, 0x36, 0, 0},  // VK_RSHIFT
     {0xA3, kExt | 0x1D, 0, 0},  // VK_RCONTROL
     {0xA5, kExt | 0x38, 0, 0},  // VK_RMENU
+    {0x0D, kExt | 0x1C, '\r', '\r'},  // keypad Enter
+    {0x0C, 0x4C, 0, 0},               // VK_CLEAR: keypad 5 without Num Lock
 };
+
+constexpr std::uint8_t kVkClear = 0x0C;
+constexpr std::uint8_t kNoKey = 0xFF;
+
+// The keypad keys that Num Lock switches: 7 8 9, 4 5 6, 1 2 3, 0 and the point.
+bool IsNumLockKey(std::uint16_t scan) {
+  return scan >= 0x47 && scan <= 0x53 && scan != 0x4A && scan != 0x4E;
+}
 
 }  // namespace
 
@@ -78,6 +88,15 @@ const UsKey* UsKeyByScan(std::uint16_t scan) {
     if (key.scan == scan) return &key;
   }
   return nullptr;
+}
+
+std::uint8_t UsVkOfScan(std::uint16_t scan, bool numLock) {
+  if (!numLock && IsNumLockKey(scan)) {
+    if (scan == 0x4C) return kVkClear;
+    scan |= kExt;  // the navigation key at the same place
+  }
+  const UsKey* key = UsKeyByScan(scan);
+  return key == nullptr ? kNoKey : key->vk;
 }
 
 std::int16_t UsVkKeyScan(char ch) {

@@ -18,6 +18,10 @@ const UsKey* UsKeyByVk(std::uint8_t vk);
 // The key for a 9-bit scan code, or null.
 const UsKey* UsKeyByScan(std::uint16_t scan);
 
+// The virtual key a hardware key gives (0xFF for none). The keypad's digit
+// and decimal keys give navigation keys (and VK_CLEAR) while Num Lock is off.
+std::uint8_t UsVkOfScan(std::uint16_t scan, bool numLock);
+
 // VkKeyScan: low byte vk, high byte shift state (1 Shift, 2 Ctrl); -1 if no key types ch.
 std::int16_t UsVkKeyScan(char ch);
 

@@ -1,0 +1,149 @@
+#include "delivery/message_hook.h"
+
+#include "control/notify.h"
+#include "control/procs.h"
+#include "delivery/macro.h"
+#include "delivery/player.h"
+#include "delivery/queues.h"
+#include "intercept/bits.h"
+#include "intercept/lookup.h"
+
+namespace velto {
+
+namespace {
+
+constexpr std::uint32_t kWmKeyDown = 0x100;
+constexpr std::uint32_t kWmKeyUp = 0x101;
+constexpr std::uint32_t kWmSysKeyDown = 0x104;
+constexpr std::uint32_t kWmSysKeyUp = 0x105;
+constexpr std::uint32_t kWmKeyLast = 0x108;
+constexpr std::uint32_t kWmSysCommand = 0x112;
+constexpr std::uint32_t kWmHotkey = 0x312;
+constexpr platform::WParam kScTaskList = 0xF130;
+constexpr platform::LParam kModWin = 0x0008;
+
+bool Counts(const ControlBlock& cb, std::uint32_t msg) {
+  return (msg >= kWmKeyDown && msg <= kWmKeyLast) || msg == kWmSysCommand || msg == kWmHotkey ||
+         msg == cb.notifyMsg;
+}
+
+// Ctrl+Esc (or a Win key) opening the task list while the layout claims those modifiers.
+void EatTaskList(const Region& region, platform::LParam msgPtr, const platform::MessageFields& m) {
+  const ControlBlock& cb = region.control();
+  const std::uint16_t mods = cb.modsAtKeyDown & region.currentLayoutRecord().modMask;
+  if (m.wParam == kScTaskList && (mods & 0x30 || mods & 0x03)) platform::ReplaceHookedMessage(msgPtr, 0);
+}
+
+// A system hotkey with the Win key: translated like the key itself.
+void TranslateWinHotkey(const Region& region, platform::LParam msgPtr, const platform::MessageFields& m) {
+  const std::uint16_t vk = static_cast<std::uint16_t>((static_cast<std::uint32_t>(m.lParam) >> 16) & 0xFFFF);
+  const std::uint16_t scan = static_cast<std::uint16_t>(platform::MapVirtualKey(vk, 0));
+  const int r = TranslateKey(region, scan);
+  if (r != 0) {
+    if (PushKeyResult(region, static_cast<std::uint32_t>(scan) << 16 | static_cast<std::uint32_t>(r))) {
+      platform::ReplaceHookedMessage(msgPtr, 0);
+    }
+  } else if (TestBit(region.currentLayoutRecord().modMask, kLayoutMaskWinHotkeyEats)) {
+    platform::ReplaceHookedMessage(msgPtr, 0);
+  }
+}
+
+// Turns one TranslationResult into ActionQueue entries.
+void Deliver(const Region& region, std::uint32_t r) {
+  ControlBlock& cb = region.control();
+  std::uint8_t ch = ResultChar(r);
+  const std::uint8_t kind = ResultKindOf(r);
+  if (TestBit(cb.modifiers, 10)) cb.capsUsedWhileShifted = 1;
+  switch (kind) {
+    case kKindDeadKey:
+      if (ch != 0) cb.pendingDeadKey = ch;
+      return;
+    case kKindKeyPress:
+      PushPostedMessage(region, kOpPostKeyDown, ch, r);
+      break;
+    case kKindChar:
+    case kKindCharThenLeft:
+    case kKindOneCharMacro:
+      if (cb.pendingDeadKey != 0) {
+        const std::uint8_t combined = CombineDeadKey(region, cb.pendingDeadKey & 0xFF, ch);
+        if (combined != 0) ch = combined;
+      }
+      if (kind == kKindChar) PushPostedMessage(region, kOpPostChar, ch, r);
+      if (kind == kKindCharThenLeft) ExpandMacro(region, ch, MacroMode::kCharThenLeft);
+      if (kind == kKindOneCharMacro) ExpandMacro(region, ch, MacroMode::kOneChar);
+      break;
+    case kKindMacro:
+      cb.pendingDeadKey = 0;
+      ExpandMacro(region, ch, MacroMode::kTable);
+      break;
+    default:
+      break;  // consumed without output
+  }
+  cb.pendingDeadKey = 0;
+}
+
+// Drains the KeyQueue while the ActionQueue is empty: the first result that
+// produces output ends the loop, so keys are delivered one at a time.
+void DrainKeys(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (cb.actQEmpty != 0 && MacroPending(region)) ResumeMacro(region);
+  while (cb.keyQEmpty == 0 && cb.actQEmpty != 0) Deliver(region, PopKeyResult(region));
+}
+
+}  // namespace
+
+std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next) {
+  if (next == 0x20) return dead;
+  for (const DeadKeyRow& row : region.deadKeys().rows) {
+    if (row.dead == dead && row.next == next) return row.composed;
+  }
+  return 0;
+}
+
+platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
+  const Region& region = TheRegion();
+  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  ControlBlock& cb = region.control();
+  const platform::LParam next = platform::CallNextHook(cb.getMsgHook, code, wParam, lParam);
+
+  const platform::MessageFields m = platform::ReadHookedMessage(lParam);
+  std::uint32_t msg = m.message & 0xFFFF;
+  const bool counts = Counts(cb, msg);
+  if (cb.enabled != 0 && msg == kWmKeyDown && cb.swallowedScan != 0) {
+    // The key-down of a key that was swallowed and queued must not arrive too.
+    platform::ReplaceHookedMessage(lParam, 0);
+    msg = 0;
+    cb.swallowedScan = 0;
+  }
+  if (cb.ledsReported != cb.leds) {
+    cb.ledsReported = cb.leds;
+    SetBit(&cb.changeFlags, kChangeLeds, 1);
+  }
+  if (cb.enabled == 0 || code < 0 || !counts) {
+    NotifyClients(region);
+    return next;
+  }
+
+  if (msg == kWmSysCommand) EatTaskList(region, lParam, m);
+  if (msg == kWmHotkey && (m.lParam & kModWin)) TranslateWinHotkey(region, lParam, m);
+
+  bool kick = false;
+  if (cb.keyQEmpty == 0) {
+    const std::uint8_t kind = ResultKindOf(PeekKeyResult(region));
+    kick = kind == kKindChar || kind == kKindKeyPress;
+  }
+  ++cb.diagnostics[3];
+  DrainKeys(region);
+  ++cb.diagnostics[4];
+  if (cb.playbackWait == 0 && kick) PlayActions(region);
+
+  if (cb.lastKeyInfo != 0 &&
+      (msg == kWmKeyDown || msg == kWmKeyUp || msg == kWmSysKeyDown || msg == kWmSysKeyUp)) {
+    platform::PostMessage(0, cb.notifyMsg, kKeyNoticeWParam, cb.lastKeyInfo);
+    cb.lastKeyInfo = 0;
+  }
+  NotifyClients(region);
+  return 0;
+}
+
+}  // namespace velto

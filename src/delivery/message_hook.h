@@ -1,0 +1,16 @@
+// The message-retrieval hook: delivers translated keystrokes in the thread
+// that retrieves messages.
+#pragma once
+
+#include <cstdint>
+
+#include "shared/region.h"
+
+namespace velto {
+
+// The character a dead key and the following character make: the first
+// matching row of the DeadKeyTable; a space always gives the dead character
+// itself; 0 when nothing matches.
+std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next);
+
+}  // namespace velto

@@ -1,0 +1,71 @@
+#include "delivery/player.h"
+
+#include "delivery/macro.h"
+#include "delivery/queues.h"
+#include "intercept/bits.h"
+#include "intercept/modifiers.h"
+#include "platform/platform.h"
+
+namespace velto {
+
+namespace {
+
+void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
+  const std::uint16_t wParam = reader.Next() & 0xFF;
+  const std::uint32_t scan = reader.Next();
+  const std::uint32_t lParam = (scan << 16) + 1;
+  platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
+}
+
+}  // namespace
+
+void PlayActions(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (cb.playerBusy != 0) return;
+  cb.playerBusy = 1;
+  bool stop = false;
+  // Between markers 0xC3 and 0xC4 the modifiers released for a macro are
+  // pressed again: only those the user still holds, so none is left down.
+  bool pressingAgain = false;
+  ActionReader reader(region);
+  while (!reader.empty() && !stop) {
+    const std::uint16_t op = reader.Next();
+    if (op == kOpPostKeyDown || op == kOpPostChar) {
+      PostEntry(region, reader, op);
+    } else if (op == kOpKeyUp || op == kOpKeyDown) {
+      cb.playbackWait = 1;
+      const std::uint16_t word = reader.Next();
+      const std::uint8_t vk = word & 0xFF;
+      std::uint32_t flags = op == kOpKeyUp ? platform::kKeyEventKeyUp : 0;
+      if (word & 0x100) flags |= platform::kKeyEventExtendedKey;
+      const int heldBit = ModifierBitOfVkWord(word);
+      const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
+                            !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
+      if (!released) {
+        const std::uint32_t scan = platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
+        platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
+      }
+      if (op == kOpKeyUp && vk == kMarkRepressStart) pressingAgain = true;
+      if (op == kOpKeyUp && vk == kMarkRepressEnd) pressingAgain = false;
+      if (op == kOpKeyUp && vk == kMarkPlainStart) stop = true;
+    }
+    reader.Finish();
+  }
+  cb.playerBusy = 0;
+}
+
+void ReleaseHeldModifiers(const Region& region) {
+  static constexpr struct {
+    std::uint8_t vk;
+    std::uint32_t flags;
+  } kRelease[kHeldCounters] = {
+      {kVkControl, 2}, {kVkControl, 3}, {kVkMenu, 2},  {kVkMenu, 3},    {kVkLeftWin, 3},
+      {kVkRightWin, 3}, {kVkShift, 2},  {kVkShift, 3}, {kVkCapital, 2},
+  };
+  const ControlBlock& cb = region.control();
+  for (std::size_t i = 0; i < kHeldCounters; ++i) {
+    if (cb.heldCounts[i] != 0) platform::KeybdEvent(kRelease[i].vk, 0, kRelease[i].flags);
+  }
+}
+
+}  // namespace velto

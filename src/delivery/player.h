@@ -1,0 +1,18 @@
+// The action player: turns ActionQueue entries into synthesized key events
+// and posted messages.
+#pragma once
+
+#include "shared/region.h"
+
+namespace velto {
+
+// Plays entries until the queue is empty or the release of marker 0xC5 has
+// been sent (the rest waits until that marker has come back through the
+// keyboard hook). Does nothing while another run is under way.
+void PlayActions(const Region& region);
+
+// Sends a key-up for every modifier key whose release was counted while a
+// macro played.
+void ReleaseHeldModifiers(const Region& region);
+
+}  // namespace velto

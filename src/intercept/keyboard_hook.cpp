@@ -1,0 +1,259 @@
+// The WH_KEYBOARD hook: the entry of every keystroke.
+#include <cstring>
+
+#include "control/notify.h"
+#include "control/procs.h"
+#include "delivery/macro.h"
+#include "delivery/player.h"
+#include "delivery/queues.h"
+#include "intercept/bits.h"
+#include "intercept/hotkeys.h"
+#include "intercept/lookup.h"
+#include "intercept/modifiers.h"
+
+namespace velto {
+
+namespace {
+
+constexpr int kHcAction = 0;
+constexpr char kConsoleClass[] = "ConsoleWindowClass";
+constexpr std::uint16_t kScanAltLow = 0x38;
+
+struct KeyEvent {
+  int code;
+  std::uint16_t vk;
+  std::uint16_t scan;
+  bool keyUp;
+  bool prevDown;
+};
+
+KeyEvent Decode(int code, platform::WParam wParam, platform::LParam lParam) {
+  const std::uint32_t bits = static_cast<std::uint32_t>(lParam);
+  return {code, static_cast<std::uint16_t>(wParam & 0xFFFF), static_cast<std::uint16_t>((bits >> 16) & 0x1FF),
+          (bits >> 31) != 0, ((bits >> 30) & 1) != 0};
+}
+
+// Markers bracket macro playback; they come back here as key-ups.
+bool HandleMarker(const Region& region, const KeyEvent& e) {
+  if (!e.keyUp) return false;
+  ControlBlock& cb = region.control();
+  switch (e.vk) {
+    case kMarkReleaseEnd:
+      cb.passThrough = 0;
+      return true;
+    case kMarkRepressEnd:
+      cb.passThrough = 0;
+      cb.countHeld = 0;
+      cb.playbackWait = 0;
+      ReleaseHeldModifiers(region);
+      return true;
+    case kMarkReleaseStart:
+      cb.passThrough = 1;
+      std::memset(cb.heldCounts, 0, kHeldCountsClearSize);
+      cb.countHeld = 1;
+      return true;
+    case kMarkRepressStart:
+      cb.passThrough = 1;
+      return true;
+    case kMarkPlainStart:
+      cb.playbackWait = 0;
+      return true;
+    case kMarkPlainAfterRelease:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The lights flip once per physical press, not per auto-repeat.
+void TrackLockKeys(const Region& region, const KeyEvent& e) {
+  ControlBlock& cb = region.control();
+  struct Lock {
+    std::uint16_t scan;
+    std::int32_t* down;
+    std::uint8_t led;
+  };
+  const Lock locks[] = {{kScanNumLock, &cb.numKeyDown, kLedNumLock},
+                        {kScanCapsLock, &cb.capsKeyDown, kLedCapsLock},
+                        {kScrollLockScan, &cb.scrollKeyDown, kLedScrollLock}};
+  for (const Lock& lock : locks) {
+    if (e.scan != lock.scan) continue;
+    if (e.keyUp) {
+      *lock.down = 0;
+    } else if (!e.prevDown && *lock.down == 0) {
+      ToggleBit(&cb.leds, lock.led);
+      *lock.down = 1;
+    }
+  }
+}
+
+// A press of Scroll Lock is undone on its release while the light shows the layout.
+void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
+  ControlBlock& cb = region.control();
+  const OptionBlock& opt = region.options();
+  if (cb.enabled == 0 || !e.keyUp || !TestBit(opt.options, kOptScrollLockShowsLayout) ||
+      e.scan != kScrollLockScan || opt.layoutHotkeyScan == kScrollLockScan) {
+    return;
+  }
+  cb.passThrough = 1;
+  SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
+  platform::KeybdEvent(kVkScroll, 0, 0);
+  platform::KeybdEvent(kVkScroll, 0, platform::kKeyEventKeyUp);
+  platform::KeybdEvent(kMarkReleaseEnd, 0, platform::kKeyEventKeyUp);
+  SetBit(&cb.changeFlags, kChangeLeds, 1);
+}
+
+void RecordFocus(const Region& region, const KeyEvent& e) {
+  ControlBlock& cb = region.control();
+  cb.focusWnd = platform::GetFocus();
+  cb.focusLayout = platform::GetKeyboardLayout(0);
+  std::memset(cb.foregroundClass, 0, kClassNameSize);
+  platform::GetClassName(platform::GetForegroundWindow(), cb.foregroundClass, kClassNameSize);
+  cb.foregroundClass[kClassNameSize - 1] = '\0';
+  cb.lastKeyInfo = static_cast<std::uint32_t>(e.keyUp) << 10 | e.scan;
+}
+
+bool IsConsole(const ControlBlock& cb) {
+  return std::memcmp(cb.foregroundClass, kConsoleClass, sizeof kConsoleClass) == 0;
+}
+
+// Caps Lock held switches the layout until it is released.
+void CapsLockLayoutSwitch(const Region& region, const KeyEvent& e) {
+  ControlBlock& cb = region.control();
+  if (e.scan != kScanCapsLock || !TestBit(region.options().options, kOptCapsSwitchesLayout)) return;
+  if (!e.keyUp && cb.capsLayoutShift == 0) {
+    cb.currentLayout ^= 1;
+    cb.capsLayoutShift = 1;
+    SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
+  } else if (e.keyUp && cb.capsLayoutShift != 0) {
+    cb.currentLayout ^= 1;
+    // Caps Lock served as a layout key: put its lock state back as it was.
+    if (cb.capsUsedWhileShifted != 0) ToggleLed(region, kVkCapital);
+    SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
+    cb.capsUsedWhileShifted = 0;
+    cb.capsLayoutShift = 0;
+  }
+}
+
+// The numeric-pad digits translate with Num Lock on, or always by option.
+int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
+  ControlBlock& cb = region.control();
+  if (e.keyUp || !IsNumpadDigitKey(e.scan)) return r;
+  const bool numLock = TestBit(cb.leds, kLedNumLock) != 0;
+  // With Num Lock off the keys are the navigation keys, unless the options
+  // ask for the digits' translation anyway.
+  if (!numLock && !TestBit(region.options().options, kOptNumpadWithoutNumLock)) return 0;
+  if (numLock) {
+    // Below VK_EXECUTE (41) the system reports a navigation key: it let go of
+    // Shift for it, so the Shift keys stand as they were pressed.
+    if (e.vk < 41) {
+      cb.modifiers = static_cast<std::uint16_t>((cb.modifiers & ~kShiftMask) | (cb.modsAtModifierDown & kShiftMask));
+    } else {
+      cb.modifiers &= static_cast<std::uint16_t>(~kShiftMask);
+    }
+  }
+  r = TranslateKey(region, e.scan);
+  if (r != 0) cb.numpadTranslated = 1;
+  return r;
+}
+
+struct Translation {
+  std::uint8_t kind;
+  std::uint8_t ch;
+};
+
+// Queues a translated key-down unless the system would type the same
+// character itself. Returns whether the key is swallowed.
+bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, std::uint16_t activeMods) {
+  ControlBlock& cb = region.control();
+  const LayoutRecord& layout = region.currentLayoutRecord();
+  const bool useSys = TestBit(layout.flags, kLayoutFlagCharThenLeft) != 0;
+  if (t.kind == kKindDeadKey) cb.deadKeyPending = 1;
+  bool sysFlag = false;
+  if (t.kind == kKindChar) {
+    sysFlag = (layout.charBitmap[t.ch / 8] >> (t.ch % 8)) & 1;
+    std::uint8_t* state = region.queues().keyState;
+    platform::GetKeyboardState(state);
+    if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys) {
+      std::uint16_t out = 0;
+      if (platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == t.ch) {
+        return false;  // the system types the same character
+      }
+    }
+  }
+  std::uint8_t kind = t.kind;
+  if (useSys && sysFlag && t.kind == kKindChar) {
+    kind = kKindCharThenLeft;
+  } else if ((activeMods & kAltMask) && t.kind == kKindChar) {
+    kind = kKindOneCharMacro;
+  }
+  // A full queue must not lose keys: the key then goes its normal way.
+  if (!PushKeyResult(region, MakeResult(e.scan, kind, t.ch))) return false;
+  if (t.kind != kKindDeadKey) cb.deadKeyPending = 0;
+  return true;
+}
+
+}  // namespace
+
+platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
+  const Region& region = TheRegion();
+  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  ControlBlock& cb = region.control();
+  KeyEvent e = Decode(code, wParam, lParam);
+  int result = 0;
+
+  cb.swallowedScan = 0;
+  if (HandleMarker(region, e)) return 1;
+  if (cb.countHeld != 0 && e.keyUp && !e.prevDown) CountReleasedModifier(region, e.scan);
+  if (cb.passThrough != 0) {
+    // Keys synthesized around a macro change the key state but reach no window.
+    NotifyClients(region);
+    platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
+    return 1;
+  }
+  TrackLockKeys(region, e);
+  RestoreScrollLockLight(region, e);
+  if (cb.playbackWait != 0) e.scan = 0;
+  RecordFocus(region, e);
+  cb.keyIsModifier = IsModifierKey(e.scan);
+  const bool console = IsConsole(cb);
+  if (code == kHcAction && !console) result = KeyStep(region, e.scan, e.prevDown, e.keyUp);
+  if (cb.enabled == 0 || code < 0 || console || e.scan == 0) {
+    if (code == kHcAction && !console) NotifyClients(region);
+    platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
+    return result;
+  }
+
+  CapsLockLayoutSwitch(region, e);
+  int r = TranslateKey(region, e.scan);
+  const std::uint16_t activeMods = cb.modifiers & region.currentLayoutRecord().modMask;
+  r = NumpadTranslation(region, e, r);
+  Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
+  ++cb.diagnostics[0];
+  if (t.kind == kKindChar && t.ch < 32) t.ch = 0;
+  if (t.kind == kKindMacro && region.macros().entries[t.ch].length == 0) t.ch = 0;
+
+  // Ctrl and Alt combinations that translate to nothing go nowhere.
+  if (!e.keyUp && t.ch == 0 && cb.keyIsModifier == 0 && (activeMods & (kAltMask | kCtrlMask))) result = 1;
+  // The Alt release after an Alt translation would open the window's menu.
+  if (e.keyUp && (e.scan & 0xFF) == kScanAltLow && ((activeMods & kAltMask) || cb.numpadTranslated != 0)) {
+    cb.modifiers &= static_cast<std::uint16_t>(~kAltMask);
+    t.ch = 0;
+    cb.numpadTranslated = 0;
+    result = 1;
+  }
+  if (!e.keyUp && e.scan == kScanApps && TestBit(region.currentLayoutRecord().modMask, kLayoutMaskAppsKeyEats)) {
+    result = 1;
+  }
+  ++cb.diagnostics[1];
+  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, activeMods)) result = 1;
+  if (result == 1) {
+    if (t.kind != kKindKeyPress) cb.swallowedScan = e.scan;
+    PostKeyNotice(region);
+    cb.lastKeyInfo = 0;
+  }
+  ++cb.diagnostics[2];
+  return result;
+}
+
+}  // namespace velto

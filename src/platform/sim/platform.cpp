@@ -1,0 +1,170 @@
+// The seam of platform.h on the simulated system.
+//
+// All of platform.h is defined in this one object, together with the state
+// that every other object of the simulation uses. A static link that pulls in
+// any part of the simulation therefore gets the whole seam, which the engine's
+// archive, coming later on the link line, needs.
+#include <algorithm>
+#include <cstring>
+
+#include "control/procs.h"
+#include "platform/sim/state.h"
+#include "platform/sim/us_layout.h"
+
+namespace velto::sim::detail {
+
+System::System() { threads.emplace(0, Thread{}); }
+
+System& Sys() {
+  static System system;
+  return system;
+}
+
+Kept& KeptState() {
+  static Kept kept;
+  return kept;
+}
+
+Handle NewHandle() { return Sys().nextHandle++; }
+
+}  // namespace velto::sim::detail
+
+namespace velto::platform {
+
+namespace detail = sim::detail;
+using detail::Sys;
+
+// --- Named shared memory ---------------------------------------------------
+
+SharedMapping OpenSharedMemory(const char* name, std::size_t size) {
+  return detail::OpenShm(name, size);
+}
+
+void CloseSharedMemory(const SharedMapping& mapping, std::size_t size) {
+  detail::CloseShm(mapping, size);
+}
+
+// --- Keyboard state and synthesized input -----------------------------------
+
+std::int16_t GetKeyState(int vk) {
+  const std::uint8_t v = detail::CurrentKeys()[static_cast<std::uint8_t>(vk)];
+  return static_cast<std::int16_t>(((v & 0x80) ? 0xFF80 : 0) | (v & 1));
+}
+
+std::int16_t GetAsyncKeyState(int vk) {
+  return detail::IsDown(Sys().asyncKeys, static_cast<std::uint8_t>(vk))
+             ? static_cast<std::int16_t>(0x8000)
+             : std::int16_t{0};
+}
+
+bool GetKeyboardState(std::uint8_t state[256]) {
+  std::memcpy(state, detail::CurrentKeys().data(), 256);
+  return true;
+}
+
+void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags) {
+  Sys().keyEvents.push_back({vk, scan, flags});
+  const auto extended = static_cast<std::uint16_t>((flags & kKeyEventExtendedKey) ? 0x100 : 0);
+  const bool up = (flags & kKeyEventKeyUp) != 0;
+  Sys().stream.push_back({vk, static_cast<std::uint16_t>(scan | extended), up, false});
+}
+
+// --- Keyboard layouts --------------------------------------------------------
+
+Handle GetKeyboardLayout(std::uint32_t) { return sim::kUsLayoutHandle; }
+
+int ToAsciiEx(std::uint32_t vk, std::uint32_t, const std::uint8_t state[256], std::uint16_t* out,
+              std::uint32_t, Handle) {
+  const bool shift = (state[detail::kVkShift] & 0x80) != 0;
+  const bool ctrl = (state[detail::kVkControl] & 0x80) != 0 && (state[detail::kVkMenu] & 0x80) == 0;
+  const bool caps = (state[detail::kVkCapital] & 1) != 0;
+  const char ch = sim::UsCharOf(static_cast<std::uint8_t>(vk), shift, ctrl, caps);
+  if (ch == 0) return 0;
+  *out = static_cast<std::uint8_t>(ch);
+  return 1;
+}
+
+std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t mapType) {
+  return MapVirtualKeyEx(code, mapType, sim::kUsLayoutHandle);
+}
+
+std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle) {
+  if (mapType != 0 || code > 0xFF) return 0;
+  const sim::UsKey* key = sim::UsKeyByVk(static_cast<std::uint8_t>(code));
+  return key == nullptr ? 0 : (key->scan & 0xFF);
+}
+
+std::int16_t VkKeyScanEx(char ch, Handle) { return sim::UsVkKeyScan(ch); }
+
+// --- Windows and messages ----------------------------------------------------
+
+Handle GetFocus() {
+  const Handle focus = Sys().focus;
+  return focus != 0 && sim::ThreadOf(focus) == Sys().current ? focus : 0;
+}
+
+Handle GetForegroundWindow() { return Sys().foreground; }
+
+int GetClassName(Handle window, char* buf, int size) {
+  if (buf == nullptr || size <= 0) return 0;
+  buf[0] = '\0';
+  const auto it = Sys().windows.find(window);
+  if (it == Sys().windows.end()) return 0;
+  const std::string& name = it->second.className;
+  const std::size_t length = std::min(name.size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buf, name.data(), length);
+  buf[length] = '\0';
+  return static_cast<int>(length);
+}
+
+bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  return detail::PostFromCurrent(window, message, wParam, lParam);
+}
+
+std::uint32_t RegisterWindowMessage(const char* name) {
+  if (name == nullptr || *name == '\0') return 0;
+  auto& names = detail::KeptState().registeredMessages;
+  const auto number = static_cast<std::uint32_t>(0xC000 + names.size());
+  if (!names.contains(name) && number > 0xFFFF) return 0;
+  return names.try_emplace(name, number).first->second;
+}
+
+MessageFields ReadHookedMessage(LParam msg) {
+  const auto* m = reinterpret_cast<const sim::Message*>(msg);
+  if (m == nullptr) return {0, 0, 0, 0};
+  return {m->window, m->message, m->wParam, m->lParam};
+}
+
+void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
+  auto* m = reinterpret_cast<sim::Message*>(msg);
+  if (m != nullptr) m->message = message;
+}
+
+// --- Hooks, timer, sleep -----------------------------------------------------
+
+Handle InstallHook(HookKind kind) {
+  switch (kind) {
+    case HookKind::Keyboard: return detail::AddHook(sim::kKeyboard, velto::KeyboardHookProc);
+    case HookKind::GetMessage: return detail::AddHook(sim::kGetMessage, velto::GetMessageHookProc);
+    case HookKind::Cbt: return detail::AddHook(sim::kCbt, velto::CbtHookProc);
+  }
+  return 0;
+}
+
+bool RemoveHook(Handle hook) { return detail::DropHook(hook); }
+
+LParam CallNextHook(Handle hook, int code, WParam wParam, LParam lParam) {
+  return detail::CallAfter(hook, code, wParam, lParam);
+}
+
+Handle StartTimer(std::uint32_t milliseconds) { return detail::AddTimer(milliseconds); }
+
+bool StopTimer(Handle timerId) { return detail::DropTimer(timerId); }
+
+// Returns at once; a test's handler decides what happens meanwhile.
+void Sleep(std::uint32_t milliseconds) {
+  const auto handler = Sys().onSleep;  // a copy: the handler may replace itself
+  if (handler) handler(milliseconds);
+}
+
+}  // namespace velto::platform

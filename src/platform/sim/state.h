@@ -1,0 +1,169 @@
+// The state of the simulated system and the helpers that the files of
+// src/platform/sim share. Tests use sim.h; nothing outside this directory
+// includes this header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace velto::sim::detail {
+
+using KeyState = std::array<std::uint8_t, 256>;  // bit 7 down, bit 0 toggled
+
+constexpr int kHcAction = 0;
+constexpr int kHcNoRemove = 3;
+constexpr int kHcbtSetFocus = 9;
+constexpr WParam kPmRemove = 1;
+
+constexpr std::uint8_t kVkShift = 0x10;
+constexpr std::uint8_t kVkControl = 0x11;
+constexpr std::uint8_t kVkMenu = 0x12;
+constexpr std::uint8_t kVkCapital = 0x14;
+constexpr std::uint8_t kVkNumLock = 0x90;
+constexpr std::uint8_t kVkScroll = 0x91;
+
+// A key message waiting in a thread's input queue. For Shift, Ctrl and Alt the
+// message carries the generic virtual key; `key` is the left or right one
+// that moved.
+struct InputMessage {
+  Message msg;
+  std::uint8_t key;
+  bool up;
+};
+
+struct Thread {
+  KeyState keys{};
+  std::deque<Message> posted;
+  std::deque<InputMessage> input;
+  std::vector<Message> dispatched;
+};
+
+struct Window {
+  Handle thread;
+  std::string className;
+};
+
+struct Hook {
+  Handle handle;
+  HookFn fn;
+};
+// Head first. Shared pointers keep a hook alive while it runs, even when it
+// unhooks itself.
+using Chain = std::vector<std::shared_ptr<const Hook>>;
+
+// One event of the system input stream. A hardware event gets its virtual
+// key from the scan code when the system takes it.
+struct KeyEvent {
+  std::uint8_t vk;
+  std::uint16_t scan;  // 9-bit: 256 added for the extended flag
+  bool up;
+  bool hardware;
+};
+
+// Everything Reset() forgets.
+struct System {
+  System();
+
+  Handle nextHandle = 0x100;
+  Handle current = 0;  // the thread whose code runs
+  Handle focus = 0;
+  Handle foreground = 0;
+  std::map<Handle, Thread> threads;  // thread 0 is the test's own
+  std::map<Handle, Window> windows;
+  std::map<int, Chain> chains;  // by HookType
+  std::vector<Handle> runningHooks;  // innermost last
+  std::map<Handle, Handle> timers;  // timer id -> its thread
+  std::deque<KeyEvent> stream;
+  KeyState asyncKeys{};
+  KeyState defaultKeys{};  // what threads created later start with
+  std::vector<KeyEventCall> keyEvents;
+  std::function<void(std::uint32_t)> onSleep;
+};
+
+// What outlives Reset(): the shared memory settings and the registered
+// message names, which the engine may keep for the life of the process.
+struct Kept {
+  bool failSharedMemory = false;
+  std::map<std::string, std::uint32_t> registeredMessages;
+};
+
+System& Sys();
+Kept& KeptState();
+Handle NewHandle();
+
+// --- Threads and messages (sim.cpp) ---------------------------------------
+
+Thread* FindThread(Handle thread);
+// The thread of the focus window, or null when no window has the focus.
+Thread* FocusThread();
+
+// Runs code "in" a thread for the scope's lifetime.
+class ThreadScope {
+ public:
+  explicit ThreadScope(Handle thread);
+  ~ThreadScope();
+  ThreadScope(const ThreadScope&) = delete;
+  ThreadScope& operator=(const ThreadScope&) = delete;
+
+ private:
+  Handle saved_;
+};
+
+// Appends to a thread's posted queue; false if there is no such thread.
+bool PostToThread(Handle thread, const Message& msg);
+// PostMessage: to the window's thread, or the current thread for window 0.
+bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
+// GetMessage's last step: the WH_GETMESSAGE chain may change the message.
+Message Retrieve(Handle thread, Message msg);
+void RecordDispatch(Handle thread, const Message& msg);
+// Retrieves, translates and dispatches a message the thread took.
+void Deliver(Handle thread, const Message& msg);
+// One posted message of the first thread that has any; false if none waits.
+bool RetrievePosted();
+
+// --- Hooks (hooks.cpp) ---------------------------------------------------------
+
+Handle AddHook(HookType type, HookFn fn);
+bool DropHook(Handle hook);
+// Calls the hook after `hook` in its chain, or after the hook now running when
+// `hook` is 0 or unknown (as Windows, which ignores the handle); 0 at the end.
+LParam CallAfter(Handle hook, int code, WParam wParam, LParam lParam);
+// Calls the head of the chain in `thread`; 0 when no hook is installed.
+LParam RunChain(HookType type, Handle thread, int code, WParam wParam, LParam lParam);
+
+// --- Key state (keys.cpp) ------------------------------------------------------
+
+// The generic virtual key of a message and the key that moved: for Shift,
+// Ctrl and Alt the left or right key, by the scan code; else both are vk.
+struct KeySides {
+  std::uint8_t generic;
+  std::uint8_t key;
+};
+KeySides SidesOf(std::uint8_t vk, std::uint16_t scan);
+// Moves a key in a state array: the down bit of the key and of its generic
+// key, the toggle bit of a lock key on a press. Returns whether it was down.
+bool ApplyKey(KeyState& keys, KeySides sides, bool up);
+bool IsDown(const KeyState& keys, std::uint8_t vk);
+// The state GetKeyState reads: the current thread's.
+const KeyState& CurrentKeys();
+
+// --- Shared memory (shm.cpp) ---------------------------------------------------
+
+platform::SharedMapping OpenShm(const char* name, std::size_t size);
+void CloseShm(const platform::SharedMapping& mapping, std::size_t size);
+
+// --- Timers (timers.cpp) -------------------------------------------------------
+
+Handle AddTimer(std::uint32_t milliseconds);
+bool DropTimer(Handle timer);
+
+}  // namespace velto::sim::detail

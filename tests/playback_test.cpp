@@ -1,0 +1,175 @@
+// Macros, one-character macros and the action player, end to end.
+#include "delivery/macro.h"
+#include "delivery/player.h"
+#include "delivery/queues.h"
+#include "intercept/modifiers.h"
+#include "testing/system_fixture.h"
+
+namespace velto::testing {
+namespace {
+
+using layoutkit::Entry;
+using layoutkit::KeyboardDescription;
+
+class Playback : public SystemTest {
+ protected:
+  KeyboardDescription Description() const override {
+    KeyboardDescription d = layoutkit::DemoDescription();
+    d.layouts[1].modMask = 0x000C;  // layout 1 claims the Alt keys
+    d.SetMacro(2, std::string(255, 'w'));
+    d.Put(1, scan::kA, kSlotRightAlt, 0, 2, Entry::kMacro);
+    return d;
+  }
+  void SetUp() override {
+    SystemTest::SetUp();
+    AsController([] { SelectLayout(1); });
+  }
+  // Lets the timer run until nothing is left to play.
+  void PlayOut() {
+    for (int i = 0; i < 400 && !(cb().actQEmpty && cb().keyQEmpty && !MacroPending(TheRegion()) &&
+                                 cb().playbackWait == 0);
+         ++i) {
+      Tick();
+    }
+  }
+  bool NothingHeld() const {
+    return cb().modifiers == 0 && !sim::AsyncKeyDown(kVkMenu) && !sim::AsyncKeyDown(kVkShift) &&
+           !sim::AsyncKeyDown(kVkControl);
+  }
+};
+
+TEST_F(Playback, MacroWithTextAndChordWhileRightAltIsHeld) {
+  Press(scan::kRightAlt);
+  Tap(scan::kM);
+  EXPECT_EQ(Typed(), "");  // macros wait for the timer
+  PlayOut();
+  EXPECT_EQ(Typed(), "Best regards,\rVelto");
+  EXPECT_TRUE(sim::AsyncKeyDown(kVkMenu));  // pressed again: the user still holds it
+  EXPECT_EQ(cb().passThrough, 0);
+  Release(scan::kRightAlt);
+  EXPECT_TRUE(NothingHeld());
+
+  // The synthesized release and re-press of right Alt reached no window.
+  int altMessages = 0;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    altMessages += (m.message == sim::kWmSysKeyDown || m.message == sim::kWmSysKeyUp ||
+                    m.message == sim::kWmKeyDown || m.message == sim::kWmKeyUp) &&
+                   m.wParam == kVkMenu;
+  }
+  EXPECT_EQ(altMessages, 2);  // the user's own press and release
+}
+
+TEST_F(Playback, RightAltLetGoBeforeTheMacroPlaysIsNotPressedAgain) {
+  Press(scan::kRightAlt);
+  Tap(scan::kM);
+  Release(scan::kRightAlt);
+  PlayOut();
+  EXPECT_EQ(Typed(), "Best regards,\rVelto");
+  EXPECT_TRUE(NothingHeld());
+}
+
+TEST_F(Playback, TheLongestMacroIsTypedWhole) {
+  Press(scan::kRightAlt);
+  Tap(scan::kA);
+  Release(scan::kRightAlt);
+  PlayOut();
+  EXPECT_EQ(Typed(), std::string(255, 'w'));
+  EXPECT_TRUE(NothingHeld());
+}
+
+TEST_F(Playback, OneCharacterMacroUnderRightAlt) {
+  Press(scan::kRightAlt);
+  Tap(scan::kE);
+  PlayOut();
+  Release(scan::kRightAlt);
+  EXPECT_EQ(Typed(), "\x80");
+  EXPECT_TRUE(NothingHeld());
+  const std::vector<sim::KeyEventCall>& events = sim::KeyEvents();
+  ASSERT_GE(events.size(), 7u);
+  EXPECT_EQ(events[0], (sim::KeyEventCall{0xC1, 0, 2}));
+  EXPECT_EQ(events[1], (sim::KeyEventCall{kVkMenu, 0x38, 3}));
+  EXPECT_EQ(events[2], (sim::KeyEventCall{0xC2, 0, 2}));
+}
+
+TEST_F(Playback, CharacterThenLeftForBitmapCharacters) {
+  KeyboardDescription d = Description();
+  d.layouts[1].flags = 1;
+  d.MarkSystemChar(1, 'o');
+  Load(d);
+  Tap(scan::kS);
+  PlayOut();
+  EXPECT_EQ(Typed(), "o");
+  std::vector<std::uint32_t> afterChar;
+  bool charSeen = false;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    charSeen |= m.message == sim::kWmChar;
+    if (charSeen && m.message == sim::kWmKeyDown) afterChar.push_back(static_cast<std::uint32_t>(m.wParam));
+  }
+  EXPECT_THAT(afterChar, ::testing::ElementsAre(0x25u));  // VK_LEFT
+}
+
+TEST_F(Playback, ThePlayerStopsAfterThePlainMarkerAndGoesOnLater) {
+  const Region& region = TheRegion();
+  cb().focusWnd = app_;
+  PushKeyAction(region, kOpKeyUp, kMarkPlainStart);
+  PushPostedMessage(region, kOpPostChar, 'k', 1u << 16);
+  sim::RunAs(controllerThread_);
+  PlayActions(region);
+  EXPECT_EQ(cb().playbackWait, 1);
+  EXPECT_EQ(cb().actQEmpty, 0);
+  EXPECT_EQ(sim::KeyEvents().size(), 1u);
+  sim::Pump();  // the marker comes back through the keyboard hook
+  EXPECT_EQ(cb().playbackWait, 0);
+  EXPECT_EQ(Typed(), "");
+  Tick();
+  EXPECT_EQ(Typed(), "k");
+  EXPECT_EQ(cb().actQEmpty, 1);
+}
+
+TEST_F(Playback, PostedCharactersGoToTheFocusAtPlayTime) {
+  const platform::Handle other = sim::CreateWindow(appThread_, "Edit");
+  const Region& region = TheRegion();
+  PushPostedMessage(region, kOpPostChar, 'z', 0x002C0000);
+  cb().focusWnd = other;
+  Tick();
+  EXPECT_EQ(sim::CharsOf(other), "z");
+  const std::vector<sim::Message> got = sim::DispatchedTo(other);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front().lParam, 0x002C0001);
+}
+
+TEST_F(Playback, HeldModifiersReleasedAtTheEndOfPlaybackAreThoseCounted) {
+  cb().heldCounts[1] = 1;  // right Ctrl
+  cb().heldCounts[8] = 2;  // Caps Lock
+  cb().countHeld = 1;
+  cb().passThrough = 1;
+  sim::RunAs(controllerThread_);
+  platform::KeybdEvent(kMarkRepressEnd, 0, platform::kKeyEventKeyUp);
+  sim::ClearKeyEvents();
+  sim::Pump();
+  EXPECT_THAT(sim::KeyEvents(), ::testing::ElementsAre(sim::KeyEventCall{kVkControl, 0, 3},
+                                                       sim::KeyEventCall{kVkCapital, 0, 2}));
+  EXPECT_EQ(cb().passThrough, 0);
+  EXPECT_EQ(cb().countHeld, 0);
+  ASSERT_EQ(cb().heldCounts[1], 1);  // the counts stay
+
+  cb().heldCounts[1] = cb().heldCounts[8] = 0;
+  sim::ClearKeyEvents();
+  ReleaseHeldModifiers(TheRegion());
+  EXPECT_TRUE(sim::KeyEvents().empty());
+}
+
+TEST_F(Playback, AFocusChangeEndsAWaitOnlyWhenBothQueuesAreEmpty) {
+  const platform::Handle other = sim::CreateWindow(appThread_, "Edit");
+  cb().playbackWait = 1;
+  PushKeyAction(TheRegion(), kOpKeyUp, kMarkPlainStart);
+  sim::SetFocus(other);
+  EXPECT_EQ(cb().playbackWait, 1);
+  ResetState(TheRegion());
+  cb().playbackWait = 1;
+  sim::SetFocus(app_);
+  EXPECT_EQ(cb().playbackWait, 0);
+}
+
+}  // namespace
+}  // namespace velto::testing

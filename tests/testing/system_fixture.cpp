@@ -1,0 +1,67 @@
+#include "testing/system_fixture.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "control/procs.h"
+
+namespace velto::testing {
+
+void SystemTest::SetUp() {
+  static std::atomic<int> counter{0};
+  sim::FailSharedMemory(false);
+  sim::Reset();
+  sim::SetSharedMemoryPrefix("velto-sys-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-");
+  ProcessAttach();
+  ASSERT_TRUE(TheRegion().valid());
+
+  controllerThread_ = sim::CreateThread();
+  controller_ = sim::CreateWindow(controllerThread_, "VeltoController");
+  appThread_ = sim::CreateThread();
+  app_ = sim::CreateWindow(appThread_, "Edit");
+
+  sim::RunAs(controllerThread_);
+  InstallHook(controller_);
+  Load(Description());
+  AsController([] { Enable(1); });
+  sim::SetFocus(app_);
+  sim::ClearDispatched();
+  sim::ClearKeyEvents();
+}
+
+void SystemTest::TearDown() {
+  ProcessDetach();
+  sim::RemoveSharedMemory(kRegionName);
+}
+
+layoutkit::KeyboardDescription SystemTest::Description() const { return layoutkit::DemoDescription(); }
+
+void SystemTest::Load(const layoutkit::KeyboardDescription& d) {
+  AsController([&] { SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros); });
+}
+
+void SystemTest::Press(std::uint16_t s) {
+  sim::KeyDown(s);
+  sim::Pump();
+}
+
+void SystemTest::Release(std::uint16_t s) {
+  sim::KeyUp(s);
+  sim::Pump();
+}
+
+void SystemTest::Tap(std::uint16_t s) {
+  Press(s);
+  Release(s);
+}
+
+std::vector<std::pair<platform::WParam, platform::LParam>> SystemTest::Notices(platform::Handle window) const {
+  std::vector<std::pair<platform::WParam, platform::LParam>> out;
+  for (const sim::Message& m : sim::DispatchedTo(window)) {
+    if (m.message == TheRegion().control().notifyMsg) out.emplace_back(m.wParam, m.lParam);
+  }
+  return out;
+}
+
+}  // namespace velto::testing

@@ -1,0 +1,161 @@
+// Keystrokes end to end: from the keyboard hook to the characters the
+// focused window receives.
+#include "delivery/queues.h"
+#include "intercept/lookup.h"
+#include "intercept/modifiers.h"
+#include "testing/system_fixture.h"
+
+namespace velto::testing {
+namespace {
+
+using layoutkit::KeyboardDescription;
+
+class Typing : public SystemTest {};
+
+TEST_F(Typing, EachLayoutTypesItsOwnCharacters) {
+  Tap(scan::kS);
+  Tap(scan::kD);
+  EXPECT_EQ(Typed(), "sd");  // layout 0 is the US layout: the system types it
+  AsController([] { SelectLayout(1); });
+  Tap(scan::kS);
+  Tap(scan::kD);
+  Tap(scan::kE);
+  EXPECT_EQ(Typed(), "sdoe.");
+}
+
+TEST_F(Typing, ATranslatedKeyDownNeverReachesTheWindowButItsKeyUpDoes) {
+  AsController([] { SelectLayout(1); });
+  Tap(scan::kS);
+  std::vector<std::uint32_t> keyMessages;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    if (m.message == sim::kWmKeyDown || m.message == sim::kWmKeyUp) keyMessages.push_back(m.message);
+  }
+  EXPECT_THAT(keyMessages, ::testing::ElementsAre(sim::kWmKeyUp));
+  EXPECT_EQ(Typed(), "o");
+}
+
+TEST_F(Typing, ShiftColumnsAndRightModifierEquivalence) {
+  KeyboardDescription d = Description();
+  d.Put(1, scan::kA, kSlotPlain, 0, 'x');
+  d.Put(1, scan::kA, kSlotPlain, 1, 'y');
+  d.Put(1, scan::kA, kSlotPlain, 2, 'z');
+  d.Put(1, scan::kA, kSlotLeftCtrl, 0, '1');
+  d.Put(1, scan::kA, kSlotRightCtrl, 0, '2');
+  Load(d);
+  AsController([] { SelectLayout(1); });
+
+  Tap(scan::kA);
+  Press(scan::kLeftShift);
+  Tap(scan::kA);
+  Release(scan::kLeftShift);
+  Press(scan::kRightShift);
+  Tap(scan::kA);
+  Release(scan::kRightShift);
+  Press(scan::kRightCtrl);
+  Tap(scan::kA);
+  Release(scan::kRightCtrl);
+  EXPECT_EQ(Typed(), "xyz2");
+
+  d.layouts[1].rightModEquivalence = 0x0009;  // right Ctrl and right Shift count as left
+  Load(d);
+  Press(scan::kRightShift);
+  Tap(scan::kA);
+  Release(scan::kRightShift);
+  Press(scan::kRightCtrl);
+  Tap(scan::kA);
+  Release(scan::kRightCtrl);
+  EXPECT_EQ(Typed(), "xyz2y1");
+}
+
+TEST_F(Typing, CapsLockSelectsTheCapsPlanes) {
+  Tap(scan::kCapsLock);
+  EXPECT_EQ(Leds() & 2, 2u);
+  Tap(scan::kS);
+  AsController([] { SelectLayout(1); });
+  Tap(scan::kS);
+  Tap(scan::kCapsLock);
+  Tap(scan::kS);
+  EXPECT_EQ(Typed(), "SOo");
+}
+
+TEST_F(Typing, CharactersTheSystemTypesAlikePassUntouched) {
+  AsController([] { SelectLayout(1); });
+  Tap(scan::kA);  // 'a' sits on the same key in both
+  EXPECT_EQ(cb().keyQEmpty, 1);
+  EXPECT_EQ(cb().swallowedScan, 0);
+  EXPECT_EQ(Typed(), "a");
+  bool keyDownSeen = false;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) keyDownSeen |= m.message == sim::kWmKeyDown;
+  EXPECT_TRUE(keyDownSeen);
+}
+
+TEST_F(Typing, AFullKeyQueueLetsTheKeyThroughUntranslated) {
+  AsController([] { SelectLayout(1); });
+  // 127 results that produce nothing when delivered (dead keys without a character).
+  for (int i = 0; i < 127; ++i) ASSERT_TRUE(PushKeyResult(TheRegion(), MakeResult(static_cast<std::uint16_t>(i), kKindDeadKey, 0)));
+  Tap(scan::kS);
+  EXPECT_EQ(Typed(), "s");
+  EXPECT_EQ(cb().keyQEmpty, 1);  // the key's own messages drained the queue
+  Tap(scan::kS);
+  EXPECT_EQ(Typed(), "so");
+}
+
+TEST_F(Typing, ConsoleWindowsAreLeftAlone) {
+  const platform::Handle consoleThread = sim::CreateThread();
+  const platform::Handle console = sim::CreateWindow(consoleThread, "ConsoleWindowClass");
+  AsController([] { SelectLayout(1); });
+  sim::SetFocus(console);
+  Tap(scan::kS);
+  Press(scan::kLeftShift);
+  EXPECT_EQ(cb().modifiers, 0);  // not even tracked
+  Release(scan::kLeftShift);
+  EXPECT_EQ(sim::CharsOf(console), "s");
+  EXPECT_EQ(cb().keyQEmpty, 1);
+}
+
+TEST_F(Typing, CtrlAndAltCombinationsWithoutTranslationAreSwallowedWhereTheLayoutClaimsThem) {
+  KeyboardDescription d = Description();
+  d.layouts[1].modMask = 0x000F;
+  Load(d);
+  AsController([] { SelectLayout(1); });
+  Press(scan::kLeftCtrl);
+  Tap(scan::kS);
+  Release(scan::kLeftCtrl);
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    EXPECT_FALSE(m.message == sim::kWmKeyDown && m.wParam == 'S') << "Ctrl+S reached the window";
+  }
+  // Without the claim the combination reaches the window.
+  AsController([] { SelectLayout(0); });
+  Press(scan::kLeftCtrl);
+  Tap(scan::kS);
+  Release(scan::kLeftCtrl);
+  EXPECT_EQ(Typed(), "\x13");
+}
+
+TEST_F(Typing, AppsKeyIsSwallowedWhenTheLayoutSaysSo) {
+  KeyboardDescription d = Description();
+  d.layouts[0].modMask = 1u << kLayoutMaskAppsKeyEats;
+  Load(d);
+  Tap(scan::kApps);
+  for (const sim::Message& m : sim::DispatchedTo(app_)) EXPECT_NE(m.message, sim::kWmKeyDown);
+}
+
+TEST_F(Typing, NumericPadDigitsFollowNumLock) {
+  KeyboardDescription d = Description();
+  for (unsigned plane = 0; plane < 4; ++plane) d.Put(plane, scan::kPad7, kSlotPlain, 0, 'x');
+  Load(d);
+  Tap(scan::kPad7);  // Num Lock off: the key is Home
+  EXPECT_EQ(Typed(), "");
+  Tap(scan::kNumLock);
+  EXPECT_EQ(Leds() & 1, 1u);
+  Tap(scan::kPad7);
+  EXPECT_EQ(Typed(), "x");
+  Tap(scan::kNumLock);
+  d.options.options = 1u << kOptNumpadWithoutNumLock;
+  Load(d);
+  Tap(scan::kPad7);
+  EXPECT_EQ(Typed(), "xx");
+}
+
+}  // namespace
+}  // namespace velto::testing
