@@ -60,18 +60,14 @@ TEST_F(Playback, MacroWithTextAndChordWhileRightAltIsHeld) {
 }
 
 TEST_F(Playback, RightAltLetGoBeforeTheMacroPlaysIsNotPressedAgain) {
-  Press(scan::kRightAlt);
-  Tap(scan::kM);
-  Release(scan::kRightAlt);
+  TapWith(scan::kRightAlt, scan::kM);
   PlayOut();
   EXPECT_EQ(Typed(), "Best regards,\rVelto");
   EXPECT_TRUE(NothingHeld());
 }
 
 TEST_F(Playback, TheLongestMacroIsTypedWhole) {
-  Press(scan::kRightAlt);
-  Tap(scan::kA);
-  Release(scan::kRightAlt);
+  TapWith(scan::kRightAlt, scan::kA);
   PlayOut();
   EXPECT_EQ(Typed(), std::string(255, 'w'));
   EXPECT_TRUE(NothingHeld());

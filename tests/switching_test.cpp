@@ -39,16 +39,12 @@ TEST_F(Switching, TheThreeHotkeys) {
   Tap(scan::kS);
   EXPECT_EQ(Typed(), "o");
 
-  Press(scan::kLeftCtrl);
-  Tap(scan::kF12);
-  Release(scan::kLeftCtrl);
+  TapWith(scan::kLeftCtrl, scan::kF12);
   EXPECT_EQ(DLLEnabled(), 0u);
   Tap(scan::kS);
   EXPECT_EQ(Typed(), "os");
 
-  Press(scan::kLeftCtrl);
-  Tap(scan::kF12);
-  Release(scan::kLeftCtrl);
+  TapWith(scan::kLeftCtrl, scan::kF12);
   EXPECT_EQ(DLLEnabled(), 1u);
   Tap(scan::kS);
   EXPECT_EQ(Typed(), "oso");
@@ -153,9 +149,7 @@ TEST_F(Switching, AltReleaseAfterAnAltPadTranslationIsSwallowed) {
   d.Put(0, scan::kPad1, kSlotLeftAlt, 0, 0xBD);
   Load(d);
   Tap(scan::kNumLock);
-  Press(scan::kLeftAlt);
-  Tap(scan::kPad1);
-  Release(scan::kLeftAlt);
+  TapWith(scan::kLeftAlt, scan::kPad1);
   EXPECT_EQ(Typed(), "\xBD");
   int altUps = 0;
   for (const sim::Message& m : sim::DispatchedTo(app_)) {

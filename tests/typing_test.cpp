@@ -45,25 +45,15 @@ TEST_F(Typing, ShiftColumnsAndRightModifierEquivalence) {
   AsController([] { SelectLayout(1); });
 
   Tap(scan::kA);
-  Press(scan::kLeftShift);
-  Tap(scan::kA);
-  Release(scan::kLeftShift);
-  Press(scan::kRightShift);
-  Tap(scan::kA);
-  Release(scan::kRightShift);
-  Press(scan::kRightCtrl);
-  Tap(scan::kA);
-  Release(scan::kRightCtrl);
+  TapWith(scan::kLeftShift, scan::kA);
+  TapWith(scan::kRightShift, scan::kA);
+  TapWith(scan::kRightCtrl, scan::kA);
   EXPECT_EQ(Typed(), "xyz2");
 
   d.layouts[1].rightModEquivalence = 0x0009;  // right Ctrl and right Shift count as left
   Load(d);
-  Press(scan::kRightShift);
-  Tap(scan::kA);
-  Release(scan::kRightShift);
-  Press(scan::kRightCtrl);
-  Tap(scan::kA);
-  Release(scan::kRightCtrl);
+  TapWith(scan::kRightShift, scan::kA);
+  TapWith(scan::kRightCtrl, scan::kA);
   EXPECT_EQ(Typed(), "xyz2y1");
 }
 
@@ -118,17 +108,13 @@ TEST_F(Typing, CtrlAndAltCombinationsWithoutTranslationAreSwallowedWhereTheLayou
   d.layouts[1].modMask = 0x000F;
   Load(d);
   AsController([] { SelectLayout(1); });
-  Press(scan::kLeftCtrl);
-  Tap(scan::kS);
-  Release(scan::kLeftCtrl);
+  TapWith(scan::kLeftCtrl, scan::kS);
   for (const sim::Message& m : sim::DispatchedTo(app_)) {
     EXPECT_FALSE(m.message == sim::kWmKeyDown && m.wParam == 'S') << "Ctrl+S reached the window";
   }
   // Without the claim the combination reaches the window.
   AsController([] { SelectLayout(0); });
-  Press(scan::kLeftCtrl);
-  Tap(scan::kS);
-  Release(scan::kLeftCtrl);
+  TapWith(scan::kLeftCtrl, scan::kS);
   EXPECT_EQ(Typed(), "\x13");
 }
 
@@ -155,6 +141,58 @@ TEST_F(Typing, NumericPadDigitsFollowNumLock) {
   Load(d);
   Tap(scan::kPad7);
   EXPECT_EQ(Typed(), "xx");
+}
+
+}  // namespace
+}  // namespace velto::testing
+
+namespace velto::testing {
+namespace {
+
+// A keyboard hook installed before the library's sits behind it in the chain
+// and sees only what the library passes on.
+class HookChain : public SystemTest {
+ protected:
+  void SetUp() override {
+    SystemTest::SetUp();
+    AsController([&] { RemoveHook(controller_); });
+    sim::InstallTestHook(sim::kKeyboard, [this](int code, platform::WParam w, platform::LParam l) {
+      seen_.push_back({code, static_cast<std::uint32_t>(w)});
+      (void)l;
+      return platform::LParam{0};
+    });
+    AsController([&] {
+      InstallHook(controller_);
+      Enable(1);
+      SelectLayout(1);
+    });
+    sim::SetFocus(app_);
+    seen_.clear();
+  }
+  std::vector<std::pair<int, std::uint32_t>> seen_;
+};
+
+TEST_F(HookChain, TranslationPathNeverCallsTheNextHook) {
+  Tap(scan::kS);  // translated down, key-up passed
+  Tap(scan::kA);  // typed by the system alike
+  EXPECT_TRUE(seen_.empty());
+  EXPECT_EQ(Typed(), "oa");
+}
+
+TEST_F(HookChain, ConsoleKeysAndDisabledTranslationGoToTheNextHookWithTheirCode) {
+  const platform::Handle console = sim::CreateWindow(sim::CreateThread(), "ConsoleWindowClass");
+  sim::SetFocus(console);
+  sim::KeyDown(scan::kS);
+  EXPECT_TRUE(sim::PeekInput());
+  sim::Pump();
+  EXPECT_THAT(seen_, ::testing::ElementsAre(std::pair{3, 'S'}, std::pair{0, 'S'}));
+
+  sim::SetFocus(app_);
+  AsController([] { Enable(0); });
+  seen_.clear();
+  Tap(scan::kS);
+  EXPECT_THAT(seen_, ::testing::ElementsAre(std::pair{0, 'S'}, std::pair{0, 'S'}));
+  EXPECT_EQ(sim::CharsOf(console) + Typed(), "ss");
 }
 
 }  // namespace

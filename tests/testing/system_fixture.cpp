@@ -56,6 +56,12 @@ void SystemTest::Tap(std::uint16_t s) {
   Release(s);
 }
 
+void SystemTest::TapWith(std::uint16_t modifier, std::uint16_t s) {
+  Press(modifier);
+  Tap(s);
+  Release(modifier);
+}
+
 std::vector<std::pair<platform::WParam, platform::LParam>> SystemTest::Notices(platform::Handle window) const {
   std::vector<std::pair<platform::WParam, platform::LParam>> out;
   for (const sim::Message& m : sim::DispatchedTo(window)) {

@@ -41,6 +41,8 @@ class SystemTest : public ::testing::Test {
   void Tap(std::uint16_t s);
   void Press(std::uint16_t s);
   void Release(std::uint16_t s);
+  // Taps `s` while `modifier` is held.
+  void TapWith(std::uint16_t modifier, std::uint16_t s);
   void Tick(int ticks = 1) { sim::TickTimers(ticks); }
 
   std::string Typed() const { return sim::CharsOf(app_); }
