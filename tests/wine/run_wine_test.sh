@@ -155,6 +155,7 @@ focus() {
 text() { cat "$out" 2>/dev/null; }
 text_is() { [ "$(text)" = "$1" ]; }
 notes() { lines "$log" | grep -c '^NOTE '; }
+more_notes_than() { [ "$(notes)" -gt "$1" ]; }
 
 # press_command KEY [EXPECTED-STATE]: presses a command key and waits for its
 # "CMD n KEY ..." line, which must report EXPECTED-STATE (if given).
@@ -182,7 +183,7 @@ hotkey() {
   before="$(notes)"
   focus
   xdotool keydown "$1" keydown "$2" keyup "$2" keyup "$1"
-  if wait_until 10 test "$(notes)" -gt "$before"; then
+  if wait_until 10 more_notes_than "$before"; then
     line="$(lines "$log" | grep '^NOTE ' | tail -1)"
     [ "$line" = "NOTE $3" ]
     check "hotkey $1+$2 notifies $3" $? "the notification says '$line'"
