@@ -9,6 +9,7 @@ for group in "$@"; do
     native) packages+=(cmake ninja-build g++ libgtest-dev libgmock-dev) ;;
     mingw) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine) packages+=(wine wine64 xvfb xdotool) ;;
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
 # Builds everything (Linux with the sanitizers, and both Windows targets) and
-# runs the whole test suite.
+# runs the whole test suite: a short fuzzing run against a garbled shared
+# region, then CTest (unit and scenario tests, the DLL tables, Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw wine
+scripts/deps.sh native mingw wine fuzz
 scripts/build.sh native-asan
 scripts/build.sh win32
 scripts/build.sh win64
+
+fuzz_log="$(mktemp)"
+if ! scripts/fuzz.sh "${VELTO_FUZZ_SECONDS:-20}" >"$fuzz_log" 2>&1; then
+  tail -60 "$fuzz_log"
+  echo "fuzzing found a fault"
+  exit 1
+fi
+echo "fuzzing: $(grep -E '^Done ' "$fuzz_log")"
+rm -f "$fuzz_log"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -132,6 +132,23 @@ TEST_F(ActionQueue, RoomIsWhatCanCertainlyBePushed) {
   }
 }
 
+TEST_F(ActionQueue, AReaderNeverLapsTheWriterOverGarbledEntries) {
+  for (std::size_t i = 0; i < kActionStorageWords; ++i) words()[i] = kOpPostChar;
+  cb().actQRead = 4;
+  cb().actQWrite = 5;
+  cb().actQEmpty = 0;
+  ActionReader reader(region());
+  int entries = 0;
+  while (!reader.empty() && entries < 1000) {
+    for (int i = 0; i < 3; ++i) reader.Next();
+    reader.Finish();
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(cb().actQRead, 5);
+  EXPECT_EQ(cb().actQEmpty, 1);
+}
+
 TEST_F(ActionQueue, CorruptIndicesAreTakenAsAnEmptyQueue) {
   cb().actQWrite = 383;
   cb().actQRead = 10;

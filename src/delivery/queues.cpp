@@ -103,6 +103,7 @@ bool ActionReader::empty() const { return region_.control().actQEmpty != 0; }
 
 std::uint16_t ActionReader::Next() {
   ControlBlock& cb = region_.control();
+  if (entryWords_++ == 0) entryStart_ = cb.actQRead;
   // An entry never runs past the two spill words after the last regular slot.
   if (cb.actQRead >= kActionStorageWords) {
     cb.actQRead = 0;
@@ -113,6 +114,13 @@ std::uint16_t ActionReader::Next() {
 
 void ActionReader::Finish() {
   ControlBlock& cb = region_.control();
+  const bool acrossWriter = cb.actQWrite > entryStart_ && cb.actQWrite < entryStart_ + entryWords_;
+  entryWords_ = 0;
+  if (acrossWriter) {
+    cb.actQRead = cb.actQWrite;
+    cb.actQEmpty = 1;
+    return;
+  }
   if (cb.actQRead >= kActionSlots) cb.actQRead = 0;
   if (cb.actQRead == cb.actQWrite) cb.actQEmpty = 1;
 }

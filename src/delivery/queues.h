@@ -40,6 +40,8 @@ std::size_t ActionQueueRoom(const Region& region);
 // Reads one ActionQueue entry word by word, as the player does: each word at
 // the read index followed by an increment; Finish makes the wrap test once
 // for the whole entry and sets actQEmpty when the reader has caught up.
+// An entry that runs across the write index can only come from garbled
+// words: the reader then drops what is left, so that it never laps the writer.
 class ActionReader {
  public:
   explicit ActionReader(const Region& region);
@@ -49,6 +51,8 @@ class ActionReader {
 
  private:
   const Region& region_;
+  std::uint16_t entryStart_ = 0;
+  std::uint16_t entryWords_ = 0;
 };
 
 }  // namespace velto
