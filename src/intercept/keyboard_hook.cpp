@@ -20,16 +20,15 @@ constexpr char kConsoleClass[] = "ConsoleWindowClass";
 constexpr std::uint16_t kScanAltLow = 0x38;
 
 struct KeyEvent {
-  int code;
   std::uint16_t vk;
   std::uint16_t scan;
   bool keyUp;
   bool prevDown;
 };
 
-KeyEvent Decode(int code, platform::WParam wParam, platform::LParam lParam) {
+KeyEvent Decode(platform::WParam wParam, platform::LParam lParam) {
   const std::uint32_t bits = static_cast<std::uint32_t>(lParam);
-  return {code, static_cast<std::uint16_t>(wParam & 0xFFFF), static_cast<std::uint16_t>((bits >> 16) & 0x1FF),
+  return {static_cast<std::uint16_t>(wParam & 0xFFFF), static_cast<std::uint16_t>((bits >> 16) & 0x1FF),
           (bits >> 31) != 0, ((bits >> 30) & 1) != 0};
 }
 
@@ -199,7 +198,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   const Region& region = TheRegion();
   if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
   ControlBlock& cb = region.control();
-  KeyEvent e = Decode(code, wParam, lParam);
+  KeyEvent e = Decode(wParam, lParam);
   int result = 0;
 
   cb.swallowedScan = 0;
