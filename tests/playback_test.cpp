@@ -66,6 +66,35 @@ TEST_F(Playback, RightAltLetGoBeforeTheMacroPlaysIsNotPressedAgain) {
   EXPECT_TRUE(NothingHeld());
 }
 
+TEST_F(Playback, RightAltLetGoWhileTheMacroPlaysIsNotPressedAgain) {
+  Press(scan::kRightAlt);
+  Tap(scan::kM);
+  // The user lets go just as the player starts: the release reaches the
+  // keyboard hook while the player waits for its markers.
+  sim::KeyUp(scan::kRightAlt);
+  sim::RunAs(controllerThread_);
+  PlayActions(TheRegion());
+  sim::Pump();
+  PlayOut();
+  EXPECT_EQ(Typed(), "Best regards,\rVelto");
+  EXPECT_TRUE(NothingHeld());
+}
+
+TEST_F(Playback, TheModifierSweepLeavesTheModifiersAMacroReleasedAlone) {
+  Press(scan::kRightAlt);
+  Tap(scan::kA);
+  // The first tick releases right Alt for the macro; the second one sweeps.
+  cb().tickCountdown = 1;
+  const std::uint16_t sweeps = cb().sweeps;
+  PlayOut();
+  EXPECT_EQ(cb().sweeps, sweeps + 1);
+  EXPECT_EQ(Typed(), std::string(255, 'w'));
+  EXPECT_TRUE(sim::AsyncKeyDown(kVkMenu));  // still held by the user: pressed again
+  EXPECT_EQ(cb().modifiers, 1u << kModRightAlt);
+  Release(scan::kRightAlt);
+  EXPECT_TRUE(NothingHeld());
+}
+
 TEST_F(Playback, TheLongestMacroIsTypedWhole) {
   TapWith(scan::kRightAlt, scan::kA);
   PlayOut();

@@ -30,7 +30,9 @@ void TimerProc() {
     ++cb.sweeps;
     cb.tickCountdown = kSweepInterval;
     if (BothQueuesEmpty(cb)) cb.playbackWait = 0;
-    SweepModifiers(region);
+    // While a macro plays, the modifiers it released are up for the system
+    // but still held by the user.
+    if (cb.countHeld == 0) SweepModifiers(region);
   }
   --cb.tickCountdown;
   if (cb.playbackWait == 0) {

@@ -212,7 +212,13 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   TrackLockKeys(region, e);
   RestoreScrollLockLight(region, e);
-  if (cb.playbackWait != 0) e.scan = 0;
+  if (cb.playbackWait != 0) {
+    // Keys typed while a macro plays pass untranslated; the modifiers still
+    // follow the keys, so that the macro presses again only what is held.
+    const int bit = ModifierBitOf(e.scan);
+    if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), e.keyUp ? 0 : 1);
+    e.scan = 0;
+  }
   RecordFocus(region, e);
   cb.keyIsModifier = IsModifierKey(e.scan);
   const bool console = IsConsole(cb);

@@ -62,6 +62,7 @@ void ResetState(const Region& region) {
   cb.actQEmpty = 1;
   cb.tickCountdown = kSweepInterval;
   cb.macroCursor = 0;  // an unfinished macro belongs to the emptied queue
+  cb.countHeld = 0;    // and so does its release of the held modifiers
 }
 
 namespace {

@@ -31,7 +31,9 @@ LParam KeyLParam(std::uint16_t scan, bool alt, bool prevDown, bool up) {
   std::uint32_t bits = 1 | (scan & 0xFFu) << 16;
   if (scan & 0x100) bits |= 1u << 24;
   if (alt) bits |= 1u << 29;
-  if (prevDown) bits |= 1u << 30;
+  // A key-up always says "was down", even for a key that was already up: so
+  // Windows documents it, and so Wine sends it.
+  if (prevDown || up) bits |= 1u << 30;
   if (up) bits |= 1u << 31;
   return static_cast<LParam>(bits);  // zero-extended, as 64-bit Windows passes it
 }
