@@ -9,7 +9,13 @@
 #
 # Part 1 types into the controller's own EDIT; part 2 into a second process
 # (the same program with --target, without the library), which the library
-# reaches only through its global hooks and the shared region.
+# reaches only through its global hooks and the shared region. Part 3 holds
+# modifier and lock keys in the controller's EDIT: macros while right Alt is
+# held (part 2 has some too, one of them with the other process slow to take
+# its keys), Caps Lock as a momentary layout switch, the keypad with and
+# without Num Lock. After a macro under right Alt no modifier may be left
+# down: the programs report the key state on F7, and the controller watches
+# it (and the lock states) all along.
 #
 # Usage: run_wine_test.sh WIN64-BUILD-DIR
 # Environment: VELTO_WINE (default /usr/lib/wine/wine64),
@@ -102,6 +108,11 @@ if ! wait_until 30 test -s "$tmp/display"; then
 fi
 export DISPLAY=":$(head -1 "$tmp/display")"
 say "Xvfb on $DISPLAY"
+# The right Alt key by its keycode: xdotool's "Alt_R" presses left Alt with it.
+right_alt="$(xkbcomp -xkb "$DISPLAY" - 2>/dev/null | sed -n 's/^ *<RALT> = \([0-9]*\);.*/\1/p')"
+if [ -z "$right_alt" ]; then
+  say "FAIL: no right Alt key in the X server's keymap"; exit 1
+fi
 
 # --- Wine prefix -------------------------------------------------------------------
 if ! timeout 150 "$wine" wineboot --init >"$tmp/wineboot.log" 2>&1; then
@@ -158,13 +169,15 @@ notes() { lines "$log" | grep -c '^NOTE '; }
 more_notes_than() { [ "$(notes)" -gt "$1" ]; }
 
 # press_command KEY [EXPECTED-STATE]: presses a command key and waits for its
-# "CMD n KEY ..." line, which must report EXPECTED-STATE (if given).
+# "CMD n KEY ..." line, which must report EXPECTED-STATE (if given). Fails
+# when no reply comes; the count then goes on from the program's own.
 press_command() {
   commands=$((commands + 1))
   xdotool key "$1"
   if ! wait_until 10 grep -q "^CMD $commands " "$log"; then
     check "command $1" 1 "no reply"
-    return
+    commands="$(lines "$log" | grep -c '^CMD ')"
+    return 1
   fi
   local line
   line="$(lines "$log" | grep "^CMD $commands ")"
@@ -192,6 +205,11 @@ hotkey() {
   fi
 }
 
+clear_edit() {
+  press_command F11
+  wait_until 6 text_is "" || check "clearing the EDIT" 1 "it still holds '$(text)'"
+}
+
 # case_ NAME EXPECTED KEY...: types the keys into the empty EDIT, waits (6 s
 # at most) for it to hold EXPECTED, then clears it (F11).
 case_() {
@@ -201,14 +219,16 @@ case_() {
   xdotool key --delay 80 "$@"
   wait_until 6 text_is "$expected"
   check "$name: $* -> '$expected'" $? "the EDIT holds '$(text)'"
-  press_command F11
-  wait_until 6 text_is "" || check "clearing the EDIT" 1 "it still holds '$(text)'"
+  clear_edit
 }
 
-# stop NAME: F12 to the program; checks its exit.
+# stop NAME: F12 to the program; checks its exit, and that none of the
+# library's marker keys reached its windows.
 stop() {
   local pid
   pid="$(eval echo "\$${1}_pid")"
+  ! lines "$log" | grep -q '^KEY .* vk=0xc[1-6] '
+  check "$1: no marker key reached a window" $? "$(lines "$log" | grep -m3 '^KEY .* vk=0xc[1-6] ')"
   commands=$((commands + 1))
   xdotool key F12
   wait_until 20 grep -q '^EXIT' "$log"
@@ -223,6 +243,223 @@ stop() {
 }
 
 state() { echo "hooked=1 enabled=$1 layout=$2 name=$3 size=83400"; }
+
+# last WORD: the program's last output line that starts with WORD.
+last() { lines "$log" | grep "^$1 " | tail -1; }
+
+# field NAME LINE: the value of "NAME=value" in LINE.
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }
+
+# report: F7; sets $region and $keys to the REGION and KEYS lines it printed.
+report() {
+  region="no reply"
+  keys=""
+  press_command F7 || return 1
+  region="$(last REGION)"
+  keys="$(last KEYS)"
+}
+
+# nothing_held: no modifier key is down for the system (GetAsyncKeyState) or
+# for the EDIT's thread (GetKeyState), and the region's `modifiers` is 0.
+nothing_held() {
+  report && [[ "$region" == "REGION modifiers=0 "* && "$keys" == "KEYS async=none thread=none "* ]]
+}
+
+# The controller's last WATCH line: the keys down, the lock states, the
+# library's lights and `modifiers`, whichever program has the focus.
+watch_line() { lines "$tmp/controller.log" | grep '^WATCH ' | tail -1; }
+watch_is() { [ "$(watch_line)" = "$1" ]; }
+
+# watch_nothing_held: by the last WATCH line, no modifier key is down and
+# the region's `modifiers` is 0.
+watch_nothing_held() {
+  local line
+  line="$(watch_line)"
+  [ "$(field held "$line")" = none ] && (($(field mods "$line") == 0))
+}
+
+# expect_nothing_held NAME: waits (3 s at most each) for the WATCH lines and
+# then F7 to show nothing held; the library compares its `modifiers` with
+# the key state every 25 ticks of its timer. (While a modifier is down, F7
+# would not be a command: the WATCH lines come first.) Right Alt left down
+# is let go of afterwards, so that the cases that follow start clean; the
+# function then fails.
+expect_nothing_held() {
+  sleep 0.2  # the WATCH lines show the keys now (Wine may answer "up" 50 ms late)
+  if wait_until 3 watch_nothing_held; then
+    wait_until 3 nothing_held
+    check "$1: afterwards no modifier is down" $? "$region / $keys"
+  else
+    check "$1: afterwards no modifier is down" 1 "$(watch_line)"
+    xdotool key "$right_alt"
+    wait_until 3 watch_nothing_held
+    return 1
+  fi
+}
+
+# right_alt_down: right Alt is down for the system and in the region's
+# `modifiers` (bit 3).
+right_alt_down() {
+  local line
+  line="$(watch_line)"
+  [[ ",$(field held "$line")," == *,ralt,* ]] && (($(field mods "$line") & 0x8))
+}
+
+# Alt key messages that reached the program's windows so far.
+alt_messages() { lines "$log" | grep -c '^KEY .* vk=0x12 '; }
+
+# expect_two_alt_messages NAME ALT-MESSAGES-BEFORE: the user's own press and
+# release of right Alt reached the window, and nothing else of Alt: the
+# library's release and second press of it reach no window.
+expect_two_alt_messages() {
+  local seen=$(($(alt_messages) - $2))
+  [ "$seen" = 2 ]
+  check "$1: the window saw right Alt pressed and released once" $? "$seen Alt key messages"
+}
+
+# shown TEXT: TEXT, or its start when it is long.
+shown() { if [ ${#1} -gt 12 ]; then echo "${1:0:8}...(${#1} characters)"; else echo "$1"; fi; }
+
+# tap_args KEY...: xdotool arguments that press and release each KEY in turn.
+tap_args() {
+  local key
+  for key; do printf '%s\n' keydown "$key" keyup "$key"; done
+}
+
+# right_alt_held NAME EXPECTED KEY...: holds right Alt, taps the KEYs, waits
+# for the EDIT to hold EXPECTED and for right Alt to be down again (the
+# library lets go of it for its output and presses it again while the user
+# holds it), then lets go of right Alt; nothing may be left down.
+right_alt_held() {
+  local name="$1" expected="$2" taps alt_before
+  shift 2
+  mapfile -t taps < <(tap_args "$@")
+  alt_before="$(alt_messages)"
+  focus
+  xdotool keydown "$right_alt" "${taps[@]}"
+  wait_until 6 text_is "$expected"
+  check "$name: right Alt held, $* -> '$(shown "$expected")'" $? "the EDIT holds '$(text)'"
+  sleep 0.2  # the WATCH lines come every 10 ms: one of them shows the keys now
+  wait_until 3 right_alt_down
+  check "$name: right Alt is down again while it is held" $? "$(watch_line)"
+  xdotool keyup "$right_alt"
+  expect_nothing_held "$name" && expect_two_alt_messages "$name" "$alt_before"
+  clear_edit
+}
+
+# right_alt_quick NAME EXPECTED KEY: right Alt down, KEY down and up, right
+# Alt up, without delay: right Alt is up before the library delivers.
+right_alt_quick() {
+  local name="$1" expected="$2" key="$3" alt_before
+  alt_before="$(alt_messages)"
+  focus
+  xdotool keydown --delay 0 "$right_alt" "$key" keyup --delay 0 "$key" "$right_alt"
+  wait_until 6 text_is "$expected"
+  check "$name: right Alt let go at once, $key -> '$expected'" $? "the EDIT holds '$(text)'"
+  expect_nothing_held "$name" && expect_two_alt_messages "$name" "$alt_before"
+  clear_edit
+}
+
+# right_alt_let_go_while_playing NAME EXPECTED KEY: right Alt is let go 0.12 s
+# after KEY, while the library still plays KEY's long macro.
+right_alt_let_go_while_playing() {
+  local name="$1" expected="$2" key="$3"
+  focus
+  xdotool keydown "$right_alt" keydown "$key" keyup "$key" sleep 0.12 keyup "$right_alt"
+  wait_until 6 text_is "$expected"
+  check "$name: right Alt let go while it plays, $key -> '$(shown "$expected")'" $? \
+    "the EDIT holds '$(text)'"
+  expect_nothing_held "$name"
+  clear_edit
+}
+
+# wait_note NAME EXPECTED-STATE NOTES-BEFORE: waits for a notification after
+# the first NOTES-BEFORE ones; the last must report EXPECTED-STATE.
+wait_note() {
+  local line=""
+  wait_until 10 more_notes_than "$3" && line="$(last NOTE)"
+  [ "$line" = "NOTE $2" ]
+  check "$1 notifies $2" $? "the last notification says '$line'"
+}
+
+# caps_layout_switch: Caps Lock held types by layout 1; its release brings
+# layout 0 back and puts Caps Lock back as it was, in the thread's key state
+# and in the library's lights (_Leds).
+caps_layout_switch() {
+  local before during notes_before
+  before="$(watch_line)"
+  [[ "$before" == "WATCH held=none caps=0 "* ]]
+  check "Caps Lock is off before its case" $? "$before"
+  # Held, Caps Lock is on and the region's `modifiers` has its bit 10.
+  printf -v during 'WATCH held=caps caps=1 num=%s leds=%#x mods=%#x' \
+    "$(field num "$before")" $(($(field leds "$before") | 2)) $(($(field mods "$before") | 0x400))
+  notes_before="$(notes)"
+  focus
+  xdotool keydown Caps_Lock
+  wait_note "Caps Lock pressed" "$(state 1 1 Second)" "$notes_before"
+  xdotool key --delay 80 a s
+  wait_until 6 text_is "ky"
+  check "Caps Lock held: a s -> 'ky'" $? "the EDIT holds '$(text)'"
+  wait_until 3 watch_is "$during"
+  check "Caps Lock held: Caps Lock and its light on" $? "$(watch_line)"
+  notes_before="$(notes)"
+  xdotool keyup Caps_Lock
+  wait_note "Caps Lock released" "$(state 1 0 WineTest)" "$notes_before"
+  wait_until 3 watch_is "$before"
+  check "Caps Lock released: Caps Lock and its light as before" $? "$(watch_line)"
+  caps_lock_after_next_key "$before"
+  clear_edit
+  case_ "after Caps Lock: layout 0 without Caps Lock" "qx" a s
+}
+
+# caps_lock_after_next_key WATCH-BEFORE: the X server toggled its Caps Lock
+# on the press and knows nothing of the library's keybd_event that put it
+# back, so with the next X key event Wine presses Caps Lock itself to agree
+# with the X server; the library sees that press like any other. Whatever the
+# state then is, the library's light must agree with the system's. A Caps
+# Lock left on is switched off with a real press.
+caps_lock_after_next_key() {
+  local caps light
+  report || return
+  caps="$(field caps "$keys")"
+  light=$(($(field leds "$region") >> 1 & 1))
+  say "     after the next key: Caps Lock $caps, the library's Caps Lock light $light"
+  [ "$caps" = "$light" ]
+  check "after the next key the library's Caps Lock light follows the system's" $? "$keys / $region"
+  if [ "$caps" = 1 ]; then
+    xdotool key Caps_Lock
+    wait_until 3 watch_is "$1"
+    check "Caps Lock pressed again: Caps Lock and its light off" $? "$(watch_line)"
+  fi
+}
+
+# num_lock_is STATE: the thread's Num Lock and the library's light show STATE.
+num_lock_is() {
+  local line
+  line="$(watch_line)"
+  [ "$(field num "$line")" = "$1" ] && [ $(($(field leds "$line") & 1)) = "$1" ]
+}
+
+# num_lock STATE: presses Num Lock, which must then be STATE (0 or 1).
+num_lock() {
+  focus
+  xdotool key Num_Lock
+  wait_until 3 num_lock_is "$1"
+  check "Num Lock pressed: Num Lock and its light $1" $? "$(watch_line)"
+}
+
+# numpad_digits: keypad 7 types the table's g with Num Lock on, and is Home,
+# untranslated, with Num Lock off. (xdotool's KP_Home is the keypad 7 key
+# pressed without Shift, whatever Num Lock says.)
+numpad_digits() {
+  num_lock_is 0
+  check "Num Lock is off before its case" $? "$(watch_line)"
+  case_ "Num Lock off: keypad 7 is Home, untranslated" "xq" a KP_Home s
+  num_lock 1
+  case_ "Num Lock on: keypad 7 translated" "qg" a KP_Home
+  num_lock 0
+  case_ "Num Lock off again: keypad 7 is Home" "xq" a KP_Home s
+}
 
 # --- Part 1: the controller's own EDIT ---------------------------------------------
 start controller velto64.dll velto-wine-controller
@@ -262,10 +499,34 @@ case_ "other process: translated and untranslated keys" "qxj1k" a s d 1 k
 case_ "other process: Shift column" "QV" shift+a shift+f
 case_ "other process: dead key with a vowel" "ê" grave e
 case_ "other process: macro played from the controller's timer" "sZad" m
+right_alt_held "other process: macro" "acb" m
+right_alt_quick "other process: macro" "acb" m
+right_alt_held "other process: one-character macro" "€" e
+# A busy application takes its keys from its queue late: the library's timer
+# (in the controller) plays the macro while the release of right Alt still
+# waits there.
+press_command F6
+right_alt_quick "other process, slow with its keys: macro" "acb" m
+press_command F6
 stop target
 
 use controller
 case_ "controller again after the other process ended" "qx" a s
+
+# --- Part 3: modifier and lock keys in the controller's EDIT -------------------------
+right_alt_held "macro with text and a chord" "acb" m
+right_alt_quick "macro with text and a chord" "acb" m
+right_alt_held "one-character macro" "€" e
+right_alt_quick "one-character macro" "€" e
+right_alt_held "a macro and a one-character macro in one hold" "ac€b" m e
+# Macro 3 takes longer to play than the 25 ticks between two of the library's
+# comparisons of `modifiers` with the key state.
+long_text="$(printf 'ab%.0s' {1..40})"
+right_alt_held "a long macro" "$long_text" l
+right_alt_let_go_while_playing "a long macro" "$long_text" l
+case_ "after right Alt: keys type as usual" "qx" a s
+caps_layout_switch
+numpad_digits
 press_command F7  # the region's key-tracking fields, for the log below
 stop controller
 line="$(lines "$log" | grep '^CMD .* F12 ')"
