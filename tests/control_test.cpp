@@ -13,6 +13,13 @@ using ::testing::Pair;
 
 class Control : public SystemTest {
  protected:
+  // The library's three hooks and its timer, `n` of each.
+  static void ExpectInstalled(std::size_t n) {
+    EXPECT_EQ(sim::HookCount(sim::kKeyboard), n);
+    EXPECT_EQ(sim::HookCount(sim::kGetMessage), n);
+    EXPECT_EQ(sim::HookCount(sim::kCbt), n);
+    EXPECT_EQ(sim::LiveTimers(), n);
+  }
   std::vector<std::uint32_t> Clients() const {
     return {cb().clients, cb().clients + std::min<std::size_t>(cb().clientCount, kMaxClients)};
   }
@@ -21,10 +28,7 @@ class Control : public SystemTest {
 TEST_F(Control, SetUpLeavesHooksTimerAndOneClient) {
   EXPECT_EQ(DLLHooked(), 1u);
   EXPECT_EQ(DLLEnabled(), 1u);
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
-  EXPECT_EQ(sim::HookCount(sim::kGetMessage), 1u);
-  EXPECT_EQ(sim::HookCount(sim::kCbt), 1u);
-  EXPECT_EQ(sim::LiveTimers(), 1u);
+  ExpectInstalled(1);
   EXPECT_NE(cb().keyboardHook, 0u);
   EXPECT_NE(cb().timerId, 0u);
   EXPECT_EQ(cb().notifyMsg, sim::RegisteredMessage("quorvexmessage"));
@@ -76,8 +80,7 @@ TEST_F(Control, LockLightChangesAreAnnounced) {
 TEST_F(Control, InstallHookTwiceFromALiveControllerAddsTheWindowAgain) {
   AsController([&] { InstallHook(controller_); });
   EXPECT_EQ(DLLHooked(), 2u);
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
-  EXPECT_EQ(sim::LiveTimers(), 1u);
+  ExpectInstalled(1);
 }
 
 TEST_F(Control, AnotherControllersTickingTimerKeepsItsHooks) {
@@ -91,8 +94,7 @@ TEST_F(Control, AnotherControllersTickingTimerKeepsItsHooks) {
   InstallHook(window);
   sim::OnSleep(nullptr);
   EXPECT_EQ(DLLHooked(), 2u);
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
-  EXPECT_EQ(sim::LiveTimers(), 1u);
+  ExpectInstalled(1);
 }
 
 TEST_F(Control, InstallHookRecoversFromAControllerThatDied) {
@@ -109,10 +111,7 @@ TEST_F(Control, InstallHookRecoversFromAControllerThatDied) {
   InstallHook(window);
   EXPECT_EQ(DLLHooked(), 1u);
   EXPECT_EQ(cb().clients[0], window);
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
-  EXPECT_EQ(sim::HookCount(sim::kGetMessage), 1u);
-  EXPECT_EQ(sim::HookCount(sim::kCbt), 1u);
-  EXPECT_EQ(sim::LiveTimers(), 1u);
+  ExpectInstalled(1);
   EXPECT_NE(cb().keyboardHook, oldKeyboardHook);
   // Translation still works through the new hooks and timer.
   sim::RunAs(thread);
@@ -130,7 +129,7 @@ TEST_F(Control, RemoveHookOfTheMiddleClientKeepsTheOthersInOrder) {
     RemoveHook(b);
   });
   EXPECT_THAT(Clients(), ElementsAre(controller_, c));
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
+  ExpectInstalled(1);
   EXPECT_EQ(DLLEnabled(), 1u);
 }
 
@@ -138,8 +137,7 @@ TEST_F(Control, RemoveHookOfAnUnknownWindowChangesNothing) {
   const platform::Handle b = sim::CreateWindow(controllerThread_, "B");
   AsController([&] { RemoveHook(b); });
   EXPECT_THAT(Clients(), ElementsAre(controller_));
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
-  EXPECT_EQ(sim::LiveTimers(), 1u);
+  ExpectInstalled(1);
   EXPECT_EQ(DLLEnabled(), 1u);
 }
 
@@ -149,14 +147,11 @@ TEST_F(Control, TheLastRemoveHookTakesEverythingDown) {
     InstallHook(b);
     RemoveHook(controller_);
   });
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
+  ExpectInstalled(1);
   AsController([&] { RemoveHook(b); });
   EXPECT_EQ(DLLHooked(), 0u);
   EXPECT_EQ(DLLEnabled(), 0u);
-  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 0u);
-  EXPECT_EQ(sim::HookCount(sim::kGetMessage), 0u);
-  EXPECT_EQ(sim::HookCount(sim::kCbt), 0u);
-  EXPECT_EQ(sim::LiveTimers(), 0u);
+  ExpectInstalled(0);
   EXPECT_EQ(cb().keyboardHook | cb().getMsgHook | cb().cbtHook | cb().timerId, 0u);
   AsController([&] { RemoveHook(b); });  // nothing left to remove
   EXPECT_EQ(DLLHooked(), 0u);
