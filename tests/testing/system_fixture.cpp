@@ -62,6 +62,18 @@ void SystemTest::TapWith(std::uint16_t modifier, std::uint16_t s) {
   Release(modifier);
 }
 
+int SystemTest::Received(std::uint32_t message) const {
+  int count = 0;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) count += m.message == message;
+  return count;
+}
+
+int SystemTest::Received(std::uint32_t message, platform::WParam wParam) const {
+  int count = 0;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) count += m.message == message && m.wParam == wParam;
+  return count;
+}
+
 std::vector<std::pair<platform::WParam, platform::LParam>> SystemTest::Notices(platform::Handle window) const {
   std::vector<std::pair<platform::WParam, platform::LParam>> out;
   for (const sim::Message& m : sim::DispatchedTo(window)) {

@@ -46,6 +46,10 @@ class SystemTest : public ::testing::Test {
   void Tick(int ticks = 1) { sim::TickTimers(ticks); }
 
   std::string Typed() const { return sim::CharsOf(app_); }
+  // How many `message`s the application's window received (with `wParam`,
+  // when given).
+  int Received(std::uint32_t message) const;
+  int Received(std::uint32_t message, platform::WParam wParam) const;
   // The notices (wParam, lParam) the controller's window received.
   std::vector<std::pair<platform::WParam, platform::LParam>> Notices(platform::Handle window) const;
   std::vector<std::pair<platform::WParam, platform::LParam>> Notices() const { return Notices(controller_); }
