@@ -71,17 +71,7 @@ void Receive(Handle thread, const InputMessage& in) {
   Deliver(thread, in.msg);
 }
 
-bool RemoveInput() {
-  for (auto& [handle, thread] : Sys().threads) {
-    if (thread.input.empty()) continue;
-    const Handle receiver = handle;
-    const InputMessage in = thread.input.front();
-    thread.input.pop_front();
-    Receive(receiver, in);
-    return true;
-  }
-  return false;
-}
+bool RemoveInput() { return TakeFromFirstThread(&Thread::input, Receive); }
 
 void QueueHardwareKey(std::uint16_t scan, bool up) {
   Sys().stream.push_back({0, scan, up, true});

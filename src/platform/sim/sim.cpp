@@ -66,17 +66,7 @@ void Deliver(Handle thread, const Message& msg) {
   RecordDispatch(thread, retrieved);
 }
 
-bool RetrievePosted() {
-  for (auto& [handle, thread] : Sys().threads) {
-    if (thread.posted.empty()) continue;
-    const Handle receiver = handle;
-    const Message msg = thread.posted.front();
-    thread.posted.pop_front();
-    Deliver(receiver, msg);
-    return true;
-  }
-  return false;
-}
+bool RetrievePosted() { return TakeFromFirstThread(&Thread::posted, Deliver); }
 
 }  // namespace detail
 

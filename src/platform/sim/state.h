@@ -130,6 +130,22 @@ void Deliver(Handle thread, const Message& msg);
 // One posted message of the first thread that has any; false if none waits.
 bool RetrievePosted();
 
+// Takes the front entry of `queue` in the first thread that has one and hands
+// it, with that thread, to `take`. False when every such queue is empty.
+template <typename Entry, typename Take>
+bool TakeFromFirstThread(std::deque<Entry> Thread::*queue, Take take) {
+  for (auto& [handle, thread] : Sys().threads) {
+    std::deque<Entry>& entries = thread.*queue;
+    if (entries.empty()) continue;
+    const Handle receiver = handle;
+    const Entry entry = entries.front();
+    entries.pop_front();
+    take(receiver, entry);
+    return true;
+  }
+  return false;
+}
+
 // --- Hooks (hooks.cpp) ---------------------------------------------------------
 
 Handle AddHook(HookType type, HookFn fn);
