@@ -82,10 +82,6 @@ void KeyboardDescription::MarkSystemChar(unsigned layout, std::uint8_t ch) {
   layouts[layout % kLayouts].charBitmap[ch / 8] |= static_cast<std::uint8_t>(1u << (ch % 8));
 }
 
-void KeyboardDescription::LoadInto(const Region& region) const {
-  LoadDescription(region, &options, &keys, layouts, &deadKeys, &macros);
-}
-
 KeyboardDescription DemoDescription() {
   KeyboardDescription d;
   d.SetLayoutName(0, "US");

@@ -40,7 +40,10 @@ struct KeyboardDescription {
   void SetLayoutName(unsigned layout, std::string_view name);
   void MarkSystemChar(unsigned layout, std::uint8_t ch);
 
-  void LoadInto(const Region& region) const;
+  // Copies the blocks into a shared region, as SetupKeyboard does.
+  void LoadInto(const Region& region) const {
+    LoadDescription(region, &options, &keys, layouts, &deadKeys, &macros);
+  }
 
  private:
   std::uint8_t nextKey_ = 1;

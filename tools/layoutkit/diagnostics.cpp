@@ -1,0 +1,29 @@
+#include "layoutkit/diagnostics.h"
+
+namespace velto::layoutkit {
+
+std::string Format(const Diagnostic& d) {
+  std::string out = d.file;
+  if (d.line > 0) out += ":" + std::to_string(d.line);
+  if (d.line > 0 && d.column > 0) out += ":" + std::to_string(d.column);
+  out += d.error ? ": error: " : ": warning: ";
+  out += d.message;
+  return out;
+}
+
+void Diagnostics::Error(const std::string& file, int line, int column, std::string message) {
+  all_.push_back({file, line, column, true, std::move(message)});
+  ++errors_;
+}
+
+void Diagnostics::Warning(const std::string& file, int line, int column, std::string message) {
+  all_.push_back({file, line, column, false, std::move(message)});
+}
+
+std::string Diagnostics::Text() const {
+  std::string out;
+  for (const Diagnostic& d : all_) out += Format(d) + "\n";
+  return out;
+}
+
+}  // namespace velto::layoutkit

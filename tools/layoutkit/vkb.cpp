@@ -1,0 +1,109 @@
+#include "layoutkit/vkb.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "layoutkit/codepage.h"
+
+namespace velto::layoutkit {
+
+namespace {
+
+struct Block {
+  std::size_t size;
+  void* (*at)(KeyboardDescription&);
+};
+
+// The five blocks in the order SetupKeyboard takes them.
+const Block kBlocks[] = {
+    {kOptionBlockSize, [](KeyboardDescription& d) -> void* { return &d.options; }},
+    {kKeyTableSize, [](KeyboardDescription& d) -> void* { return &d.keys; }},
+    {kLayoutRecordsSize, [](KeyboardDescription& d) -> void* { return d.layouts; }},
+    {kDeadKeyTableSize, [](KeyboardDescription& d) -> void* { return &d.deadKeys; }},
+    {kMacroTableSize, [](KeyboardDescription& d) -> void* { return &d.macros; }},
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> ToVkb(const KeyboardDescription& d) {
+  std::vector<std::uint8_t> out;
+  out.reserve(kVkbSize);
+  auto& source = const_cast<KeyboardDescription&>(d);  // read only
+  for (const Block& b : kBlocks) {
+    const auto* p = static_cast<const std::uint8_t*>(b.at(source));
+    out.insert(out.end(), p, p + b.size);
+  }
+  return out;
+}
+
+bool FromVkb(const std::vector<std::uint8_t>& bytes, KeyboardDescription& out) {
+  if (bytes.size() != kVkbSize) return false;
+  std::size_t offset = 0;
+  for (const Block& b : kBlocks) {
+    std::memcpy(b.at(out), bytes.data() + offset, b.size);
+    offset += b.size;
+  }
+  return true;
+}
+
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, Diagnostics& diags) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    diags.Error(path, 0, 0, std::string("cannot open: ") + std::strerror(errno));
+    return false;
+  }
+  bytes.clear();
+  std::uint8_t buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) diags.Error(path, 0, 0, "cannot read the file");
+  return !failed;
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, Diagnostics& diags) {
+  const std::string temp = path + ".tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (f == nullptr) {
+    diags.Error(path, 0, 0, std::string("cannot write: ") + std::strerror(errno));
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    std::remove(temp.c_str());
+    diags.Error(path, 0, 0, "cannot write the file");
+    return false;
+  }
+#ifdef _WIN32
+  std::remove(path.c_str());  // rename does not replace a file there
+#endif
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    diags.Error(path, 0, 0, std::string("cannot write: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& diags) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadFile(path, bytes, diags)) return false;
+  if (!FromVkb(bytes, out)) {
+    diags.Error(path, 0, 0,
+                "not a compiled keyboard description: it has " + std::to_string(bytes.size()) +
+                    " bytes, a .vkb file has exactly " + std::to_string(kVkbSize));
+    return false;
+  }
+  return true;
+}
+
+int LayoutCodePage(const KeyboardDescription& d, unsigned layout) {
+  const LayoutRecord& r = d.layouts[layout % kLayouts];
+  const int number = r.reserved[0] | r.reserved[1] << 8;
+  return IsSupportedCodePage(number) ? number : kDefaultCodePage;
+}
+
+}  // namespace velto::layoutkit

@@ -1,0 +1,36 @@
+// The compiled keyboard description: the five blocks that SetupKeyboard
+// takes, in its order, and nothing else (81,528 bytes). Any controlling
+// application can hand them over as they stand.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "layoutkit/diagnostics.h"
+#include "layoutkit/layout_builder.h"
+
+namespace velto::layoutkit {
+
+constexpr std::size_t kVkbSize =
+    kOptionBlockSize + kKeyTableSize + kLayoutRecordsSize + kDeadKeyTableSize + kMacroTableSize;
+static_assert(kVkbSize == 81528);
+
+std::vector<std::uint8_t> ToVkb(const KeyboardDescription& d);
+// False (and `out` untouched) unless `bytes` is exactly kVkbSize long.
+bool FromVkb(const std::vector<std::uint8_t>& bytes, KeyboardDescription& out);
+
+// Reads a whole file; false with a diagnostic when it cannot be read.
+bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, Diagnostics& diags);
+// Writes a whole file through a temporary beside it, so that a failed write
+// leaves no half-written file; false with a diagnostic on failure.
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, Diagnostics& diags);
+
+// Reads a .vkb file: refused with a message unless it is exactly 81,528 bytes.
+bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& diags);
+
+// The code page a layout's characters are in: the number its record keeps
+// in bytes 6..7, or the default when that is not a supported code page.
+int LayoutCodePage(const KeyboardDescription& d, unsigned layout);
+
+}  // namespace velto::layoutkit

@@ -1,0 +1,66 @@
+// The words of the keyboard language that both the compiler and the
+// decompiler use, so that what one writes the other reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shared/tables.h"
+
+namespace velto::layoutkit::vkl {
+
+// Slot labels of a key line, by slot index (slot 0 has no label of its own
+// on the line: its cells come first).
+constexpr std::string_view kSlotLabels[7] = {"none", "lctrl", "rctrl", "lalt", "ralt", "lwin", "rwin"};
+
+// How a key's Caps Lock plane follows from its plain plane.
+enum class CapsMode : std::uint8_t { kLetters, kSame, kShift, kAltGr, kShiftAltGr, kNone };
+constexpr std::string_view kCapsModes[] = {"letters", "same", "shift", "altgr", "shift+altgr", "none"};
+
+// Named option bits.
+struct NamedBit {
+  std::string_view name;
+  int bit;
+};
+constexpr NamedBit kOptionNames[] = {
+    {"caps-switches-layout", 0}, {"numpad-without-numlock", 2}, {"scroll-lock-shows-layout", 3}};
+// Lock keys brought to a state on Enable: the desired-state bit, then the enforce bit.
+struct LockBits {
+  std::string_view name;
+  int state;
+  int enforce;
+};
+constexpr LockBits kLocks[] = {{"numlock", 4, 5}, {"capslock", 6, 7}, {"scrolllock", 8, 9}};
+constexpr std::uint16_t kNamedOptionMask = 0x03FD;
+
+// Modifier names of `claims`, hotkeys and right-as-left, by bit of `modifiers`.
+constexpr NamedBit kModifierNames[] = {{"lctrl", 0}, {"rctrl", 1}, {"lalt", 2},   {"ralt", 3},  {"lwin", 4},
+                                       {"rwin", 5},  {"lshift", 6}, {"rshift", 7}, {"caps", 10}};
+constexpr std::uint16_t kModifierMask = 0x04FF;
+// Flag bits of the layout's modifier mask word.
+constexpr NamedBit kClaimFlags[] = {{"win-hotkeys", 8}, {"apps-key", 9}};
+// Right-modifier equivalence bits.
+constexpr NamedBit kRightAsLeft[] = {{"ctrl", 0}, {"alt", 1}, {"win", 2}, {"shift", 3}};
+
+constexpr std::string_view kHotkeyNames[3] = {"toggle", "enable", "disable"};
+
+// Record bytes the language sets as raw bytes: 6..37 (6..7 hold the code page).
+constexpr int kRecordBytesFirst = 6;
+constexpr int kRecordBytesLast = 37;
+
+// What the library would make of a macro text's braced chords that the
+// compiler refuses: a missing "}", an unknown or empty key name, more than
+// 16 keys. `offset` is the byte of the text it concerns.
+struct ChordProblem {
+  std::size_t offset;
+  std::string message;
+};
+std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int codePage);
+
+// The Caps Lock plane of a key as a mode makes it from the plain plane, in
+// the layout's code page.
+KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage);
+
+}  // namespace velto::layoutkit::vkl
