@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
-
 namespace velto {
 
 Region::Region(void* base)
@@ -64,39 +62,5 @@ void ResetState(const Region& region) {
   cb.macroCursor = 0;  // an unfinished macro belongs to the emptied queue
   cb.countHeld = 0;    // and so does its release of the held modifiers
 }
-
-namespace {
-
-struct Attachment {
-  platform::SharedMapping mapping;
-  Region region;
-};
-
-Attachment& ThisProcess() {
-  static Attachment attachment;
-  return attachment;
-}
-
-}  // namespace
-
-bool AttachRegion() {
-  Attachment& self = ThisProcess();
-  if (self.region.valid()) return true;
-  self.mapping = platform::OpenSharedMemory(kRegionName, kRegionSize);
-  if (self.mapping.view == nullptr) return false;
-  self.region = Region(self.mapping.view);
-  return true;
-}
-
-void DetachRegion() {
-  Attachment& self = ThisProcess();
-  if (self.mapping.view != nullptr || self.mapping.handle != 0) {
-    platform::CloseSharedMemory(self.mapping, kRegionSize);
-  }
-  self.mapping = {};
-  self.region = Region();
-}
-
-const Region& TheRegion() { return ThisProcess().region; }
 
 }  // namespace velto

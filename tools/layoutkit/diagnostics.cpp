@@ -4,10 +4,9 @@ namespace velto::layoutkit {
 
 std::string Format(const Diagnostic& d) {
   std::string out = d.file;
-  if (d.line > 0) out += ":" + std::to_string(d.line);
-  if (d.line > 0 && d.column > 0) out += ":" + std::to_string(d.column);
-  out += d.error ? ": error: " : ": warning: ";
-  out += d.message;
+  if (d.line > 0) out.append(":").append(std::to_string(d.line));
+  if (d.line > 0 && d.column > 0) out.append(":").append(std::to_string(d.column));
+  out.append(d.error ? ": error: " : ": warning: ").append(d.message);
   return out;
 }
 

@@ -169,8 +169,10 @@ std::optional<unsigned long> ParseNumber(std::string_view s) {
   return value;
 }
 
-bool IsIdentifier(std::string_view s) {
-  if (s.size() < 2 || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+// Names of macros and dead keys. A dead key's name has two characters or
+// more, since `dead:X` with one character is the dead key X itself.
+bool IsIdentifier(std::string_view s, std::size_t minLength = 2) {
+  if (s.size() < minLength || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
   return std::all_of(s.begin(), s.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
   });
@@ -667,8 +669,8 @@ class Parser {
       c.kind = Cell::kMacro;
       c.deadToo = n == 11;
       c.name = s.substr(n);
-      if (!IsIdentifier(c.name)) {
-        Error(rest(n).pos, "a macro name has two or more letters, digits, '_' or '-', starting with a letter");
+      if (!IsIdentifier(c.name, 1)) {
+        Error(rest(n).pos, "a macro name is made of letters, digits, '_' and '-', starting with a letter");
         return false;
       }
       return true;
@@ -823,8 +825,8 @@ class Parser {
     MacroDef d;
     d.name = t[1].text;
     d.pos = t[1].pos;
-    if (!IsIdentifier(d.name)) {
-      return Error(t[1].pos, "a macro name has two or more letters, digits, '_' or '-', starting with a letter");
+    if (!IsIdentifier(d.name, 1)) {
+      return Error(t[1].pos, "a macro name is made of letters, digits, '_' and '-', starting with a letter");
     }
     for (std::size_t i = 2; i + 1 < t.size(); ++i) {
       if (Lower(t[i].text) == "unchecked" && !d.unchecked) {

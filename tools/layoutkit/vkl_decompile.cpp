@@ -387,7 +387,9 @@ class Writer {
       }
       keyLines_.push_back({static_cast<std::uint16_t>(OwnerOf(rec)), rec, out_.size()});
       written_.insert(static_cast<std::uint16_t>(OwnerOf(rec)));
-      out_ += "  key " + KeyNameOfScan(static_cast<std::uint16_t>(OwnerOf(rec))) + line + "\n";
+      std::string name = KeyNameOfScan(static_cast<std::uint16_t>(OwnerOf(rec)));
+      name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+      out_ += "  key " + name + line + "\n";
     }
   }
 

@@ -7,6 +7,7 @@
 
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "veltoc/commands.h"
 
 using namespace velto::layoutkit;
 
@@ -15,7 +16,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: veltoc compile SRC.vkl -o OUT.vkb\n"
     "       veltoc decompile IN.vkb -o OUT.vkl\n"
-    "       veltoc check SRC.vkl\n";
+    "       veltoc check SRC.vkl\n"
+    "       veltoc import-klc FILE.klc -o OUT.vkl [--layout N] [--codepage CP] [--skip-unmappable]\n"
+    "       veltoc render DESCRIPTION -o OUT.svg [--layout N] [--caps] [--mods MODS] [--all] [--ansi]\n";
 
 constexpr const char* kHelp =
     "Compiles keyboard layouts for Velto.\n"
@@ -24,6 +27,8 @@ constexpr const char* kHelp =
     "             (.vkb, 81,528 bytes: the five blocks SetupKeyboard takes, in order)\n"
     "  decompile  writes readable source for any compiled description\n"
     "  check      reports errors and warnings only\n"
+    "  import-klc turns a Windows layout source (.klc) into layout source\n"
+    "  render     draws a layout as an SVG picture of the keyboard\n"
     "\n"
     "Diagnostics read FILE:LINE:COL: error: ...; on any error nothing is written\n"
     "and the exit status is 1. Bad arguments give exit status 2.\n"
@@ -49,6 +54,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "import-klc") return veltoc::ImportKlc(rest, kUsage);
+  if (command == "render") return veltoc::Render(rest, kUsage);
   std::string input, output;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "-o") {

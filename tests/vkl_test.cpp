@@ -1,0 +1,327 @@
+// The keyboard language: what the compiler makes of a source, its
+// diagnostics, and the round trip through the decompiler.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "layoutkit/codepage.h"
+#include "layoutkit/vkb.h"
+#include "layoutkit/vkl.h"
+
+namespace velto::layoutkit {
+namespace {
+
+const std::string kLayouts = VELTO_SOURCE_DIR "/layouts/";
+
+struct Compiled {
+  bool ok;
+  KeyboardDescription d;
+  std::string diagnostics;
+};
+
+Compiled Compile(const std::string& text) {
+  Compiled c{false, {}, ""};
+  Diagnostics diags;
+  c.ok = CompileVklText(text, kLayouts + "test.vkl", c.d, diags);
+  c.diagnostics = diags.Text();
+  return c;
+}
+
+// The file's bytes again after decompiling and compiling them.
+std::vector<std::uint8_t> RoundTrip(const KeyboardDescription& d, std::string* source = nullptr) {
+  const std::string text = DecompileToVkl(d);
+  if (source != nullptr) *source = text;
+  KeyboardDescription back;
+  Diagnostics diags;
+  EXPECT_TRUE(CompileVklText(text, "decompiled.vkl", back, diags)) << diags.Text() << text;
+  return ToVkb(back);
+}
+
+const KeySlot& Slot(const KeyboardDescription& d, unsigned plane, std::uint16_t scan, KeySlotIndex slot) {
+  return d.keys.planes[plane][d.options.scanMap[scan]].slots[slot];
+}
+
+std::string Hex(int n) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%x", n);
+  return buf;
+}
+
+constexpr std::uint16_t kScanA = 0x1E, kScanE = 0x12, kScanM = 0x32, kScanF12 = 0x58;
+
+TEST(Vkl, KeysOptionsHotkeysAndRecords) {
+  const Compiled c = Compile(R"(
+option caps-switches-layout
+lock numlock on
+lock capslock off
+hotkey toggle LCtrl+LShift
+hotkey enable RCtrl+F12
+option-bytes 12 34
+layout 1 "Test" {
+  claims ralt win-hotkeys
+  right-as-left alt shift
+  char-then-left
+  charset à..â é
+  key A   a A         ralt: á Á
+  key E   e E É       caps: x
+  key M   m M         ralt: macro:sig      caps=same
+  key sc:11d  z
+  key GRAVE dead:grave
+}
+deadkey grave `  a à
+macro sig "Hi{ENTER}"
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  const KeyboardDescription& d = c.d;
+  EXPECT_EQ(d.options.options, 0x0001 | 0x0030 | 0x0080);
+  EXPECT_EQ(d.options.layoutHotkeyMods, 0x0041);
+  EXPECT_EQ(d.options.layoutHotkeyScan, 0xFFFF);
+  EXPECT_EQ(d.options.enableHotkeyMods, 0x0002);
+  EXPECT_EQ(d.options.enableHotkeyScan, kScanF12);
+  EXPECT_EQ(d.options.disableHotkeyMods, 0);
+  EXPECT_EQ(d.options.disableHotkeyScan, 0xFFFF);
+  EXPECT_EQ(d.options.reserved, 0x3412);
+  // Records in the order the keys appear, from 1.
+  EXPECT_EQ(d.options.scanMap[kScanA], 1);
+  EXPECT_EQ(d.options.scanMap[kScanE], 2);
+  EXPECT_EQ(d.options.scanMap[0x11D], 4);
+  EXPECT_EQ(d.options.scanMap[0x1F], 0);
+  const KeySlot& a = Slot(d, 1, kScanA, kSlotPlain);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.ch), 3), "aAA");
+  EXPECT_EQ(Slot(d, 1, kScanA, kSlotRightAlt).ch[1], 0xC1);
+  // Caps Lock planes: letters swapped by default, given, or the same.
+  EXPECT_EQ(Slot(d, 3, kScanA, kSlotPlain).ch[0], 'A');
+  EXPECT_EQ(Slot(d, 3, kScanA, kSlotRightAlt).ch[0], 0xC1);
+  EXPECT_EQ(Slot(d, 3, kScanE, kSlotPlain).ch[0], 'x');
+  EXPECT_EQ(Slot(d, 3, kScanE, kSlotPlain).ch[1], 0);
+  EXPECT_EQ(Slot(d, 1, kScanE, kSlotPlain).ch[2], 0xC9);
+  const KeySlot& macro = Slot(d, 3, kScanM, kSlotRightAlt);
+  EXPECT_EQ(macro.ch[0], 1);
+  EXPECT_EQ(macro.flags, 0x08);
+  EXPECT_EQ(Slot(d, 1, 0x29, kSlotPlain).flags, 0x01);
+  EXPECT_EQ(d.macros.entries[1].length, 9);
+  EXPECT_EQ(std::string(d.macros.entries[1].text, 9), "Hi{ENTER}");
+  EXPECT_EQ(d.deadKeys.rows[0].dead, '`');
+  EXPECT_EQ(d.deadKeys.rows[0].composed, 0xE0);
+  const LayoutRecord& r = d.layouts[1];
+  EXPECT_EQ(r.flags, 1);
+  EXPECT_EQ(r.modMask, 0x0108);
+  EXPECT_EQ(r.rightModEquivalence, 0x000A);
+  EXPECT_EQ(r.reserved[0] | r.reserved[1] << 8, 1252);
+  EXPECT_EQ(r.charBitmap[0xE0 / 8], 0x07);  // à á â
+  EXPECT_EQ(r.charBitmap[0xE9 / 8], 0x02);  // é
+  EXPECT_EQ(std::string(r.name), "Test");
+  // Layouts that are not defined stay all zero.
+  EXPECT_EQ(d.layouts[2].reserved[0], 0);
+}
+
+TEST(Vkl, CharactersAreEncodedInTheLayoutsCodePage) {
+  const Compiled c = Compile(R"(
+codepage 1251
+layout 0 "Čeština" {
+  codepage 1250
+  key A  ř Ř
+}
+layout 1 "Русский" {
+  key A  ф Ф   ralt: 0x81 U+0451
+}
+macro m "Привет"
+deadkey breve ˘  a ă
+)");
+  // ă is not in 1251: the dead-key rows are in the description's code page.
+  ASSERT_FALSE(c.ok);
+  EXPECT_NE(c.diagnostics.find("test.vkl:11:15: error: character U+02D8 '˘' is not in code page 1251"),
+            std::string::npos)
+      << c.diagnostics;
+  const Compiled fixed = Compile(R"(
+codepage 1251
+layout 0 "Čeština" {
+  codepage 1250
+  key A  ř Ř
+}
+layout 1 "Русский" {
+  key A  ф Ф   ralt: 0x81 U+0451
+  key M  macro:m
+}
+macro m "Привет"
+layout 2 "Ελληνικά" {
+  codepage 1253
+}
+)");
+  ASSERT_TRUE(fixed.ok) << fixed.diagnostics;
+  const KeyboardDescription& d = fixed.d;
+  EXPECT_EQ(Slot(d, 0, kScanA, kSlotPlain).ch[0], 0xF8);  // ř in 1250
+  EXPECT_EQ(Slot(d, 0, kScanA, kSlotPlain).ch[1], 0xD8);
+  EXPECT_EQ(Slot(d, 2, kScanA, kSlotPlain).ch[0], 0xD8);  // Caps Lock: Ř
+  EXPECT_EQ(Slot(d, 1, kScanA, kSlotPlain).ch[0], 0xF4);  // ф in 1251
+  EXPECT_EQ(Slot(d, 1, kScanA, kSlotRightAlt).ch[0], 0x81);
+  EXPECT_EQ(Slot(d, 1, kScanA, kSlotRightAlt).ch[1], 0xB8);  // ё
+  EXPECT_EQ(std::string(d.layouts[0].name, 3), "\xC8" "e\x9A");  // Če š in 1250
+  EXPECT_EQ(std::string(d.layouts[1].name, 7), "\xD0\xF3\xF1\xF1\xEA\xE8\xE9");
+  EXPECT_EQ(d.layouts[2].name[0], '\xC5');  // Ε in 1253
+  EXPECT_EQ(d.layouts[2].reserved[0] | d.layouts[2].reserved[1] << 8, 1253);
+  EXPECT_EQ(std::string(d.macros.entries[1].text, 6), "\xCF\xF0\xE8\xE2\xE5\xF2");
+  EXPECT_EQ(EncodeChar(1252, U'€'), 0x80);
+  EXPECT_EQ(DecodeByte(1252, 0x81), 0u);
+  EXPECT_EQ(SwapCaseByte(1251, 0xF4), 0xD4);
+  EXPECT_EQ(SwapCaseByte(1252, 0xB5), 0xB5);  // µ has no capital in 1252
+}
+
+TEST(Vkl, EveryErrorIsReportedWithItsPlaceAndNothingIsBuilt) {
+  std::string tooMany = "layout 1 {\n";
+  for (int scan = 1; scan <= 128; ++scan) tooMany += "key sc:" + Hex(scan) + " x\n";
+  tooMany += "}\n";
+  const struct {
+    std::string source;
+    std::string expected;
+  } cases[] = {
+      {"layout 1 {\nkey FOO a\n}", "test.vkl:2:5: error: unknown key name \"FOO\""},
+      {"layout 1 {\nkey A a\nkey A b\n}", "test.vkl:3:5: error: duplicate definition of key A in layout 1"},
+      {"hotkey toggle F1\nhotkey toggle F2", "test.vkl:2:8: error: duplicate definition of hotkey toggle"},
+      {"layout 1 {\nkey A ж\n}", "test.vkl:2:7: error: character U+0436 'ж' is not in code page 1252"},
+      {"macro m \"" + std::string(256, 'x') + "\"",
+       "test.vkl:1:7: error: macro m is 256 bytes long once encoded; a macro holds at most 255"},
+      {"macro m \"a{LCTRL+FOO}\"", "test.vkl:1:18: error: unknown key name \"FOO\" in a chord"},
+      {"macro m \"{a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q}\"",
+       "test.vkl:1:10: error: a chord of 17 keys; a chord holds at most 16"},
+      {"macro m \"ab{LCTRL+c\"", "test.vkl:1:12: error: missing \"}\" at the end of the chord"},
+      {"hotkey toggle LCtrl+sc:200", "test.vkl:1:21: error: scan code \"sc:200\" is above 0x1ff"},
+      {"layout 1 \"A name of twenty-one.\" {\n}", "test.vkl:1:10: error: the layout name is 21 bytes"},
+      {tooMany, "test.vkl:129:5: error: more than 127 mapped keys"},
+      {"layout 1 {\nkey A macro:nope\n}", "test.vkl:2:7: error: no macro named nope"},
+      {"layout 1 {\nkey A dead:nope\n}", "test.vkl:2:7: error: no dead key named nope"},
+      {"layout 2 {\nkey A a\n}", "test.vkl:2:5: error: layouts 2 and 3 have no planes of their own"},
+      {"layout 1 {\nkey A a\n", "test.vkl:1:1: error: layout 1 is not closed"},
+      {"frobnicate", "test.vkl:1:1: error: unknown statement \"frobnicate\""},
+  };
+  for (const auto& c : cases) {
+    const Compiled r = Compile(c.source);
+    EXPECT_FALSE(r.ok) << c.source;
+    EXPECT_NE(r.diagnostics.find(c.expected), std::string::npos) << r.diagnostics;
+  }
+  // All errors, not only the first; the output is left as it was.
+  KeyboardDescription out;
+  out.options.options = 0x1234;
+  Diagnostics diags;
+  EXPECT_FALSE(CompileVklText("layout 1 {\nkey FOO a\nkey BAR b\n}\nmacro m \"{X\"", "t.vkl", out, diags));
+  EXPECT_EQ(diags.errors(), 3) << diags.Text();
+  EXPECT_EQ(out.options.options, 0x1234);
+}
+
+TEST(Vkl, WarningsDoNotStopTheCompile) {
+  const Compiled c = Compile(R"(
+layout 1 {
+  key A dead:^ U+0007
+}
+macro unused "x"
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  EXPECT_NE(c.diagnostics.find("test.vkl:3:9: warning: dead key U+005E '^' has no row"), std::string::npos)
+      << c.diagnostics;
+  EXPECT_NE(c.diagnostics.find("test.vkl:3:16: warning: character U+0007 is below 32"), std::string::npos);
+  EXPECT_NE(c.diagnostics.find("test.vkl:5:7: warning: macro unused is never used"), std::string::npos);
+}
+
+TEST(Vkl, ShippedLayoutsRoundTripByteForByte) {
+  for (const char* name : {"us", "intl", "ru-phonetic"}) {
+    KeyboardDescription d;
+    Diagnostics diags;
+    ASSERT_TRUE(CompileVklFile(kLayouts + name + ".vkl", d, diags)) << diags.Text();
+    EXPECT_EQ(diags.all().size(), 0u) << name << ": " << diags.Text();
+    std::string source;
+    EXPECT_EQ(RoundTrip(d, &source), ToVkb(d)) << name;
+    for (std::size_t at = source.find(" @"); at != std::string::npos; at = source.find(" @", at + 1)) {
+      EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(source[at + 2]))) << "a record number where none is needed:\n" << source;
+    }
+  }
+}
+
+// Any file of the right size decompiles to source that compiles to the same
+// bytes, but for what the library never reads.
+TEST(Vkl, AnyDescriptionRoundTrips) {
+  for (int seed = 0; seed < 60; ++seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> bytes(kVkbSize);
+    const unsigned density = 1 + seed % 4;  // from every byte random to one in nine
+    for (auto& b : bytes) b = density == 1 || rng() % (density * 3) == 0 ? static_cast<std::uint8_t>(rng()) : 0;
+    KeyboardDescription d;
+    ASSERT_TRUE(FromVkb(bytes, d));
+    bool reached[kKeysPerPlane] = {};
+    for (const std::uint8_t r : d.options.scanMap) reached[r % kKeysPerPlane] |= r < kKeysPerPlane;
+    for (auto& plane : d.keys.planes) {
+      for (std::size_t k = 0; k < kKeysPerPlane; ++k) {
+        if (!reached[k]) plane[k] = KeyRecord{};
+        for (KeySlot& s : plane[k].slots) s.flags &= 0x3F;
+      }
+    }
+    for (MacroEntry& e : d.macros.entries) std::memset(e.text + e.length, 0, sizeof e.text - e.length);
+    for (LayoutRecord& l : d.layouts) l.flags &= 1;
+    ASSERT_EQ(RoundTrip(d), ToVkb(d)) << "seed " << seed;
+  }
+}
+
+TEST(Vkl, DescriptionWithEveryFieldSetRoundTrips) {
+  const Compiled c = Compile(R"(
+codepage 1250
+option caps-switches-layout
+option numpad-without-numlock
+option scroll-lock-shows-layout
+lock numlock on
+lock capslock off
+lock scrolllock on
+option-bits 0x8402
+option-bytes ab cd
+hotkey toggle raw 0x0041 0x002a
+hotkey enable LCtrl+LAlt+F12
+hotkey disable raw 0x0100 0x0058
+layout 0 "Zero" {
+  caps none
+  key sc:0 @0  q
+  key A @9     a A b   lctrl: c   rctrl: d  lalt: e  ralt: ř Ř  lwin: f  rwin: g g h  caps: A a
+}
+layout 1 "Jedna" {
+  char-then-left
+  claims lctrl rctrl lalt ralt lwin rwin lshift rshift caps win-hotkeys apps-key 0x8000
+  right-as-left ctrl alt win shift 0x0100
+  charset 0x00..0x1f a..z ř
+  bytes 8 01 02 03
+  bytes 37 ff
+  key A        dead:acute dead+macro:two macro:two   caps=shift
+  key B @200
+}
+layout 3 "Tri" {
+  codepage 1251
+  bytes 6 00 00
+}
+key C @9
+deadkey acute ´  a á  - x
+deadrow - a b
+deadkey acute ´  e é
+macro two @7 "dvě {LCTRL+HOME}"
+macro nothing @0 unchecked "{FOO"
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  std::string source;
+  EXPECT_EQ(RoundTrip(c.d, &source), ToVkb(c.d)) << source;
+}
+
+TEST(Vkl, CompiledFilesAreExactlyTheFiveBlocks) {
+  const std::string path = ::testing::TempDir() + "short.vkb";
+  Diagnostics diags;
+  ASSERT_TRUE(WriteFile(path, std::vector<std::uint8_t>(kVkbSize - 1), diags));
+  KeyboardDescription d;
+  EXPECT_FALSE(ReadVkb(path, d, diags));
+  EXPECT_NE(diags.Text().find("it has 81527 bytes, a .vkb file has exactly 81528"), std::string::npos);
+  const Compiled c = Compile("hotkey toggle F1\nlayout 1 {\nkey A x\n}\n");
+  const std::vector<std::uint8_t> bytes = ToVkb(c.d);
+  ASSERT_EQ(bytes.size(), 81528u);
+  EXPECT_EQ(bytes[4], 0x3B);                                      // the toggle hotkey's scan code
+  EXPECT_EQ(bytes[kOptionBlockSize + kKeyTableSize + 90 + 70], 0);  // layout 1's (empty) name
+}
+
+}  // namespace
+}  // namespace velto::layoutkit
