@@ -97,6 +97,32 @@ TEST_F(Switching, ScrollLockLightShowsTheLayout) {
   EXPECT_EQ(Leds() & 4, 0u);
 }
 
+// A key typed while the library puts the light back (under Wine: before every
+// key, as Wine first presses Scroll Lock to follow the X server) is typed,
+// and the light is put back once, with one notice.
+TEST_F(Switching, KeysTypedWhileTheLightIsPutBackAreNotLost) {
+  SetOptions(1u << kOptScrollLockShowsLayout);
+  AsController([] { SelectLayout(1); });
+  Tick();
+  sim::ClearKeyEvents();
+  auto lightNotices = [this] {
+    int n = 0;
+    for (const auto& [w, l] : Notices()) n += w != kKeyNoticeWParam && (w & 2) != 0;
+    return n;
+  };
+  const int before = lightNotices();
+  sim::KeyDown(scan::kScrollLock);
+  sim::KeyUp(scan::kScrollLock);
+  sim::KeyDown(scan::kA);  // before the library's own Scroll Lock presses come back
+  sim::KeyUp(scan::kA);
+  sim::Pump();
+  EXPECT_EQ(Typed(), "a");  // Dvorak's a
+  EXPECT_EQ(sim::KeyEvents().size(), 3u);  // Scroll Lock down and up, the end marker
+  EXPECT_EQ(lightNotices(), before + 1);
+  EXPECT_EQ(cb().passThrough, 0);
+  EXPECT_TRUE(sim::Toggled(kVkScroll));
+}
+
 TEST_F(Switching, ScrollLockAsTheLayoutKeyKeepsTheSystemsLight) {
   KeyboardDescription d = Description();
   d.options.options = 1u << kOptScrollLockShowsLayout;

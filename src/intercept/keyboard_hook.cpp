@@ -39,20 +39,24 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
   switch (e.vk) {
     case kMarkReleaseEnd:
       cb.passThrough = 0;
+      cb.passThroughKeys = 0;
       return true;
     case kMarkRepressEnd:
       cb.passThrough = 0;
+      cb.passThroughKeys = 0;
       cb.countHeld = 0;
       cb.playbackWait = 0;
       ReleaseHeldModifiers(region);
       return true;
     case kMarkReleaseStart:
       cb.passThrough = 1;
+      cb.passThroughKeys |= kPassModifiers;
       std::memset(cb.heldCounts, 0, kHeldCountsClearSize);
       cb.countHeld = 1;
       return true;
     case kMarkRepressStart:
       cb.passThrough = 1;
+      cb.passThroughKeys |= kPassModifiers;
       return true;
     case kMarkPlainStart:
       cb.playbackWait = 0;
@@ -64,9 +68,20 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
   }
 }
 
-// The lights flip once per physical press, not per auto-repeat.
+// Whether the light shows the layout, so that a press of Scroll Lock is
+// undone on its release.
+bool ScrollLockShowsLayout(const Region& region) {
+  const OptionBlock& opt = region.options();
+  return region.control().enabled != 0 && TestBit(opt.options, kOptScrollLockShowsLayout) &&
+         opt.layoutHotkeyScan != kScrollLockScan;
+}
+
+// The lights flip once per physical press, not per auto-repeat. A press of
+// Scroll Lock that its release undoes leaves the light alone: the clients
+// hear of the light once, when it is put back.
 void TrackLockKeys(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
+  const bool undone = ScrollLockShowsLayout(region);
   struct Lock {
     std::uint16_t scan;
     std::int32_t* down;
@@ -80,7 +95,7 @@ void TrackLockKeys(const Region& region, const KeyEvent& e) {
     if (e.keyUp) {
       *lock.down = 0;
     } else if (!e.prevDown && *lock.down == 0) {
-      ToggleBit(&cb.leds, lock.led);
+      if (!(undone && lock.led == kLedScrollLock)) ToggleBit(&cb.leds, lock.led);
       *lock.down = 1;
     }
   }
@@ -89,17 +104,26 @@ void TrackLockKeys(const Region& region, const KeyEvent& e) {
 // A press of Scroll Lock is undone on its release while the light shows the layout.
 void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
-  const OptionBlock& opt = region.options();
-  if (cb.enabled == 0 || !e.keyUp || !TestBit(opt.options, kOptScrollLockShowsLayout) ||
-      e.scan != kScrollLockScan || opt.layoutHotkeyScan == kScrollLockScan) {
-    return;
-  }
+  if (!e.keyUp || e.scan != kScrollLockScan || !ScrollLockShowsLayout(region)) return;
   cb.passThrough = 1;
+  cb.passThroughKeys |= kPassScrollLock;
   SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
   platform::KeybdEvent(kVkScroll, 0, 0);
   platform::KeybdEvent(kVkScroll, 0, platform::kKeyEventKeyUp);
   platform::KeybdEvent(kMarkReleaseEnd, 0, platform::kKeyEventKeyUp);
   SetBit(&cb.changeFlags, kChangeLeds, 1);
+}
+
+// Whether a key that arrives while `passThrough` is set is one the library
+// sent itself. A key the user typed in that moment (on Windows within a few
+// milliseconds of Scroll Lock or of a macro's start; under Wine before every
+// key while the light shows the layout, since Wine first brings its own
+// Scroll Lock state in line with the X server's) is handled as usual.
+bool SentByTheLibrary(const ControlBlock& cb, const KeyEvent& e) {
+  const std::uint8_t keys = cb.passThroughKeys != 0 ? cb.passThroughKeys : kPassModifiers | kPassScrollLock;
+  const bool modifier = e.vk == kVkShift || e.vk == kVkControl || e.vk == kVkMenu || e.vk == kVkLeftWin ||
+                        e.vk == kVkRightWin || (e.vk >= kVkLeftShift && e.vk <= kVkRightMenu);
+  return ((keys & kPassModifiers) && modifier) || ((keys & kPassScrollLock) && e.vk == kVkScroll);
 }
 
 void RecordFocus(const Region& region, const KeyEvent& e) {
@@ -204,7 +228,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   cb.swallowedScan = 0;
   if (HandleMarker(region, e)) return 1;
   if (cb.countHeld != 0 && e.keyUp && !e.prevDown) CountReleasedModifier(region, e.scan);
-  if (cb.passThrough != 0) {
+  if (cb.passThrough != 0 && SentByTheLibrary(cb, e)) {
     // Keys synthesized around a macro change the key state but reach no window.
     NotifyClients(region);
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);

@@ -49,6 +49,8 @@ constexpr std::uint8_t kVkCapital = 20;
 constexpr std::uint8_t kVkLeftWin = 91;
 constexpr std::uint8_t kVkRightWin = 92;
 constexpr std::uint8_t kVkNumLock = 144;
+constexpr std::uint8_t kVkLeftShift = 160;  // VK_LSHIFT; VK_RSHIFT, VK_LCONTROL, ... VK_RMENU follow
+constexpr std::uint8_t kVkRightMenu = 165;
 constexpr std::uint8_t kVkScroll = 145;
 
 // The heldCounts index (and `modifiers` bit) of a modifier scan code, or -1.

@@ -32,6 +32,12 @@ constexpr std::uint8_t kChangeLayoutOrEnable = 0;
 constexpr std::uint8_t kChangeLeds = 1;
 constexpr std::uint32_t kKeyNoticeWParam = 4;
 
+// passThroughKeys bits: the keys the library sends while `passThrough` is
+// set, the modifiers it lets go and presses again around a macro, and the
+// Scroll Lock presses that put the light back. Other keys are the user's.
+constexpr std::uint8_t kPassModifiers = 1;
+constexpr std::uint8_t kPassScrollLock = 2;
+
 // leds bits.
 constexpr std::uint8_t kLedNumLock = 0;
 constexpr std::uint8_t kLedCapsLock = 1;
@@ -45,7 +51,7 @@ struct ControlBlock {
   std::uint32_t timerId;
   std::uint16_t clientCount;
   std::uint8_t currentLayout;
-  std::uint8_t pad23;
+  std::uint8_t passThroughKeys;  // which synthesized keys `passThrough` lets by (kPassModifiers, kPassScrollLock)
   std::uint32_t notifyMsg;
   std::uint16_t changeFlags;
   std::uint16_t changeFlagsHigh;  // always zero
@@ -138,6 +144,7 @@ static_assert(offsetof(ControlBlock, capsKeyDown) == 292);
 static_assert(offsetof(ControlBlock, scrollKeyDown) == 296);
 static_assert(offsetof(ControlBlock, numKeyDown) == 300);
 static_assert(offsetof(ControlBlock, macroCursor) == 304);
+static_assert(offsetof(ControlBlock, passThroughKeys) == 23);
 static_assert(offsetof(ControlBlock, timerAlive) == 308);
 static_assert(offsetof(ControlBlock, diagnostics) == 312);
 static_assert(offsetof(ControlBlock, cbtCalls) == 322);

@@ -24,18 +24,9 @@
 set -uo pipefail
 
 build="${1:?usage: run_wine_test.sh WIN64-BUILD-DIR}"
-wine="${VELTO_WINE:-/usr/lib/wine/wine64}"
-wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver64}"
 started=$SECONDS
 
-say() { printf '[%3ds] %s\n' $((SECONDS - started)) "$*"; }
-
-for tool in "$wine" "$wineserver" Xvfb xdotool; do
-  if ! command -v "$tool" >/dev/null; then
-    say "FAIL: $tool is not installed (scripts/deps.sh wine)"
-    exit 1
-  fi
-done
+source "$(dirname "$0")/wine_env.sh"
 for file in "$build/velto64.dll" "$build/velto-wine-controller.exe"; do
   if [ ! -f "$file" ]; then
     say "FAIL: $file is missing (scripts/build.sh win64)"
@@ -43,82 +34,7 @@ for file in "$build/velto64.dll" "$build/velto-wine-controller.exe"; do
   fi
 done
 
-tmp="$(mktemp -d /tmp/velto-wine.XXXXXX)"
-export WINEPREFIX="$tmp/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
-export LC_ALL=C.UTF-8
-xvfb_pid=""
-pids=()
-
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -0 "$pid" 2>/dev/null && kill "$pid" 2>/dev/null
-  done
-  if [ -d "$WINEPREFIX" ]; then
-    timeout 30 "$wineserver" -k 2>/dev/null
-    timeout 30 "$wineserver" -w 2>/dev/null
-  fi
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  if [ "${VELTO_KEEP_TMP:-0}" = 1 ]; then
-    echo "kept $tmp"
-  else
-    rm -rf "$tmp"
-  fi
-}
-trap cleanup EXIT
-
-# All waits end by this time, so that a failing run still cleans up before
-# the CTest timeout (300 s) stops it.
-budget_end=$((started + 270))
-
-# wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  [ "$deadline" -le "$budget_end" ] || deadline=$budget_end
-  shift
-  while ! "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-failures=0
-check() {  # check NAME STATUS DETAILS: STATUS 0 passes
-  if [ "$2" = 0 ]; then
-    say "ok   $1"
-  else
-    say "FAIL $1: $3"
-    failures=$((failures + 1))
-  fi
-}
-
-# The programs' stdout, without the carriage returns of Wine's text mode.
-lines() { tr -d '\r' <"$1"; }
-
-# --- X server ----------------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-if ! wait_until 30 test -s "$tmp/display"; then
-  say "FAIL: Xvfb did not start"; cat "$tmp/xvfb.log"; exit 1
-fi
-export DISPLAY=":$(head -1 "$tmp/display")"
 say "Xvfb on $DISPLAY"
-# The right Alt key by its keycode: xdotool's "Alt_R" presses left Alt with it.
-right_alt="$(xkbcomp -xkb "$DISPLAY" - 2>/dev/null | sed -n 's/^ *<RALT> = \([0-9]*\);.*/\1/p')"
-if [ -z "$right_alt" ]; then
-  say "FAIL: no right Alt key in the X server's keymap"; exit 1
-fi
-
-# --- Wine prefix -------------------------------------------------------------------
-if ! timeout 150 "$wine" wineboot --init >"$tmp/wineboot.log" 2>&1; then
-  say "FAIL: wineboot did not finish"; tail -20 "$tmp/wineboot.log"; exit 1
-fi
-timeout 60 "$wineserver" -w
 say "Wine prefix ready"
 
 mkdir -p "$tmp/bin"

@@ -1,0 +1,100 @@
+# Shared by the Wine tests and the demo (sourced, not run): a temporary Wine
+# prefix on a virtual X display of its own, and clean-up of every process
+# started through it.
+#
+# Before sourcing, set `started=$SECONDS`. After it: $tmp, $wine,
+# $wineserver, $DISPLAY, $right_alt (the right Alt key's X keycode), and
+#   say TEXT...          a line with the seconds since the start
+#   wait_until S CMD...  runs CMD every 0.1 s until it succeeds, S seconds at most
+#   track PID            a process that the clean-up ends
+#   check NAME STATUS D  "ok NAME" when STATUS is 0, else "FAIL NAME: D" (counted in $failures)
+#   lines FILE           a program's output without carriage returns
+# Environment: VELTO_WINE, VELTO_WINESERVER, VELTO_KEEP_TMP=1 (keeps $tmp),
+# VELTO_BUDGET (seconds after which every wait gives up; default 270).
+
+wine="${VELTO_WINE:-/usr/lib/wine/wine64}"
+wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver64}"
+
+say() { printf '[%3ds] %s\n' $((SECONDS - started)) "$*"; }
+
+for tool in "$wine" "$wineserver" Xvfb xdotool xkbcomp; do
+  if ! command -v "$tool" >/dev/null; then
+    say "FAIL: $tool is not installed (scripts/deps.sh wine)"
+    exit 1
+  fi
+done
+
+tmp="$(mktemp -d /tmp/velto-wine.XXXXXX)"
+export WINEPREFIX="$tmp/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
+export LC_ALL=C.UTF-8
+xvfb_pid=""
+pids=()
+
+track() { pids+=("$1"); }
+
+failures=0
+check() {  # check NAME STATUS DETAILS: STATUS 0 passes
+  if [ "$2" = 0 ]; then
+    say "ok   $1"
+  else
+    say "FAIL $1: $3"
+    failures=$((failures + 1))
+  fi
+}
+
+# A program's stdout, without the carriage returns of Wine's text mode.
+lines() { tr -d '\r' <"$1"; }
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null && kill "$pid" 2>/dev/null
+  done
+  if [ -d "$WINEPREFIX" ]; then
+    timeout 30 "$wineserver" -k 2>/dev/null
+    timeout 30 "$wineserver" -w 2>/dev/null
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  if [ "${VELTO_KEEP_TMP:-0}" = 1 ]; then
+    echo "kept $tmp"
+  else
+    rm -rf "$tmp"
+  fi
+}
+trap cleanup EXIT
+
+budget_end=$((started + ${VELTO_BUDGET:-270}))
+
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  [ "$deadline" -le "$budget_end" ] || deadline=$budget_end
+  shift
+  while ! "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# --- X server ----------------------------------------------------------------------
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb_pid=$!
+if ! wait_until 30 test -s "$tmp/display"; then
+  say "FAIL: Xvfb did not start"; cat "$tmp/xvfb.log"; exit 1
+fi
+export DISPLAY=":$(head -1 "$tmp/display")"
+# The right Alt key by its keycode: xdotool's "Alt_R" presses left Alt with it.
+right_alt="$(xkbcomp -xkb "$DISPLAY" - 2>/dev/null | sed -n 's/^ *<RALT> = \([0-9]*\);.*/\1/p')"
+if [ -z "$right_alt" ]; then
+  say "FAIL: no right Alt key in the X server's keymap"; exit 1
+fi
+
+# --- Wine prefix -------------------------------------------------------------------
+if ! timeout 150 "$wine" wineboot --init >"$tmp/wineboot.log" 2>&1; then
+  say "FAIL: wineboot did not finish"; tail -20 "$tmp/wineboot.log"; exit 1
+fi
+timeout 60 "$wineserver" -w
