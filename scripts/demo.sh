@@ -1,17 +1,99 @@
 #!/usr/bin/env bash
-# Builds the three targets, shows lookups through a loaded keyboard
-# description, then runs velto64.dll for real under Wine: a controlling
-# application installs it, and real key events (Xvfb, xdotool) typed into
-# its window and into another process come out translated.
-set -euo pipefail
+# Velto in a minute: veltoctl with the built-in layouts (US, and US
+# International) types into Wine's own notepad, through real key events on a
+# virtual X display. Prints the keys typed beside what notepad received, and
+# saves a screenshot of notepad.
+#
+# Usage: scripts/demo.sh [--verbose]
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw wine
-scripts/build.sh native
-scripts/build.sh win32
-scripts/build.sh win64
+verbose=0
+case "${1:-}" in
+  --verbose) verbose=1 ;;
+  "") ;;
+  *) echo "usage: scripts/demo.sh [--verbose]" >&2; exit 2 ;;
+esac
+root="$PWD"
+started=$SECONDS
+quietly() { if [ "$verbose" = 1 ]; then "$@"; else "$@" >/dev/null 2>&1; fi; }
+
+echo "Velto demo: the international layout typed into Wine's notepad."
+printf 'Preparing (packages, build, a virtual display and Wine)... '
+[ "$verbose" = 1 ] && echo
+if ! quietly scripts/deps.sh mingw wine demo || ! quietly scripts/build.sh win64; then
+  echo "failed; run scripts/demo.sh --verbose to see why" >&2
+  exit 1
+fi
+build="$root/build/win64"
+VELTO_BUDGET=120 source tests/wine/wine_env.sh
+say() { if [ "$verbose" = 1 ] || [[ "$1" == FAIL* ]]; then printf '[%3ds] %s\n' $((SECONDS - started)) "$*"; fi; }
+[ "$verbose" = 1 ] || echo "done ($((SECONDS - started)) s)."
+
+bin="$tmp/bin"
+mkdir -p "$bin"
+cp "$build/velto64.dll" "$build/veltoctl.exe" "$build/velto-window-text.exe" "$bin/"
+mkfifo "$tmp/ctl.in"
+(cd "$bin" && exec "$wine" veltoctl.exe --layout 1 <"$tmp/ctl.in" >"$tmp/ctl.log" 2>&1) &
+ctl_pid=$!
+track $ctl_pid
+exec 7>"$tmp/ctl.in"
+log_has() { lines "$tmp/ctl.log" | grep -qF -- "$1"; }
+if ! wait_until 30 log_has "Velto is running"; then
+  echo "veltoctl did not start:" >&2; lines "$tmp/ctl.log" >&2; exit 1
+fi
 echo
-build/native/velto-lookup
+lines "$tmp/ctl.log" | head -1 | sed 's/^/veltoctl: /'
+
+(cd "$bin" && exec "$wine" notepad) >/dev/null 2>&1 &
+track $!
+notepad_window() { window="$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1)"; [ -n "$window" ]; }
+focus() {
+  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
+}
+if ! wait_until 60 notepad_window || ! wait_until 20 focus; then
+  echo "notepad did not open" >&2; exit 1
+fi
+sleep 0.5
+say "notepad is X window $window"
+text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad) 2>/dev/null | tr -d '\r'; }
+
+# type WHAT KEYS...: presses the keys, waits for notepad's text to settle and
+# prints the keys beside what arrived.
+before=""
+step() {
+  local what="$1" now="" last=""
+  shift
+  "$@"
+  for _ in $(seq 1 30); do
+    sleep 0.2
+    now="$(text)"
+    [ "$now" = "$last" ] && [ "$now" != "$before" ] && break
+    last="$now"
+  done
+  local got="${now#"$before"}"
+  printf '  %-34s %s\n' "$what" "${got//$'\n'/⏎}"
+  before="$now"
+}
+typed() { xdotool type --delay 70 "$1"; }
+ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; }
+
 echo
-echo "velto64.dll under Wine (keys typed -> what the window received):"
-tests/wine/run_wine_test.sh build/win64
+printf '  %-34s %s\n' "keys typed" "notepad received"
+printf '  %-34s %s\n' "----------" "----------------"
+step "Velto types" typed "Velto types"
+step "caf'e, na\"ive, ~nino (dead keys)" typed " caf'e, na\"ive, ~nino"
+step "right Alt + 5, right Alt + s" eval 'typed " "; ralt 5; ralt s'
+step "right Alt + g (a macro)" eval 'typed " "; ralt g'
+
+mkdir -p "$root/build/demo"
+shot="$root/build/demo/notepad.png"
+if command -v import >/dev/null && import -window "$window" "$shot" 2>/dev/null; then
+  echo
+  echo "Screenshot of notepad: $shot"
+fi
+echo quit >&7
+wait_until 10 eval '! kill -0 $ctl_pid 2>/dev/null'
+[ "$verbose" = 1 ] && { echo "veltoctl's output:"; lines "$tmp/ctl.log" | sed 's/^/    /'; }
+echo "Done in $((SECONDS - started)) s; every process the demo started is stopped."

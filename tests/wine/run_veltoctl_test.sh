@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# veltoctl under Wine, with Wine's own notepad as the program typed into:
+# real key events from xdotool on a virtual X display.
+#
+#   - its error exits: bad arguments, a missing or wrong-sized file, a library
+#     that cannot be loaded or lacks an export, a second instance;
+#   - a sentence with dead keys, right-Alt characters and a macro, and a burst
+#     of 500 keys, read back from notepad's edit control;
+#   - a second process watching the state through the exports (--attach);
+#   - a controller killed with kill -9, and a new one that takes over;
+#   - stopping on a line "quit" and at the end of its input.
+#
+# Usage: run_veltoctl_test.sh WIN64-BUILD-DIR
+set -uo pipefail
+
+build="${1:?usage: run_veltoctl_test.sh WIN64-BUILD-DIR}"
+started=$SECONDS
+source "$(dirname "$0")/wine_env.sh"
+for file in velto64.dll veltoctl.exe velto-window-text.exe layouts/intl.vkb; do
+  [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win64)"; exit 1; }
+done
+say "Xvfb on $DISPLAY, Wine prefix ready"
+
+bin="$tmp/bin"
+mkdir -p "$bin"
+cp "$build/velto64.dll" "$build/veltoctl.exe" "$build/velto-window-text.exe" "$build/layouts/intl.vkb" "$bin/"
+
+# run_ctl NAME ARGS...: veltoctl in the background, its input a FIFO kept
+# open on a file descriptor of this shell; $NAME_pid, $NAME_in, $NAME_log.
+run_ctl() {
+  local name="$1"
+  shift
+  local in="$tmp/$name.in" log="$tmp/$name.log"
+  rm -f "$in"
+  mkfifo "$in"
+  (cd "$bin" && exec "$wine" veltoctl.exe "$@" <"$in" >"$log" 2>&1) &
+  track $!
+  eval "${name}_pid=$! ${name}_in=$in ${name}_log=$log"
+  exec {fd}>"$in"
+  eval "${name}_fd=$fd"
+}
+log_has() { lines "$1" | grep -qF -- "$2"; }
+exited() { ! kill -0 "$1" 2>/dev/null; }
+
+# expect_exit NAME STATUS MESSAGE ARGS...: veltoctl in the foreground.
+expect_exit() {
+  local name="$1" status="$2" message="$3"
+  shift 3
+  (cd "$bin" && timeout 60 "$wine" veltoctl.exe "$@" </dev/null >"$tmp/out" 2>&1)
+  local got=$?
+  [ "$got" = "$status" ] && log_has "$tmp/out" "$message"
+  check "$name: exit $status, '$message'" $? "exit $got: $(lines "$tmp/out" | head -3)"
+}
+
+# --- Error exits, with nothing installed ---------------------------------------------
+head -c 1000 "$bin/intl.vkb" >"$bin/short.vkb"
+expect_exit "unknown option" 2 "unknown option '--frobnicate'" --frobnicate
+expect_exit "bad layout" 2 "the layout is 0, 1, 2 or 3" --layout 7
+expect_exit "missing file" 2 "nothing.vkb: error: cannot open" nothing.vkb
+expect_exit "wrong size" 2 "it has 1000 bytes, a .vkb file has exactly 81528" short.vkb
+expect_exit "no library" 2 "cannot load the library missing.dll" --dll missing.dll
+expect_exit "library without the exports" 2 "lacks the export _InstallHook" --dll velto-window-text.exe
+expect_exit "attach to nothing" 1 "Velto is not running" --attach
+
+# --- The controller and notepad ----------------------------------------------------
+run_ctl ctl intl.vkb --layout 1 --events
+wait_until 30 log_has "$ctl_log" "Velto is running"
+check "veltoctl starts" $? "$(lines "$ctl_log")"
+log_has "$ctl_log" "layout 1 (US International), translation on"
+check "it reports layout 1" $? "$(lines "$ctl_log" | head -2)"
+expect_exit "second instance" 1 "Velto is already running"
+
+(cd "$bin" && exec "$wine" notepad) >/dev/null 2>&1 &
+track $!
+notepad_window() { window="$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1)"; [ -n "$window" ]; }
+wait_until 60 notepad_window || { say "FAIL: notepad did not open"; exit 1; }
+focus() {
+  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
+}
+wait_until 20 focus || { say "FAIL: cannot focus notepad"; exit 1; }
+sleep 0.5
+text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad) 2>/dev/null | tr -d '\r'; }
+text_is() { [ "$(text)" = "$1" ]; }
+clear_notepad() {
+  focus
+  xdotool key ctrl+a BackSpace
+  wait_until 10 text_is ""
+}
+ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
+
+xdotool type --delay 60 "Velto: caf'e, na\"ive, ~nino "
+ralt 5
+xdotool type --delay 60 " "
+ralt g
+expected=$'Velto: café, naïve, ñino € Best regards,\nVelto'
+wait_until 15 text_is "$expected"
+check "a sentence with dead keys, right Alt and a macro" $? "notepad holds '$(text)'"
+log_has "$ctl_log" "key QUOTE (scan 0x028) down"
+check "--events prints the translated keys" $? "$(lines "$ctl_log" | tail -3)"
+
+clear_notepad
+burst=""
+for i in $(seq 1 50); do burst+="key $((i % 10))'e "; done   # 8 keys each, 400 in all
+burst+="$(printf 'abcdefghij%.0s' {1..10})"                     # and 100 more
+expected="${burst//\'e/é}"
+focus
+xdotool type --delay 15 "$burst"
+wait_until 60 text_is "$expected"
+check "a burst of 500 keys arrives whole and in order" $? "got $(text | wc -c) bytes: $(text | head -c 120)..."
+
+# --- A second process watching through the exports ---------------------------------
+run_ctl watch --attach
+wait_until 30 log_has "$watch_log" "Watching Velto"
+log_has "$watch_log" "layout 1 (US International), translation on"
+check "--attach reads the state through the exports" $? "$(lines "$watch_log")"
+focus
+xdotool keydown Shift_L keydown Shift_R keyup Shift_R keyup Shift_L
+wait_until 10 log_has "$watch_log" "layout 0 (US), translation on"
+check "the watcher hears of the layout toggled by the hotkey" $? "$(lines "$watch_log" | tail -2)"
+echo quit >&"$watch_fd"
+wait_until 20 exited "$watch_pid"
+check "the watcher stops on 'quit'" $? "still running"
+wait "$watch_pid"
+check "  ... with status 0, and the controller goes on" $? "status $?"
+clear_notepad
+xdotool type --delay 60 "'e"
+wait_until 10 text_is "'e"
+check "layout 0 types as the US keyboard" $? "notepad holds '$(text)'"
+
+# --- A controller killed, and a new one taking over ----------------------------------
+kill -9 "$ctl_pid"
+wait "$ctl_pid" 2>/dev/null
+run_ctl ctl2 --layout 1
+wait_until 30 log_has "$ctl2_log" "Velto is running"
+check "a new controller starts after kill -9" $? "$(lines "$ctl2_log")"
+clear_notepad
+xdotool type --delay 60 "'e"
+wait_until 10 text_is "é"
+check "  ... and typing is translated again" $? "notepad holds '$(text)'"
+
+# --- Stopping ----------------------------------------------------------------------
+echo quit >&"$ctl2_fd"
+wait_until 20 exited "$ctl2_pid"
+wait "$ctl2_pid"
+status=$?
+[ "$status" = 0 ] && log_has "$ctl2_log" "Velto is stopped."
+check "a line 'quit' stops it with status 0" $? "status $status: $(lines "$ctl2_log" | tail -2)"
+clear_notepad
+xdotool type --delay 60 "'e"
+wait_until 10 text_is "'e"
+check "  ... and keys are no longer translated" $? "notepad holds '$(text)'"
+
+run_ctl ctl3
+wait_until 30 log_has "$ctl3_log" "Velto is running"
+exec {ctl3_fd}>&-
+wait_until 20 exited "$ctl3_pid"
+wait "$ctl3_pid"
+check "the end of its input stops it with status 0" $? "status $?"
+
+if [ "$failures" -ne 0 ]; then
+  say "$failures check(s) failed"
+  exit 1
+fi
+say "all checks passed"

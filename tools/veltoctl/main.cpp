@@ -1,0 +1,364 @@
+// veltoctl: the controlling application. It loads the library beside it
+// (velto64.dll, or velto.dll in the 32-bit build), hands it a keyboard
+// description, turns translation on and keeps running, printing every change
+// the library reports, until it is told to stop.
+#include "veltoctl/library.h"  // windows.h, which shellapi.h needs first
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "layoutkit/default_layout.h"
+#include "layoutkit/keys.h"
+#include "layoutkit/vkb.h"
+
+namespace {
+
+using velto::layoutkit::KeyboardDescription;
+
+#ifdef _WIN64
+constexpr const char* kDllName = "velto64.dll";
+#else
+constexpr const char* kDllName = "velto.dll";
+#endif
+constexpr const char* kMutexName = "VeltoControllerRunning";
+constexpr const char* kNotifyMessageName = "quorvexmessage";
+constexpr UINT kQuitRequest = WM_APP + 1;
+constexpr UINT kTrayMessage = WM_APP + 2;
+constexpr UINT kMenuLayout = 100;  // + layout number
+constexpr UINT kMenuEnable = 110;
+constexpr UINT kMenuQuit = 111;
+
+constexpr const char* kUsage =
+    "usage: veltoctl [FILE.vkb] [--layout N] [--disabled] [--events] [--quiet] [--attach] [--tray] [--dll PATH]\n";
+constexpr const char* kHelp =
+    "Runs Velto: loads the library beside this program, hands it the keyboard\n"
+    "description in FILE.vkb (or the built-in one: layout 0 US, layout 1 US\n"
+    "International), turns translation on, and prints a line for every change\n"
+    "of layout, translation or lock lights.\n"
+    "\n"
+    "  --layout N   start with layout N (0 to 3)\n"
+    "  --disabled   start with translation off\n"
+    "  --events     also print a line for every key the library translates\n"
+    "  --quiet      print only errors\n"
+    "  --attach     watch an instance that is already running, as one more client\n"
+    "  --tray       run with an icon in the notification area instead of a console\n"
+    "  --dll PATH   the library to load (default: the one beside this program)\n"
+    "\n"
+    "It stops on a line \"quit\", at the end of its input, or on Ctrl+C.\n"
+    "Exit status: 0 stopped, 1 another instance is running (or none to attach\n"
+    "to), 2 bad arguments, or a file or library that cannot be used.\n";
+
+struct Options {
+  std::string file;
+  std::string dll;
+  int layout = -1;
+  bool disabled = false;
+  bool events = false;
+  bool quiet = false;
+  bool attach = false;
+  bool tray = false;
+};
+
+struct App {
+  Options options;
+  velto::control::Library lib;
+  HWND window = nullptr;
+  UINT notifyMsg = 0;
+  NOTIFYICONDATAA icon{};
+  bool iconShown = false;
+  std::string names[4];  // of the description handed over; unknown when attached
+};
+
+App app;
+
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "veltoctl: %s\n", message.c_str());
+  return status;
+}
+
+int BadArguments(const std::string& message) {
+  std::fprintf(stderr, "veltoctl: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+// Returns 0 to go on, else the exit status (-1: help printed, exit 0).
+int ParseArguments(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](const char* what) -> const char* {
+      return i + 1 < argc ? argv[++i] : (BadArguments(a + " needs " + what), nullptr);
+    };
+    if (a == "--help" || a == "-h") {
+      std::printf("%s\n%s", kUsage, kHelp);
+      return -1;
+    } else if (a == "--layout") {
+      const char* v = value("a layout number");
+      if (v == nullptr) return 2;
+      char* end = nullptr;
+      const long n = std::strtol(v, &end, 10);
+      if (*v == '\0' || *end != '\0' || n < 0 || n > 3) return BadArguments("the layout is 0, 1, 2 or 3, not '" + std::string(v) + "'");
+      o.layout = static_cast<int>(n);
+    } else if (a == "--dll") {
+      const char* v = value("a file name");
+      if (v == nullptr) return 2;
+      o.dll = v;
+    } else if (a == "--disabled") {
+      o.disabled = true;
+    } else if (a == "--events") {
+      o.events = true;
+    } else if (a == "--quiet") {
+      o.quiet = true;
+    } else if (a == "--attach") {
+      o.attach = true;
+    } else if (a == "--tray") {
+      o.tray = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return BadArguments("unknown option '" + a + "'");
+    } else if (o.file.empty()) {
+      o.file = a;
+    } else {
+      return BadArguments("more than one description file given");
+    }
+  }
+  if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled)) {
+    return BadArguments("--attach watches the running instance: it takes no file, --layout or --disabled");
+  }
+  return 0;
+}
+
+std::string LibraryPath(const Options& o) {
+  if (!o.dll.empty()) return o.dll;
+  char exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string dir(exe, n);
+  const std::size_t slash = dir.find_last_of("\\/");
+  dir = slash == std::string::npos ? "" : dir.substr(0, slash + 1);
+  return dir + kDllName;
+}
+
+std::string LayoutName(unsigned layout) {
+  char name[21] = {};
+  if (layout != app.lib.CurrentLayout()) return layout < 4 ? app.names[layout] : "";
+  app.lib.CurrentLayoutName(name);
+  return name;
+}
+
+// "layout 1 (US International), translation on, lights: Num off, Caps off, Scroll on"
+std::string State() {
+  const unsigned layout = app.lib.CurrentLayout();
+  const std::string name = LayoutName(layout);
+  const unsigned leds = app.lib.Leds();
+  std::string s = "layout " + std::to_string(layout) + (name.empty() ? "" : " (" + name + ")");
+  s += app.lib.DLLEnabled() ? ", translation on" : ", translation off";
+  s += std::string(", lights: Num ") + (leds & 1 ? "on" : "off") + ", Caps " + (leds & 2 ? "on" : "off") +
+       ", Scroll " + (leds & 4 ? "on" : "off");
+  return s;
+}
+
+void Print(const std::string& line) {
+  if (app.options.quiet || app.options.tray) return;
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void UpdateTray() {
+  if (!app.iconShown) return;
+  const unsigned layout = app.lib.CurrentLayout();
+  const std::string name = LayoutName(layout);
+  std::string tip = "Velto: " + (name.empty() ? "layout " + std::to_string(layout) : name);
+  if (!app.lib.DLLEnabled()) tip += " (off)";
+  std::snprintf(app.icon.szTip, sizeof app.icon.szTip, "%s", tip.c_str());
+  app.icon.uFlags = NIF_TIP;
+  Shell_NotifyIconA(NIM_MODIFY, &app.icon);
+}
+
+void ShowTrayMenu() {
+  HMENU menu = CreatePopupMenu();
+  const unsigned current = app.lib.CurrentLayout();
+  for (unsigned layout = 0; layout < 4; ++layout) {
+    std::string label = "Layout " + std::to_string(layout);
+    const std::string name = LayoutName(layout);
+    if (!name.empty()) label += " (" + name + ")";
+    AppendMenuA(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout, label.c_str());
+  }
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING | (app.lib.DLLEnabled() ? MF_CHECKED : 0), kMenuEnable, "Translation on");
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING, kMenuQuit, "Quit");
+  POINT at;
+  GetCursorPos(&at);
+  SetForegroundWindow(app.window);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, app.window, nullptr);
+  DestroyMenu(menu);
+}
+
+void OnCommand(UINT id) {
+  if (id >= kMenuLayout && id < kMenuLayout + 4) {
+    app.lib.SelectLayout(id - kMenuLayout);
+  } else if (id == kMenuEnable) {
+    app.lib.Enable(app.lib.DLLEnabled() ? 0 : 1);
+  } else if (id == kMenuQuit) {
+    PostQuitMessage(0);
+  }
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == app.notifyMsg && app.notifyMsg != 0) {
+    if (wParam == 4) {
+      if (app.options.events) {
+        const unsigned scan = static_cast<unsigned>(lParam) & 0x1FF;
+        char line[96];
+        std::snprintf(line, sizeof line, "key %s (scan 0x%03x) %s",
+                      velto::layoutkit::KeyNameOfScan(static_cast<std::uint16_t>(scan)).c_str(), scan,
+                      lParam & 0x400 ? "up" : "down");
+        Print(line);
+      }
+    } else {
+      Print(State());
+      UpdateTray();
+    }
+    return 0;
+  }
+  switch (msg) {
+    case kQuitRequest:
+      PostQuitMessage(0);
+      return 0;
+    case kTrayMessage:
+      if (lParam == WM_RBUTTONUP || lParam == WM_LBUTTONUP || lParam == WM_CONTEXTMENU) ShowTrayMenu();
+      return 0;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return 0;
+    default:
+      return DefWindowProcA(window, msg, wParam, lParam);
+  }
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  PostMessageA(app.window, kQuitRequest, 0, 0);
+  return TRUE;
+}
+
+// Reads standard input until a line "quit" or its end, then asks the window
+// to stop.
+DWORD WINAPI ReadInput(void*) {
+  char line[256];
+  while (std::fgets(line, sizeof line, stdin) != nullptr) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    if (s == "quit") break;
+  }
+  PostMessageA(app.window, kQuitRequest, 0, 0);
+  return 0;
+}
+
+// A layout whose characters are in another code page than the system's
+// arrives wrong: posted 8-bit characters are converted by the receiving
+// thread's ANSI code page.
+void WarnAboutCodePages(const KeyboardDescription& d) {
+  const UINT acp = GetACP();
+  std::string layouts;
+  int codePage = 0;
+  for (unsigned n = 0; n < 4; ++n) {
+    const velto::LayoutRecord& r = d.layouts[n];
+    const int cp = r.reserved[0] | r.reserved[1] << 8;
+    if (cp == 0 || static_cast<UINT>(cp) == acp) continue;
+    layouts += (layouts.empty() ? "" : ", ") + std::to_string(n);
+    codePage = cp;
+  }
+  if (layouts.empty()) return;
+  std::fprintf(stderr,
+               "veltoctl: warning: layout %s is written in code page %d, but this system's ANSI code page is "
+               "%u: its characters will arrive as others\n",
+               layouts.c_str(), codePage, acp);
+}
+
+bool CreateControlWindow() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "VeltoControl";
+  if (RegisterClassA(&wc) == 0) return false;
+  app.window = CreateWindowExA(0, wc.lpszClassName, "Velto", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+  return app.window != nullptr;
+}
+
+void ShowTrayIcon() {
+  app.icon.cbSize = sizeof app.icon;
+  app.icon.hWnd = app.window;
+  app.icon.uID = 1;
+  app.icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+  app.icon.uCallbackMessage = kTrayMessage;
+  app.icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  std::snprintf(app.icon.szTip, sizeof app.icon.szTip, "Velto");
+  app.iconShown = Shell_NotifyIconA(NIM_ADD, &app.icon) != FALSE;
+  UpdateTray();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options& o = app.options;
+  if (const int status = ParseArguments(argc, argv, o); status != 0) return status < 0 ? 0 : status;
+
+  // Everything that can fail is checked before anything is installed.
+  KeyboardDescription description = velto::layoutkit::DefaultDescription();
+  if (!o.file.empty()) {
+    velto::layoutkit::Diagnostics diags;
+    if (!velto::layoutkit::ReadVkb(o.file, description, diags)) {
+      return Fail(2, velto::layoutkit::Format(diags.all().front()));
+    }
+  }
+  const std::string dllPath = LibraryPath(o);
+  HMODULE module = LoadLibraryA(dllPath.c_str());
+  if (module == nullptr) {
+    return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
+  }
+  if (const char* missing = velto::control::ResolveExports(module, app.lib)) {
+    return Fail(2, "the library " + dllPath + " lacks the export " + missing);
+  }
+
+  HANDLE running = CreateMutexA(nullptr, FALSE, kMutexName);
+  const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (another && !o.attach) return Fail(1, "Velto is already running (--attach watches it)");
+  if (!another && o.attach) return Fail(1, "Velto is not running: there is nothing to attach to");
+  if (!CreateControlWindow()) return Fail(2, "cannot create a window");
+  app.notifyMsg = RegisterWindowMessageA(kNotifyMessageName);
+
+  if (o.tray) FreeConsole();
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  app.lib.InstallHook(reinterpret_cast<std::uintptr_t>(app.window));
+  if (!o.attach) {
+    app.lib.SetupKeyboard(&description.options, &description.keys, description.layouts, &description.deadKeys,
+                          &description.macros);
+    if (o.layout >= 0) app.lib.SelectLayout(static_cast<unsigned>(o.layout));
+    if (!o.disabled) app.lib.Enable(1);
+    WarnAboutCodePages(description);
+    for (unsigned n = 0; n < 4; ++n) app.names[n] = std::string(description.layouts[n].name, 20).c_str();
+  }
+  Print(std::string(o.attach ? "Watching Velto (" : "Velto is running (") + dllPath + "): " + State() + ".");
+  Print("Type quit, or press Ctrl+C, to stop.");
+  if (o.tray) {
+    ShowTrayIcon();
+  } else {
+    CloseHandle(CreateThread(nullptr, 0, ReadInput, nullptr, 0, nullptr));
+  }
+
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  if (app.iconShown) Shell_NotifyIconA(NIM_DELETE, &app.icon);
+  app.lib.RemoveHook(reinterpret_cast<std::uintptr_t>(app.window));
+  Print(o.attach ? "Stopped watching." : "Velto is stopped.");
+  CloseHandle(running);
+  return 0;
+}
