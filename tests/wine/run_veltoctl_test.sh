@@ -8,7 +8,8 @@
 #     of 500 keys, read back from notepad's edit control;
 #   - a second process watching the state through the exports (--attach);
 #   - a controller killed with kill -9, and a new one that takes over;
-#   - stopping on a line "quit" and at the end of its input.
+#   - --disabled, --quiet, and the warning for a layout in another code page;
+#   - stopping on a line "quit", at the end of its input and on Ctrl+C.
 #
 # Usage: run_veltoctl_test.sh WIN64-BUILD-DIR
 set -uo pipefail
@@ -151,12 +152,29 @@ xdotool type --delay 60 "'e"
 wait_until 10 text_is "'e"
 check "  ... and keys are no longer translated" $? "notepad holds '$(text)'"
 
-run_ctl ctl3
-wait_until 30 log_has "$ctl3_log" "Velto is running"
+cp "$build/layouts/ru-phonetic.vkb" "$bin/"
+run_ctl ctl3 ru-phonetic.vkb --disabled --quiet
+wait_until 30 log_has "$ctl3_log" "the characters of layout 1 (code page 1251) will arrive as others"
+check "a layout in another code page than the system's is warned of" $? "$(lines "$ctl3_log")"
+clear_notepad
+xdotool type --delay 60 "'e"
+wait_until 10 text_is "'e"
+check "--disabled starts with translation off" $? "notepad holds '$(text)'"
 exec {ctl3_fd}>&-
 wait_until 20 exited "$ctl3_pid"
 wait "$ctl3_pid"
 check "the end of its input stops it with status 0" $? "status $?"
+[ "$(lines "$ctl3_log" | grep -vc 'warning:')" = 0 ]
+check "--quiet prints nothing but errors and warnings" $? "$(lines "$ctl3_log")"
+
+run_ctl ctl4
+wait_until 30 log_has "$ctl4_log" "Velto is running"
+kill -INT "$ctl4_pid"
+wait_until 20 exited "$ctl4_pid"
+wait "$ctl4_pid"
+status=$?
+[ "$status" = 0 ] && log_has "$ctl4_log" "Velto is stopped."
+check "Ctrl+C stops it with status 0" $? "status $status: $(lines "$ctl4_log" | tail -2)"
 
 if [ "$failures" -ne 0 ]; then
   say "$failures check(s) failed"

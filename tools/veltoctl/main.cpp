@@ -265,19 +265,17 @@ DWORD WINAPI ReadInput(void*) {
 void WarnAboutCodePages(const KeyboardDescription& d) {
   const UINT acp = GetACP();
   std::string layouts;
-  int codePage = 0;
   for (unsigned n = 0; n < 4; ++n) {
     const velto::LayoutRecord& r = d.layouts[n];
     const int cp = r.reserved[0] | r.reserved[1] << 8;
     if (cp == 0 || static_cast<UINT>(cp) == acp) continue;
-    layouts += (layouts.empty() ? "" : ", ") + std::to_string(n);
-    codePage = cp;
+    layouts += (layouts.empty() ? "" : ", ") + std::to_string(n) + " (code page " + std::to_string(cp) + ")";
   }
   if (layouts.empty()) return;
   std::fprintf(stderr,
-               "veltoctl: warning: layout %s is written in code page %d, but this system's ANSI code page is "
-               "%u: its characters will arrive as others\n",
-               layouts.c_str(), codePage, acp);
+               "veltoctl: warning: this system's ANSI code page is %u, so the characters of layout %s will "
+               "arrive as others\n",
+               acp, layouts.c_str());
 }
 
 bool CreateControlWindow() {
