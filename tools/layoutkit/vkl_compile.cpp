@@ -940,7 +940,7 @@ class Builder {
     if (!mdef.unchecked) Chords(bytes, at);
     MacroEntry& e = d_.macros.entries[mdef.index];
     e.length = static_cast<std::uint8_t>(bytes.size());
-    std::memcpy(e.text, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), e.text);
   }
 
   void Chords(const std::vector<std::uint8_t>& text, const std::vector<Pos>& at) {
@@ -1095,7 +1095,7 @@ class Builder {
       r.reserved[1] = static_cast<std::uint8_t>(l.codePage >> 8);
       auto* record = reinterpret_cast<std::uint8_t*>(&r);
       for (const Bytes& b : l.bytes) {
-        std::memcpy(record + b.offset, b.values.data(), b.values.size());
+        std::copy(b.values.begin(), b.values.end(), record + b.offset);
       }
       for (const Char& c : l.charset) {
         if (const auto b = Encode(c, l.codePage)) r.charBitmap[*b / 8] |= static_cast<std::uint8_t>(1u << (*b % 8));
@@ -1111,7 +1111,7 @@ class Builder {
         p_.Error(l.namePos, "the layout name is " + std::to_string(name.size()) + " bytes in code page " +
                                 std::to_string(l.codePage) + "; at most 20");
       } else if (ok) {
-        std::memcpy(r.name, name.data(), name.size());
+        std::copy(name.begin(), name.end(), r.name);
       }
     }
   }
