@@ -1,4 +1,5 @@
 // Macros, one-character macros and the action player, end to end.
+#include "control/procs.h"
 #include "delivery/macro.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"
@@ -110,6 +111,24 @@ TEST_F(Playback, OneCharacterMacroUnderRightAlt) {
   EXPECT_EQ(events[0], (sim::KeyEventCall{0xC1, 0, 2}));
   EXPECT_EQ(events[1], (sim::KeyEventCall{kVkMenu, 0x38, 3}));
   EXPECT_EQ(events[2], (sim::KeyEventCall{0xC2, 0, 2}));
+}
+
+// The user lets go of right Alt while the player presses it again for them:
+// the release is on its way to the application when the press is sent, so
+// the press lands after it. The end of the macro lets the key go again.
+TEST_F(Playback, RightAltLetGoWhileThePlayerPressesItAgainIsNotLeftDown) {
+  Press(scan::kRightAlt);
+  Tap(scan::kE);
+  Tick();                          // the release of right Alt around the character
+  ASSERT_EQ(cb().playbackWait, 0);
+  sim::KeyUp(scan::kRightAlt);     // queued, not yet taken by the application...
+  sim::RunAs(controllerThread_);
+  TimerProc();                     // ...when the timer presses right Alt again
+  sim::Pump();
+  PlayOut();
+  EXPECT_EQ(Typed(), "\x80");
+  EXPECT_TRUE(NothingHeld());
+  EXPECT_EQ(cb().pressedAgain, 0);
 }
 
 TEST_F(Playback, CharacterThenLeftForBitmapCharacters) {

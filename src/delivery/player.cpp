@@ -44,6 +44,11 @@ void PlayActions(const Region& region) {
       if (!released) {
         const std::uint32_t scan = platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
         platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
+        // Until it comes back through the keyboard hook, the user's release
+        // of this key may still be on its way, ahead of it (see there).
+        if (op == kOpKeyDown && pressingAgain && heldBit >= 0 && heldBit < 8) {
+          cb.pressedAgain = static_cast<std::uint8_t>(cb.pressedAgain | 1u << heldBit);
+        }
       }
       if (op == kOpKeyUp && vk == kMarkRepressStart) pressingAgain = true;
       if (op == kOpKeyUp && vk == kMarkRepressEnd) pressingAgain = false;

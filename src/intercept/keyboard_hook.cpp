@@ -126,6 +126,15 @@ bool SentByTheLibrary(const ControlBlock& cb, const KeyEvent& e) {
   return ((keys & kPassModifiers) && modifier) || ((keys & kPassScrollLock) && e.vk == kVkScroll);
 }
 
+// The user let go of a modifier that a macro's player has just pressed again
+// for them, before that press came back through here: the press lands after
+// the release and would leave the key down. Counted, it is let go again when
+// the end marker of the macro comes back.
+bool ReleasedBeforePressedAgain(const ControlBlock& cb, const KeyEvent& e) {
+  const int bit = ModifierBitOf(e.scan);
+  return bit >= 0 && bit < 8 && (cb.pressedAgain >> bit & 1) != 0;
+}
+
 void RecordFocus(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
   cb.focusWnd = platform::GetFocus();
@@ -227,8 +236,14 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
 
   cb.swallowedScan = 0;
   if (HandleMarker(region, e)) return 1;
-  if (cb.countHeld != 0 && e.keyUp && !e.prevDown) CountReleasedModifier(region, e.scan);
+  if (cb.countHeld != 0 && e.keyUp && (!e.prevDown || ReleasedBeforePressedAgain(cb, e))) {
+    CountReleasedModifier(region, e.scan);
+  }
   if (cb.passThrough != 0 && SentByTheLibrary(cb, e)) {
+    if (!e.keyUp) {
+      const int bit = ModifierBitOfVkWord(static_cast<std::uint16_t>(e.vk | (e.scan & 0x100)));
+      if (bit >= 0 && bit < 8) cb.pressedAgain = static_cast<std::uint8_t>(cb.pressedAgain & ~(1u << bit));
+    }
     // Keys synthesized around a macro change the key state but reach no window.
     NotifyClients(region);
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);

@@ -82,7 +82,8 @@ struct ControlBlock {
   std::int32_t passThrough;
   std::int32_t playerBusy;
   std::uint16_t tickCountdown;
-  std::uint16_t pad270;
+  std::uint8_t pressedAgain;  // `modifiers` bits 0..7 pressed again for a macro, not yet back through the hook
+  std::uint8_t pad271;
   std::int32_t keyIsModifier;
   std::int32_t capsLayoutShift;
   std::int32_t deadKeyPending;
@@ -145,6 +146,7 @@ static_assert(offsetof(ControlBlock, scrollKeyDown) == 296);
 static_assert(offsetof(ControlBlock, numKeyDown) == 300);
 static_assert(offsetof(ControlBlock, macroCursor) == 304);
 static_assert(offsetof(ControlBlock, passThroughKeys) == 23);
+static_assert(offsetof(ControlBlock, pressedAgain) == 270);
 static_assert(offsetof(ControlBlock, timerAlive) == 308);
 static_assert(offsetof(ControlBlock, diagnostics) == 312);
 static_assert(offsetof(ControlBlock, cbtCalls) == 322);

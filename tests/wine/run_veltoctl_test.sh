@@ -97,7 +97,7 @@ ralt g
 expected=$'Velto: café, naïve, ñino € Best regards,\nVelto'
 wait_until 15 text_is "$expected"
 check "a sentence with dead keys, right Alt and a macro" $? "notepad holds '$(text)'"
-log_has "$ctl_log" "key QUOTE (scan 0x028) down"
+wait_until 10 log_has "$ctl_log" "key QUOTE (scan 0x028) down"
 check "--events prints the translated keys" $? "$(lines "$ctl_log" | tail -3)"
 
 clear_notepad
