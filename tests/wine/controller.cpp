@@ -28,8 +28,7 @@
 //
 // Usage: velto-wine-controller.exe DLL OUTPUT-FILE [TIMEOUT-SECONDS]
 //        velto-wine-controller.exe --target OUTPUT-FILE [TIMEOUT-SECONDS]
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "veltoctl/library.h"  // windows.h
 
 #include <atomic>
 #include <cstdarg>
@@ -47,49 +46,12 @@ namespace {
 
 // --- The library's exports -----------------------------------------------------
 
-struct Exports {
-  void (*InstallHook)(std::uintptr_t);
-  void (*SetupKeyboard)(const void*, const void*, const void*, const void*, const void*);
-  void (*Enable)(std::uint32_t);
-  void (*SelectLayout)(std::uint32_t);
-  void (*ToggleLayout)();
-  void (*SetCurrentKR)(std::uintptr_t);
-  void (*RemoveHook)(std::uintptr_t);
-  std::uint32_t (*DLLHooked)();
-  std::uint32_t (*DLLEnabled)();
-  std::uint32_t (*Leds)();
-  std::uint32_t (*CurrentLayout)();
-  void (*CurrentLayoutName)(char*);
-  std::uint32_t (*MMFileSize)();
-};
-
-template <typename F>
-bool Resolve(HMODULE dll, const char* name, F& fn) {
-  FARPROC p = GetProcAddress(dll, name);
-  if (p == nullptr) {
-    std::printf("MISSING %s\n", name);
-    return false;
-  }
-  fn = reinterpret_cast<F>(reinterpret_cast<void*>(p));
-  return true;
-}
+using Exports = velto::control::Library;
 
 bool ResolveAll(HMODULE dll, Exports& x) {
-  bool ok = true;
-  ok &= Resolve(dll, "_InstallHook", x.InstallHook);
-  ok &= Resolve(dll, "_SetupKeyboard", x.SetupKeyboard);
-  ok &= Resolve(dll, "_Enable", x.Enable);
-  ok &= Resolve(dll, "_SelectLayout", x.SelectLayout);
-  ok &= Resolve(dll, "_ToggleLayout", x.ToggleLayout);
-  ok &= Resolve(dll, "_SetCurrentKR", x.SetCurrentKR);
-  ok &= Resolve(dll, "_RemoveHook", x.RemoveHook);
-  ok &= Resolve(dll, "_DLLHooked", x.DLLHooked);
-  ok &= Resolve(dll, "_DLLEnabled", x.DLLEnabled);
-  ok &= Resolve(dll, "_Leds", x.Leds);
-  ok &= Resolve(dll, "_CurrentLayout", x.CurrentLayout);
-  ok &= Resolve(dll, "_CurrentLayoutName", x.CurrentLayoutName);
-  ok &= Resolve(dll, "_MMFileSize", x.MMFileSize);
-  return ok;
+  const char* missing = velto::control::ResolveExports(dll, x);
+  if (missing != nullptr) std::printf("MISSING %s\n", missing);
+  return missing == nullptr;
 }
 
 // --- The keyboard description ----------------------------------------------------

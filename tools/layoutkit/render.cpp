@@ -1,0 +1,618 @@
+#include "layoutkit/render.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "intercept/lookup.h"
+#include "intercept/modifiers.h"
+#include "layoutkit/codepage.h"
+#include "layoutkit/keys.h"
+#include "layoutkit/vkb.h"
+
+namespace velto::layoutkit {
+
+namespace {
+
+// Geometry, in SVG units. A key unit is the width of a letter key; each key
+// leaves kGap free on every side, and its face sits inside its darker side.
+constexpr double kUnit = 48;
+constexpr double kGap = 2;
+constexpr double kFaceLeft = 3, kFaceTop = 2, kFaceRight = 3, kFaceBottom = 6;
+constexpr double kRowGap = 0.35;  // below the function row, in key units
+constexpr double kKeyboardWidth = 15;
+constexpr double kKeyboardHeight = 6 + kRowGap;
+constexpr double kCasePad = 10;
+constexpr double kMargin = 24;
+constexpr double kHeaderHeight = 70;
+constexpr double kCaptionHeight = 26;
+constexpr double kPanelGap = 28;
+constexpr double kLegendGap = 22;
+constexpr double kLegendItemGap = 26;
+constexpr int kMacroPreviewMax = 10;  // characters, before the ellipsis
+
+constexpr const char* kStyle =
+    "text{font-family:'DejaVu Sans','Segoe UI','Noto Sans','Helvetica Neue',Arial,sans-serif}"
+    ".side{fill:#c3c7cf}.face{fill:#fdfdfe}"
+    ".dead .side{fill:#e6a76b}.dead .face{fill:#fff1e2}"
+    ".macro .side{fill:#b39ae0}.macro .face{fill:#f3ecff}"
+    ".system .side{fill:#cdd0d6}.system .face{fill:#e8eaed}"
+    ".held .side{fill:#7ea5dd}.held .face{fill:#dbe7fa}"
+    ".c{font-size:15px;fill:#1f2328}.r{font-size:12px;fill:#0b7a78}.s{font-size:9.5px}"
+    ".d{fill:#c2560c;font-weight:bold}.m{fill:#6a3dbf}.u{fill:#8a9099}"
+    ".n{font-size:10px;fill:#7a808a}.held .n{fill:#1f4e96}"
+    ".title{font-size:22px;font-weight:bold;fill:#1f2328}.sub{font-size:13px;fill:#5c626b}"
+    ".cap{font-size:14px;font-weight:bold;fill:#3a3f46}.note{font-size:12px;fill:#3a3f46}";
+
+std::uint16_t Bit(std::uint8_t n) {
+  return static_cast<std::uint16_t>(1u << n);
+}
+
+// ---- The keyboard ----
+
+struct KeySpec {
+  std::uint16_t scan;
+  double x, y, w;         // key units
+  bool isoEnter = false;  // two rows high, the lower row a quarter unit narrower on the left
+};
+
+std::vector<KeySpec> KeyboardKeys(bool ansi) {
+  std::vector<KeySpec> keys;
+  keys.push_back({0x01, 0, 0, 1});
+  for (int i = 0; i < 12; ++i) {  // F1..F10, F11, F12 in groups of four
+    const auto scan = static_cast<std::uint16_t>(i < 10 ? 0x3B + i : 0x57 + i - 10);
+    keys.push_back({scan, 2 + i + i / 4 * 0.5, 0, 1});
+  }
+  double x = 0, y = 1 + kRowGap;
+  auto add = [&](std::uint16_t scan, double w) {
+    keys.push_back({scan, x, y, w});
+    x += w;
+  };
+  auto run = [&](std::uint16_t first, std::uint16_t last) {
+    for (unsigned scan = first; scan <= last; ++scan) add(static_cast<std::uint16_t>(scan), 1);
+  };
+  auto next = [&] {
+    x = 0;
+    y += 1;
+  };
+  add(0x29, 1);
+  run(0x02, 0x0D);
+  add(0x0E, 2);
+  next();
+  add(0x0F, 1.5);
+  run(0x10, 0x1B);
+  if (ansi) {
+    add(0x2B, 1.5);
+  } else {
+    keys.push_back({0x1C, x, y, 1.5, true});
+  }
+  next();
+  add(0x3A, 1.75);
+  run(0x1E, 0x28);
+  add(ansi ? 0x1C : 0x2B, ansi ? 2.25 : 1);
+  next();
+  if (ansi) {
+    add(0x2A, 2.25);
+  } else {
+    add(0x2A, 1.25);
+    add(0x56, 1);
+  }
+  run(0x2C, 0x35);
+  add(0x36, 2.75);
+  next();
+  for (const std::uint16_t scan : {0x1D, 0x15B, 0x38}) add(scan, 1.25);
+  add(0x39, 6.25);
+  for (const std::uint16_t scan : {0x138, 0x15C, 0x15D, 0x11D}) add(scan, 1.25);
+  return keys;
+}
+
+// What a US keycap says: the Shift and plain characters of a character key
+// (a letter shows only its capital), or the name of any other key.
+struct Legend {
+  std::string shift, plain, name;
+};
+
+Legend UsLegend(std::uint16_t scan, bool ansi) {
+  static constexpr struct {
+    std::uint16_t scan;
+    char plain, shift;
+  } kChars[] = {
+      {0x29, '`', '~'},  {0x02, '1', '!'},  {0x03, '2', '@'},  {0x04, '3', '#'}, {0x05, '4', '$'},
+      {0x06, '5', '%'},  {0x07, '6', '^'},  {0x08, '7', '&'},  {0x09, '8', '*'}, {0x0A, '9', '('},
+      {0x0B, '0', ')'},  {0x0C, '-', '_'},  {0x0D, '=', '+'},  {0x1A, '[', '{'}, {0x1B, ']', '}'},
+      {0x2B, '\\', '|'}, {0x27, ';', ':'},  {0x28, '\'', '"'}, {0x33, ',', '<'}, {0x34, '.', '>'},
+      {0x35, '/', '?'},  {0x56, '\\', '|'},
+  };
+  static constexpr struct {
+    std::uint16_t scan;
+    const char* name;
+  } kNames[] = {
+      {0x01, "Esc"},   {0x0E, "Backspace"}, {0x0F, "Tab"},   {0x3A, "Caps Lock"}, {0x1C, "Enter"},
+      {0x2A, "Shift"}, {0x36, "Shift"},     {0x1D, "Ctrl"},  {0x11D, "Ctrl"},     {0x38, "Alt"},
+      {0x15B, "Win"},  {0x15C, "Win"},      {0x15D, "Menu"}, {0x39, ""},
+  };
+  for (const auto& k : kChars) {
+    if (k.scan == scan) return {std::string(1, k.shift), std::string(1, k.plain), ""};
+  }
+  for (const auto& k : kNames) {
+    if (k.scan == scan) return {"", "", k.name};
+  }
+  if (scan == 0x138) return {"", "", ansi ? "Alt" : "AltGr"};
+  const std::string name = KeyNameOfScan(scan);
+  if (name.size() == 1) return {name, "", ""};
+  return {"", "", name};  // F1..F12
+}
+
+// ---- What a key types ----
+
+enum class CellKind { kSystem, kChar, kDeadKey, kMacro };
+
+struct Cell {
+  CellKind kind = CellKind::kSystem;
+  std::uint8_t byte = 0;
+  bool operator==(const Cell&) const = default;
+};
+
+// The description in a region of its own, looked up by the engine itself.
+class KeyLookup {
+ public:
+  explicit KeyLookup(const KeyboardDescription& d)
+      : memory_(kRegionSize / sizeof(std::uint32_t)), region_(memory_.data()) {
+    d.LoadInto(region_);
+  }
+
+  void Select(unsigned layout, const KeyboardState& state) {
+    region_.control().currentLayout = static_cast<std::uint8_t>(layout);
+    region_.control().leds = state.capsLock ? Bit(kLedCapsLock) : 0;
+    held_ = state.modifiers & ~kShiftMask;
+  }
+
+  // Column 0 without Shift, 1 with left Shift, 2 with right Shift.
+  Cell At(std::uint16_t scan, int column) const {
+    const std::uint16_t shift = column == 1 ? Bit(kModLeftShift) : column == 2 ? Bit(kModRightShift) : 0;
+    region_.control().modifiers = static_cast<std::uint16_t>(held_ | shift);
+    const int result = TranslateKey(region_, scan);
+    if (result == 0) return {};
+    const std::uint8_t kind = ResultKindOf(static_cast<std::uint32_t>(result));
+    const CellKind k = kind == kKindDeadKey ? CellKind::kDeadKey
+                       : kind == kKindMacro ? CellKind::kMacro
+                                            : CellKind::kChar;
+    return {k, ResultChar(static_cast<std::uint32_t>(result))};
+  }
+
+ private:
+  static_assert(kRegionSize % sizeof(std::uint32_t) == 0);
+  std::vector<std::uint32_t> memory_;  // word-aligned for the region's fields
+  Region region_;
+  std::uint16_t held_ = 0;
+};
+
+// ---- Text ----
+
+std::string Num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f", v);
+  std::string s = buf;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+// The width of the text in DejaVu Sans (the first of the fonts), for fitting
+// it on a key: the advances of the printable ASCII characters in thousandths
+// of the font size, 0.7 for any other character.
+double TextWidth(std::string_view text, double size) {
+  static constexpr std::uint16_t kAdvance[95] = {
+      318,  401, 460, 838, 636, 950, 780, 275, 390, 390, 500, 838, 318, 361, 318, 337,  // ' ' .. '/'
+      636,  636, 636, 636, 636, 636, 636, 636, 636, 636, 337, 337, 838, 838, 838, 531,  // '0' .. '?'
+      1000, 684, 686, 698, 770, 632, 575, 775, 752, 295, 295, 656, 557, 863, 748, 787,  // '@' .. 'O'
+      603,  787, 695, 635, 611, 732, 684, 989, 685, 611, 685, 390, 337, 390, 838, 500,  // 'P' .. '_'
+      500,  613, 635, 550, 635, 615, 352, 635, 634, 278, 278, 579, 278, 974, 634, 612,  // '`' .. 'o'
+      635,  635, 411, 521, 392, 634, 592, 818, 592, 592, 525, 636, 337, 636, 838,       // 'p' .. '~'
+  };
+  double em = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t c = NextUtf8(text, pos);
+    em += c >= 0x20 && c < 0x7F ? kAdvance[c - 0x20] / 1000.0 : c == U'\u2026' ? 1.0 : 0.7;
+  }
+  return em * size;
+}
+
+struct Glyph {
+  std::string text;
+  bool small = false;  // a word or a hex value, in the small font
+};
+
+bool IsCombining(char32_t c) {
+  return (c >= 0x300 && c <= 0x36F) || (c >= 0x483 && c <= 0x489) || (c >= 0x591 && c <= 0x5C7) ||
+         (c >= 0x64B && c <= 0x65F) || c == 0x670 || c == 0xE31 || (c >= 0xE34 && c <= 0xE3A) ||
+         (c >= 0xE47 && c <= 0xE4E);
+}
+
+// How a byte of the code page is shown: its character, a sign or a short
+// word for the invisible ones, or the byte's hex value when it has none.
+Glyph CharGlyph(int codePage, std::uint8_t byte) {
+  static constexpr struct {
+    char32_t c;
+    const char* text;
+    bool small;
+  } kInvisible[] = {
+      {0x20, "\u2423", false}, {0xA0, "nbsp", true},  {0xAD, "shy", true},   {0x200C, "zwnj", true},
+      {0x200D, "zwj", true},   {0x200E, "lrm", true}, {0x200F, "rlm", true},
+  };
+  const char32_t c = DecodeByte(codePage, byte);
+  for (const auto& v : kInvisible) {
+    if (v.c == c) return {v.text, v.small};
+  }
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", byte);
+    return {buf, true};
+  }
+  Glyph g;
+  if (IsCombining(c)) AppendUtf8(g.text, 0xA0);  // a mark needs something to sit on
+  AppendUtf8(g.text, c);
+  return g;
+}
+
+// The first characters of a macro's text that fit in `room`, with an
+// ellipsis when the text goes on.
+std::string MacroPreview(const KeyboardDescription& d, int codePage, std::uint8_t macro, double room,
+                         double size) {
+  const MacroEntry& m = d.macros.entries[macro];
+  std::string preview;
+  for (int i = 0; i < m.length; ++i) {
+    const auto byte = static_cast<std::uint8_t>(m.text[i]);
+    std::string next = preview;
+    if (byte == ' ') {
+      next += ' ';
+    } else {
+      next += CharGlyph(codePage, byte).text;
+    }
+    const bool last = i + 1 == m.length;
+    if (i == kMacroPreviewMax || TextWidth(last ? next : next + "…", size) > room) {
+      while (!preview.empty() && preview.back() == ' ') preview.pop_back();
+      return preview + "…";
+    }
+    preview = std::move(next);
+  }
+  return preview.empty() ? "\u2205" : preview;  // an empty macro types nothing
+}
+
+// ---- Drawing ----
+
+enum class Place { kTopLeft, kBottomLeft, kTopRight };
+
+struct Label {
+  std::string text;
+  std::string classes;  // of the text element: c (a character), s (small), d, m, r, u, n
+  Place place;
+  bool small = false;
+};
+
+struct KeyFace {
+  std::string classes;  // of the key: char, dead, macro, system, held
+  std::vector<Label> labels;
+};
+
+struct Box {
+  double x, y, w, h;
+};
+
+// An orthogonal polygon with its corners rounded off by `r`.
+std::string RoundedPath(const std::vector<std::pair<double, double>>& points, double r) {
+  auto toward = [r](std::pair<double, double> from, std::pair<double, double> to) {
+    const double dx = to.first - from.first, dy = to.second - from.second;
+    const double len = dx == 0 ? (dy < 0 ? -dy : dy) : (dx < 0 ? -dx : dx);
+    return std::pair<double, double>{from.first + dx / len * r, from.second + dy / len * r};
+  };
+  std::string d;
+  const std::size_t n = points.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& corner = points[i];
+    const auto a = toward(corner, points[(i + n - 1) % n]);
+    const auto b = toward(corner, points[(i + 1) % n]);
+    d += (i == 0 ? "M" : "L") + Num(a.first) + " " + Num(a.second) + "Q" + Num(corner.first) + " " +
+         Num(corner.second) + " " + Num(b.first) + " " + Num(b.second);
+  }
+  return d + "Z";
+}
+
+// One key at `x`, `y` (SVG units) of width `w` key units; `name` becomes its
+// data-key attribute. The samples of the legend have no name.
+void DrawKey(std::string& out, double x, double y, double w, bool isoEnter, const std::string& name,
+             const KeyFace& face) {
+  if (name.empty()) {
+    out += "<g class=\"sample " + face.classes + "\">";
+  } else {
+    out += "<g class=\"key " + face.classes + "\" data-key=\"";
+    AppendEscaped(out, name);
+    out += "\">";
+  }
+  Box text;
+  if (isoEnter) {
+    // The side and the face as the same inverted L, inset by (l, t, r, b).
+    const double x0 = x, x1 = x + 0.25 * kUnit, x2 = x + w * kUnit;
+    const double y0 = y, y1 = y + kUnit, y2 = y + 2 * kUnit;
+    auto shape = [&](double l, double t, double r, double b) {
+      const double g = kGap;
+      return RoundedPath({{x0 + g + l, y0 + g + t},
+                          {x2 - g - r, y0 + g + t},
+                          {x2 - g - r, y2 - g - b},
+                          {x1 + g + l, y2 - g - b},
+                          {x1 + g + l, y1 - g - b},
+                          {x0 + g + l, y1 - g - b}},
+                         l == 0 ? 5 : 4);
+    };
+    out += "<path class=\"side\" d=\"" + shape(0, 0, 0, 0) + "\"/>";
+    out += "<path class=\"face\" d=\"" + shape(kFaceLeft, kFaceTop, kFaceRight, kFaceBottom) + "\"/>";
+    text = {x0 + kGap + kFaceLeft, y0 + kGap + kFaceTop, x2 - x0 - 2 * kGap - kFaceLeft - kFaceRight,
+            kUnit - 2 * kGap - kFaceTop - kFaceBottom};
+  } else {
+    const Box side{x + kGap, y + kGap, w * kUnit - 2 * kGap, kUnit - 2 * kGap};
+    text = {side.x + kFaceLeft, side.y + kFaceTop, side.w - kFaceLeft - kFaceRight,
+            side.h - kFaceTop - kFaceBottom};
+    out += "<rect class=\"side\" x=\"" + Num(side.x) + "\" y=\"" + Num(side.y) + "\" width=\"" + Num(side.w) +
+           "\" height=\"" + Num(side.h) + "\" rx=\"5\"/>";
+    out += "<rect class=\"face\" x=\"" + Num(text.x) + "\" y=\"" + Num(text.y) + "\" width=\"" + Num(text.w) +
+           "\" height=\"" + Num(text.h) + "\" rx=\"4\"/>";
+  }
+  for (const Label& l : face.labels) {
+    if (l.text.empty()) continue;
+    double tx = text.x + 5, ty = text.y + (l.small ? 12 : 15);
+    if (l.place == Place::kBottomLeft) ty = text.y + text.h - (l.small ? 6 : 5);
+    const bool right = l.place == Place::kTopRight;
+    if (right) tx = text.x + text.w - 4, ty = text.y + 13;
+    out += "<text class=\"" + l.classes + "\" x=\"" + Num(tx) + "\" y=\"" + Num(ty) + "\"" +
+           (right ? " text-anchor=\"end\"" : "") + ">";
+    AppendEscaped(out, l.text);
+    out += "</text>";
+  }
+  out += "</g>\n";
+}
+
+// The label of one column of a key.
+Label CellLabel(const KeyboardDescription& d, int codePage, Cell cell, Place place, double room) {
+  const bool right = place == Place::kTopRight;
+  const std::string base = right ? "c r" : "c";
+  switch (cell.kind) {
+    case CellKind::kSystem:
+      return {"", base, place};
+    case CellKind::kChar: {
+      const Glyph g = CharGlyph(codePage, cell.byte);
+      return {g.text, g.small && !right ? base + " s" : base, place, g.small && !right};
+    }
+    case CellKind::kDeadKey: {
+      const Glyph g = CharGlyph(codePage, cell.byte);
+      return {"\u25CC" + g.text, base + " d", place};
+    }
+    case CellKind::kMacro: {
+      // A macro of one character is as readable as the characters beside it.
+      const bool small = !right && d.macros.entries[cell.byte].length > 1;
+      const double size = small ? 9.5 : right ? 12 : 15;
+      return {MacroPreview(d, codePage, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
+              small};
+    }
+  }
+  return {"", base, place};
+}
+
+bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
+  if (scan == kScanCapsLock) return state.capsLock;
+  const int bit = ModifierBitOfScan(scan);
+  return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
+}
+
+KeyFace FaceOfKey(const KeyboardDescription& d, int codePage, const KeyLookup& lookup, const KeySpec& k,
+                  const KeyboardState& state, bool ansi) {
+  const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
+  KeyFace face;
+  const bool held = IsHeld(k.scan, state);
+  if (plain.kind == CellKind::kSystem && shift.kind == CellKind::kSystem &&
+      rightShift.kind == CellKind::kSystem) {
+    const Legend us = UsLegend(k.scan, ansi);
+    face.classes = held ? "system held" : "system";
+    face.labels = {{us.shift, "c u", Place::kTopLeft},
+                   {us.plain, "c u", Place::kBottomLeft},
+                   {us.name, "n", Place::kBottomLeft, true}};
+    return face;
+  }
+  bool dead = false, macro = false;
+  for (const Cell& c : {plain, shift, rightShift}) {
+    dead = dead || c.kind == CellKind::kDeadKey;
+    macro = macro || c.kind == CellKind::kMacro;
+  }
+  face.classes = macro ? "macro" : "char";
+  if (dead) face.classes = macro ? "dead macro" : "dead";
+  if (held) face.classes += " held";
+  const double room = k.w * kUnit - 2 * kGap - kFaceLeft - kFaceRight - 7;
+  face.labels.push_back(CellLabel(d, codePage, shift, Place::kTopLeft, room));
+  face.labels.push_back(CellLabel(d, codePage, plain, Place::kBottomLeft, room));
+  if (!(rightShift == shift)) {
+    face.labels.push_back(CellLabel(d, codePage, rightShift, Place::kTopRight, room / 2));
+  }
+  return face;
+}
+
+std::string LayoutName(const KeyboardDescription& d, unsigned layout, int codePage) {
+  std::string name;
+  if (layout < kLayouts) {
+    for (const char c : d.layouts[layout].name) {
+      if (c == '\0') break;
+      name += c == ' ' ? std::string(" ") : CharGlyph(codePage, static_cast<std::uint8_t>(c)).text;
+    }
+  }
+  return name.empty() ? "Layout " + std::to_string(layout) : name;
+}
+
+void DrawText(std::string& out, double x, double y, const char* cls, std::string_view text) {
+  out += "<text class=\"" + std::string(cls) + "\" x=\"" + Num(x) + "\" y=\"" + Num(y) + "\">";
+  AppendEscaped(out, text);
+  out += "</text>\n";
+}
+
+// The key to the colours and marks: a sample key and its caption each.
+struct LegendItem {
+  double w;  // key units
+  KeyFace face;
+  std::string note;
+};
+
+std::vector<LegendItem> LegendItems() {
+  return {
+      {2.25,
+       {"char",
+        {{"Shift", "c s", Place::kTopLeft, true},
+         {"plain", "c s", Place::kBottomLeft, true},
+         {"right", "c r s", Place::kTopRight}}},
+       "with Shift, without, with right Shift where it differs"},
+      {1, {"dead", {{"\u25CC\u00B4", "c d", Place::kBottomLeft}}}, "dead key"},
+      {1, {"macro", {{"Velt…", "c m s", Place::kBottomLeft, true}}}, "macro: its first characters"},
+      {1, {"system", {{"Q", "c u", Place::kTopLeft}}}, "left to the system (US legend)"},
+      {1, {"system held", {{"Alt", "n", Place::kBottomLeft, true}}}, "held, or Caps Lock on"},
+      {1, {"char", {{"0x81", "c s", Place::kBottomLeft, true}}}, "byte with no character"},
+  };
+}
+
+double LegendItemWidth(const LegendItem& item) {
+  return item.w * kUnit + 6 + TextWidth(item.note, 12);
+}
+
+}  // namespace
+
+std::vector<KeyboardState> MainStates() {
+  const std::uint16_t ralt = Bit(kModRightAlt);
+  return {{0, false}, {0, true}, {ralt, false}, {ralt, true}};
+}
+
+bool ParseModifierNames(std::string_view text, std::uint16_t& modifiers) {
+  static constexpr const char* kNames[] = {"lctrl", "rctrl", "lalt", "ralt", "lwin", "rwin"};
+  std::uint16_t bits = 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find('+', start);
+    const std::string_view word = text.substr(start, end == std::string_view::npos ? end : end - start);
+    int found = -1;
+    for (int i = 0; i < 6; ++i) {
+      const std::string_view name = kNames[i];
+      if (word.size() != name.size()) continue;
+      bool same = true;
+      for (std::size_t j = 0; j < word.size(); ++j) {
+        const char c = word[j] >= 'A' && word[j] <= 'Z' ? static_cast<char>(word[j] + 32) : word[j];
+        same = same && c == name[j];
+      }
+      if (same) found = i;
+    }
+    if (found < 0) return false;
+    bits |= Bit(static_cast<std::uint8_t>(found));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  modifiers = bits;
+  return true;
+}
+
+std::string StateCaption(const KeyboardState& state) {
+  static constexpr const char* kNames[] = {"Left Ctrl",         "Right Ctrl", "Left Alt",
+                                           "Right Alt (AltGr)", "Left Win",   "Right Win"};
+  std::string caption;
+  for (std::uint8_t bit = 0; bit < 6; ++bit) {
+    if (!(state.modifiers & Bit(bit))) continue;
+    if (!caption.empty()) caption += " + ";
+    caption += kNames[bit];
+  }
+  if (state.capsLock) caption += caption.empty() ? "Caps Lock" : " + Caps Lock";
+  return caption.empty() ? "No modifier" : caption;
+}
+
+std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options) {
+  const std::vector<KeyboardState> states =
+      options.states.empty() ? std::vector<KeyboardState>{KeyboardState{}} : options.states;
+  const unsigned layout = options.layout;
+  const int codePage = LayoutCodePage(d, layout);
+  const std::vector<KeySpec> keys = KeyboardKeys(options.ansi);
+  KeyLookup lookup(d);
+
+  const std::size_t columns = states.size() > 1 ? 2 : 1;
+  const std::size_t rows = (states.size() + columns - 1) / columns;
+  const double caseW = kKeyboardWidth * kUnit + 2 * kCasePad;
+  const double caseH = kKeyboardHeight * kUnit + 2 * kCasePad;
+  const double panelH = kCaptionHeight + caseH;
+  const double width =
+      2 * kMargin + static_cast<double>(columns) * caseW + static_cast<double>(columns - 1) * kPanelGap;
+
+  // The legend flows into as many lines as it needs.
+  const std::vector<LegendItem> legend = LegendItems();
+  std::vector<std::pair<double, double>> legendAt;
+  double lx = 0, ly = 0;
+  for (const LegendItem& item : legend) {
+    const double w = LegendItemWidth(item);
+    if (lx > 0 && lx + w > width - 2 * kMargin) lx = 0, ly += kUnit + 6;
+    legendAt.push_back({lx, ly});
+    lx += w + kLegendItemGap;
+  }
+  const double panelsTop = kMargin + kHeaderHeight;
+  const double legendTop =
+      panelsTop + static_cast<double>(rows) * panelH + static_cast<double>(rows - 1) * kPanelGap + kLegendGap;
+  const double height = legendTop + ly + kUnit + kMargin;
+
+  const std::string name = LayoutName(d, layout, codePage);
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
+         "\" viewBox=\"0 0 " + Num(width) + " " + Num(height) + "\">\n<title>";
+  AppendEscaped(out, name);
+  out += "</title>\n<style>" + std::string(kStyle) + "</style>\n";
+  out += "<rect width=\"100%\" height=\"100%\" fill=\"#f5f6f8\"/>\n";
+  DrawText(out, kMargin, kMargin + 22, "title", name);
+  DrawText(out, kMargin, kMargin + 46, "sub",
+           "Layout " + std::to_string(layout) + " \u00B7 code page " + std::to_string(codePage) + " \u00B7 " +
+               (options.ansi ? "ANSI (US) keyboard" : "ISO keyboard"));
+
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    const double px = kMargin + static_cast<double>(i % columns) * (caseW + kPanelGap);
+    const double py = panelsTop + static_cast<double>(i / columns) * (panelH + kPanelGap);
+    DrawText(out, px + 2, py + 15, "cap", StateCaption(states[i]));
+    out += "<rect x=\"" + Num(px) + "\" y=\"" + Num(py + kCaptionHeight) + "\" width=\"" + Num(caseW) +
+           "\" height=\"" + Num(caseH) + "\" rx=\"10\" fill=\"#dde0e5\"/>\n";
+    lookup.Select(layout, states[i]);
+    const double ox = px + kCasePad, oy = py + kCaptionHeight + kCasePad;
+    for (const KeySpec& k : keys) {
+      DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan),
+              FaceOfKey(d, codePage, lookup, k, states[i], options.ansi));
+    }
+  }
+
+  out += "<g class=\"legend\">\n";
+  for (std::size_t i = 0; i < legend.size(); ++i) {
+    const double x = kMargin + legendAt[i].first, y = legendTop + legendAt[i].second;
+    DrawKey(out, x, y, legend[i].w, false, "", legend[i].face);
+    DrawText(out, x + legend[i].w * kUnit + 4, y + kUnit / 2 + 3, "note", legend[i].note);
+  }
+  out += "</g>\n</svg>\n";
+  return out;
+}
+
+}  // namespace velto::layoutkit
