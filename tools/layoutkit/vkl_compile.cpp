@@ -409,8 +409,8 @@ class Parser {
     if (!Once(m_.seen, "hotkey " + std::string(vkl::kHotkeyNames[which]), t[1])) return;
     Hotkey& h = m_.hotkeys[which];
     h.given = true;
-    const std::string spec = Lower(t[2].text);
-    if (spec == "raw") {
+    const std::string form = Lower(t[2].text);
+    if (form == "raw") {
       if (!Arity(t, 5, 5, "hotkey NAME raw MASK SCAN")) return;
       const auto mask = ParseNumber(t[3].text);
       const auto scan = ParseNumber(t[4].text);
@@ -427,7 +427,7 @@ class Parser {
       return;
     }
     if (!Arity(t, 3, 3, "hotkey NAME KEYS")) return;
-    if (spec == "none") return;
+    if (form == "none") return;
     Keys(t[2], h);
   }
 

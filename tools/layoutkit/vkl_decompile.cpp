@@ -199,19 +199,19 @@ class Writer {
                                        {o.disableHotkeyMods, o.disableHotkeyScan}};
     for (int i = 0; i < 3; ++i) {
       const std::uint16_t mods = words[i][0], scan = words[i][1];
-      std::string spec;
+      std::string keys;
       const bool namedMods = (mods & ~vkl::kModifierMask) == 0;
       if (scan == kModifierOnlyHotkey && mods == 0) {
-        spec = "none";
+        keys = "none";
       } else if (scan == kModifierOnlyHotkey && namedMods) {
-        spec = ModifierNames(mods, vkl::kModifierNames, {}, "+");
+        keys = ModifierNames(mods, vkl::kModifierNames, {}, "+");
       } else if (scan <= 0x1FF && namedMods && ModifierBitOfScan(scan) < 0) {
-        spec = ModifierNames(mods, vkl::kModifierNames, {}, "+");
-        spec += (spec.empty() ? "" : "+") + KeyNameOfScan(scan);
+        keys = ModifierNames(mods, vkl::kModifierNames, {}, "+");
+        keys += (keys.empty() ? "" : "+") + KeyNameOfScan(scan);
       } else {
-        spec = "raw 0x" + Hex(mods, 4) + " 0x" + Hex(scan, 4);
+        keys = "raw 0x" + Hex(mods, 4) + " 0x" + Hex(scan, 4);
       }
-      Line("hotkey " + std::string(vkl::kHotkeyNames[i]) + " " + spec);
+      Line("hotkey " + std::string(vkl::kHotkeyNames[i]) + " " + keys);
     }
   }
 
