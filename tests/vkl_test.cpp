@@ -120,24 +120,7 @@ macro sig "Hi{ENTER}"
 }
 
 TEST(Vkl, CharactersAreEncodedInTheLayoutsCodePage) {
-  const Compiled c = Compile(R"(
-codepage 1251
-layout 0 "Čeština" {
-  codepage 1250
-  key A  ř Ř
-}
-layout 1 "Русский" {
-  key A  ф Ф   ralt: 0x81 U+0451
-}
-macro m "Привет"
-deadkey breve ˘  a ă
-)");
-  // ă is not in 1251: the dead-key rows are in the description's code page.
-  ASSERT_FALSE(c.ok);
-  EXPECT_NE(c.diagnostics.find("test.vkl:11:15: error: character U+02D8 '˘' is not in code page 1251"),
-            std::string::npos)
-      << c.diagnostics;
-  const Compiled fixed = Compile(R"(
+  const std::string layouts = R"(
 codepage 1251
 layout 0 "Čeština" {
   codepage 1250
@@ -148,6 +131,14 @@ layout 1 "Русский" {
   key M  macro:m
 }
 macro m "Привет"
+)";
+  const Compiled c = Compile(layouts + "deadkey breve ˘  a ă\n");
+  // ă is not in 1251: the dead-key rows are in the description's code page.
+  ASSERT_FALSE(c.ok);
+  EXPECT_NE(c.diagnostics.find("test.vkl:12:15: error: character U+02D8 '˘' is not in code page 1251"),
+            std::string::npos)
+      << c.diagnostics;
+  const Compiled fixed = Compile(layouts + R"(
 layout 2 "Ελληνικά" {
   codepage 1253
 }
