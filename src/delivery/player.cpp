@@ -24,8 +24,10 @@ void PlayActions(const Region& region) {
   if (cb.playerBusy != 0) return;
   cb.playerBusy = 1;
   bool stop = false;
-  // Between markers 0xC3 and 0xC4 the modifiers released for a macro are
-  // pressed again: only those the user still holds, so none is left down.
+  // Between markers 0xC1 and 0xC2 the player lets go of the modifiers held
+  // for a macro; between 0xC3 and 0xC4 it presses again only those the user
+  // still holds, so none is left down.
+  bool releasing = false;
   bool pressingAgain = false;
   ActionReader reader(region);
   while (!reader.empty() && !stop) {
@@ -42,14 +44,18 @@ void PlayActions(const Region& region) {
       const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
                             !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
       if (!released) {
+        // Until it comes back through the keyboard hook, the user may press
+        // or let go of the same key: the hook tells the two apart by these.
+        if (heldBit >= 0 && heldBit < 8) {
+          if (op == kOpKeyDown && pressingAgain) cb.sentDown = static_cast<std::uint8_t>(cb.sentDown | 1u << heldBit);
+          if (op == kOpKeyUp && releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
+        }
         const std::uint32_t scan = platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
         platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
-        // Until it comes back through the keyboard hook, the user's release
-        // of this key may still be on its way, ahead of it (see there).
-        if (op == kOpKeyDown && pressingAgain && heldBit >= 0 && heldBit < 8) {
-          cb.pressedAgain = static_cast<std::uint8_t>(cb.pressedAgain | 1u << heldBit);
-        }
       }
+      if (op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart)) cb.passThroughKeys |= kPassMarked;
+      if (op == kOpKeyUp && vk == kMarkReleaseStart) releasing = true;
+      if (op == kOpKeyUp && vk == kMarkReleaseEnd) releasing = false;
       if (op == kOpKeyUp && vk == kMarkRepressStart) pressingAgain = true;
       if (op == kOpKeyUp && vk == kMarkRepressEnd) pressingAgain = false;
       if (op == kOpKeyUp && vk == kMarkPlainStart) stop = true;

@@ -40,10 +40,12 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
     case kMarkReleaseEnd:
       cb.passThrough = 0;
       cb.passThroughKeys = 0;
+      cb.sentUp = 0;  // what the player sent before the marker is back
       return true;
     case kMarkRepressEnd:
       cb.passThrough = 0;
       cb.passThroughKeys = 0;
+      cb.sentDown = 0;
       cb.countHeld = 0;
       cb.playbackWait = 0;
       ReleaseHeldModifiers(region);
@@ -115,15 +117,26 @@ void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
 }
 
 // Whether a key that arrives while `passThrough` is set is one the library
-// sent itself. A key the user typed in that moment (on Windows within a few
-// milliseconds of Scroll Lock or of a macro's start; under Wine before every
-// key while the light shows the layout, since Wine first brings its own
-// Scroll Lock state in line with the X server's) is handled as usual.
-bool SentByTheLibrary(const ControlBlock& cb, const KeyEvent& e) {
+// sent itself: a modifier the player let go or pressed again around a macro
+// and that has not come back yet, or Scroll Lock while the light is put back.
+// A key the user typed in that moment (on Windows within a few milliseconds
+// of Scroll Lock or of a macro's start; under Wine before every key while the
+// light shows the layout, since Wine first brings its own Scroll Lock state
+// in line with the X server's) is handled as usual, and so is the user's own
+// press or release of a modifier the player is sending.
+bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e) {
   const std::uint8_t keys = cb.passThroughKeys != 0 ? cb.passThroughKeys : kPassModifiers | kPassScrollLock;
+  if ((keys & kPassScrollLock) && e.vk == kVkScroll) return true;
+  const int bit = ModifierBitOf(e.scan);
   const bool modifier = e.vk == kVkShift || e.vk == kVkControl || e.vk == kVkMenu || e.vk == kVkLeftWin ||
                         e.vk == kVkRightWin || (e.vk >= kVkLeftShift && e.vk <= kVkRightMenu);
-  return ((keys & kPassModifiers) && modifier) || ((keys & kPassScrollLock) && e.vk == kVkScroll);
+  if (!(keys & kPassModifiers) || !modifier) return false;
+  if (!(keys & kPassMarked)) return true;
+  if (bit < 0 || bit >= 8) return false;
+  std::uint8_t& sent = e.keyUp ? cb.sentUp : cb.sentDown;
+  if ((sent >> bit & 1) == 0) return false;
+  sent = static_cast<std::uint8_t>(sent & ~(1u << bit));
+  return true;
 }
 
 // The user let go of a modifier that a macro's player has just pressed again
@@ -132,7 +145,7 @@ bool SentByTheLibrary(const ControlBlock& cb, const KeyEvent& e) {
 // the end marker of the macro comes back.
 bool ReleasedBeforePressedAgain(const ControlBlock& cb, const KeyEvent& e) {
   const int bit = ModifierBitOf(e.scan);
-  return bit >= 0 && bit < 8 && (cb.pressedAgain >> bit & 1) != 0;
+  return bit >= 0 && bit < 8 && (cb.sentDown >> bit & 1) != 0;
 }
 
 void RecordFocus(const Region& region, const KeyEvent& e) {
@@ -240,10 +253,6 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     CountReleasedModifier(region, e.scan);
   }
   if (cb.passThrough != 0 && SentByTheLibrary(cb, e)) {
-    if (!e.keyUp) {
-      const int bit = ModifierBitOfVkWord(static_cast<std::uint16_t>(e.vk | (e.scan & 0x100)));
-      if (bit >= 0 && bit < 8) cb.pressedAgain = static_cast<std::uint8_t>(cb.pressedAgain & ~(1u << bit));
-    }
     // Keys synthesized around a macro change the key state but reach no window.
     NotifyClients(region);
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);

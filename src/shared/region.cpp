@@ -56,7 +56,8 @@ void ResetState(const Region& region) {
   cb.playbackWait = 0;
   cb.passThrough = 0;
   cb.passThroughKeys = 0;
-  cb.pressedAgain = 0;
+  cb.sentDown = 0;
+  cb.sentUp = 0;
   cb.playerBusy = 0;
   cb.keyQEmpty = 1;
   cb.actQEmpty = 1;

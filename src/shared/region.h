@@ -37,6 +37,9 @@ constexpr std::uint32_t kKeyNoticeWParam = 4;
 // Scroll Lock presses that put the light back. Other keys are the user's.
 constexpr std::uint8_t kPassModifiers = 1;
 constexpr std::uint8_t kPassScrollLock = 2;
+// The player sent the window's modifiers and marked each in sentUp/sentDown:
+// a modifier key not marked there is the user's.
+constexpr std::uint8_t kPassMarked = 4;
 
 // leds bits.
 constexpr std::uint8_t kLedNumLock = 0;
@@ -82,8 +85,11 @@ struct ControlBlock {
   std::int32_t passThrough;
   std::int32_t playerBusy;
   std::uint16_t tickCountdown;
-  std::uint8_t pressedAgain;  // `modifiers` bits 0..7 pressed again for a macro, not yet back through the hook
-  std::uint8_t pad271;
+  // `modifiers` bits 0..7 of the keys the player pressed again (sentDown) or
+  // let go (sentUp) around a macro that have not yet come back through the
+  // keyboard hook: while `passThrough` is set, only these are the library's.
+  std::uint8_t sentDown;
+  std::uint8_t sentUp;
   std::int32_t keyIsModifier;
   std::int32_t capsLayoutShift;
   std::int32_t deadKeyPending;
@@ -146,7 +152,8 @@ static_assert(offsetof(ControlBlock, scrollKeyDown) == 296);
 static_assert(offsetof(ControlBlock, numKeyDown) == 300);
 static_assert(offsetof(ControlBlock, macroCursor) == 304);
 static_assert(offsetof(ControlBlock, passThroughKeys) == 23);
-static_assert(offsetof(ControlBlock, pressedAgain) == 270);
+static_assert(offsetof(ControlBlock, sentDown) == 270);
+static_assert(offsetof(ControlBlock, sentUp) == 271);
 static_assert(offsetof(ControlBlock, timerAlive) == 308);
 static_assert(offsetof(ControlBlock, diagnostics) == 312);
 static_assert(offsetof(ControlBlock, cbtCalls) == 322);

@@ -67,6 +67,7 @@ void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags) {
   const auto extended = static_cast<std::uint16_t>((flags & kKeyEventExtendedKey) ? 0x100 : 0);
   const bool up = (flags & kKeyEventKeyUp) != 0;
   Sys().stream.push_back({vk, static_cast<std::uint16_t>(scan | extended), up, false});
+  if (const auto handler = Sys().onKeyEvent) handler(Sys().keyEvents.back());
 }
 
 // --- Keyboard layouts --------------------------------------------------------

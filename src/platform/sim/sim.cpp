@@ -128,6 +128,7 @@ Handle Focus() { return Sys().focus; }
 
 const std::vector<KeyEventCall>& KeyEvents() { return Sys().keyEvents; }
 void ClearKeyEvents() { Sys().keyEvents.clear(); }
+void OnKeyEvent(std::function<void(const KeyEventCall&)> handler) { Sys().onKeyEvent = std::move(handler); }
 
 void Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
   detail::PostFromCurrent(window, message, wParam, lParam);

@@ -138,6 +138,10 @@ struct KeyEventCall {
 // Every keybd_event call, in order.
 const std::vector<KeyEventCall>& KeyEvents();
 void ClearKeyEvents();
+// Called after each keybd_event call, once its event has joined the input
+// stream: a test may queue the user's keys right behind it. An empty
+// function removes the handler.
+void OnKeyEvent(std::function<void(const KeyEventCall&)> handler);
 
 struct Message {
   Handle window;

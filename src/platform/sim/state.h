@@ -87,6 +87,7 @@ struct System {
   KeyState defaultKeys{};  // what threads created later start with
   std::vector<KeyEventCall> keyEvents;
   std::function<void(std::uint32_t)> onSleep;
+  std::function<void(const KeyEventCall&)> onKeyEvent;
 };
 
 // What outlives Reset(): the shared memory settings and the registered
