@@ -117,6 +117,30 @@ TEST_F(Hotkeys, ScrollLockAsToggleIsNeverSwallowed) {
   EXPECT_TRUE(sim::KeyEvents().empty());  // the system keeps its own light
 }
 
+// People often let go of Ctrl a moment before F12: the key-up still belongs
+// to the hotkey whose key-down matched, and to that one alone.
+TEST_F(Hotkeys, ModifierLetGoBeforeTheKeyStillActs) {
+  options().layoutHotkeyScan = kF12;  // F12 alone toggles...
+  options().disableHotkeyScan = kF12;
+  options().disableHotkeyMods = 0x0001;  // ...and LCtrl+F12 disables
+  Press(kScanLeftCtrl);
+  EXPECT_EQ(Press(kF12), 1);
+  Release(kScanLeftCtrl);
+  EXPECT_EQ(Press(kF12), 1);  // a repeat, Ctrl already up
+  EXPECT_EQ(Release(kF12), 1);
+  EXPECT_EQ(cb().enabled, 0);
+  EXPECT_EQ(cb().currentLayout, 0);
+
+  cb().enabled = 1;
+  Press(kScanLeftShift);  // a key-down that matched nothing is not the hotkey's
+  EXPECT_EQ(Press(kF12), 0);
+  Release(kScanLeftShift);
+  EXPECT_EQ(Release(kF12), 1);  // F12 alone now: the toggle, as before
+  EXPECT_EQ(cb().currentLayout, 1);
+  EXPECT_EQ(cb().enabled, 1);
+  EXPECT_EQ(cb().hotkeysPressed, 0);
+}
+
 TEST_F(Hotkeys, SameKeyForToggleAndDisableDoesBoth) {
   options().layoutHotkeyScan = kF12;
   options().disableHotkeyScan = kF12;

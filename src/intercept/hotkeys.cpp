@@ -1,5 +1,7 @@
 #include "intercept/hotkeys.h"
 
+#include <initializer_list>
+
 #include "intercept/bits.h"
 #include "intercept/modifiers.h"
 
@@ -13,13 +15,50 @@ int HotkeyMatches(const Region& region, std::uint16_t scan, std::uint16_t hotkey
   return 0;
 }
 
+namespace {
+
+constexpr std::uint8_t kHotkeyToggle = 0;
+constexpr std::uint8_t kHotkeyDisable = 1;
+constexpr std::uint8_t kHotkeyEnable = 2;
+
+struct Hotkey {
+  std::uint16_t scan;
+  std::uint16_t mask;
+  std::uint8_t bit;  // in hotkeysPressed
+};
+
+// Whether a hotkey acts on (key-up) or swallows (key-down) this event.
+// People often let go of the modifiers a moment before the key: once a
+// key-down matched, the key-up of the same scan code is the hotkey's
+// whatever is held then, and so are the repeats between: they belong to the
+// hotkeys that the first key-down matched, and to those alone. Modifier-only
+// chords keep their own rules.
+bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey& h, std::uint16_t pressedHere) {
+  ControlBlock& cb = region.control();
+  const bool match = HotkeyMatches(region, scan, h.scan, h.mask) != 0;
+  if (h.scan == kModifierOnlyHotkey || scan != h.scan) return match;
+  if (pressedHere != 0) return TestBit(pressedHere, h.bit) != 0;
+  if (match && !keyUp) SetBit(&cb.hotkeysPressed, h.bit, 1);
+  return match;
+}
+
+}  // namespace
+
 int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool keyUp) {
   ControlBlock& cb = region.control();
   const OptionBlock& opt = region.options();
   UpdateModifiers(region, scan, keyUp);
+  const Hotkey toggle{opt.layoutHotkeyScan, opt.layoutHotkeyMods, kHotkeyToggle};
+  const Hotkey disable{opt.disableHotkeyScan, opt.disableHotkeyMods, kHotkeyDisable};
+  const Hotkey enable{opt.enableHotkeyScan, opt.enableHotkeyMods, kHotkeyEnable};
+  // The hotkeys pressed on this scan code, before this event changes them.
+  std::uint16_t pressedHere = 0;
+  for (const Hotkey* h : {&toggle, &disable, &enable}) {
+    if (h->scan == scan && TestBit(cb.hotkeysPressed, h->bit)) SetBit(&pressedHere, h->bit, 1);
+  }
   int result = 0;
   if (cb.enabled != 0) {
-    if (HotkeyMatches(region, scan, opt.layoutHotkeyScan, opt.layoutHotkeyMods)) {
+    if (Matches(region, scan, keyUp, toggle, pressedHere)) {
       result = 1;
       if (keyUp) {
         cb.currentLayout ^= 1;
@@ -33,20 +72,21 @@ int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool ke
       // Scroll Lock as the toggle key keeps its own light handling.
       if (opt.layoutHotkeyScan == kScrollLockScan) result = 0;
     }
-    if (HotkeyMatches(region, scan, opt.disableHotkeyScan, opt.disableHotkeyMods)) {
+    if (Matches(region, scan, keyUp, disable, pressedHere)) {
       result = 1;
       if (keyUp) {
         cb.enabled = 0;
         SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
       }
     }
-  } else if (HotkeyMatches(region, scan, opt.enableHotkeyScan, opt.enableHotkeyMods)) {
+  } else if (Matches(region, scan, keyUp, enable, pressedHere)) {
     result = 1;
     if (keyUp) {
       cb.enabled = 1;
       SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
     }
   }
+  if (keyUp) cb.hotkeysPressed &= static_cast<std::uint16_t>(~pressedHere);
   return result;
 }
 
