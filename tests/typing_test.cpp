@@ -101,6 +101,30 @@ TEST_F(Typing, ConsoleWindowsAreLeftAlone) {
   EXPECT_EQ(cb().keyQEmpty, 1);
 }
 
+// For an application of the other architecture the system runs the hooks in
+// the controller's thread, where the application's windows are unknown: its
+// keys pass untranslated, none is lost, and the one beside it still types by
+// the layout.
+TEST_F(Typing, AnApplicationOfTheOtherArchitectureTypesAsTheSystemDoes) {
+  const platform::Handle other = sim::CreateWindow(sim::CreateOtherArchitectureThread(), "Edit");
+  AsController([] { SelectLayout(1); });
+  const std::uint16_t cbtCalls = cb().cbtCalls;
+  sim::SetFocus(other);
+  EXPECT_EQ(cb().cbtCalls, cbtCalls);  // the focus hook did nothing
+  Tap(scan::kS);
+  TapWith(scan::kRightAlt, scan::kM);
+  Tap(scan::kD);
+  Tick(30);
+  sim::SetFocus(app_);
+  Tap(scan::kS);
+  sim::SetFocus(other);
+  Tap(scan::kE);
+  EXPECT_EQ(sim::CharsOf(other), "sde");
+  EXPECT_EQ(Typed(), "o");
+  EXPECT_EQ(cb().keyQEmpty, 1);
+  EXPECT_EQ(cb().modifiers, 0);
+}
+
 TEST_F(Typing, CtrlAndAltCombinationsWithoutTranslationAreSwallowedWhereTheLayoutClaimsThem) {
   KeyboardDescription d = Description();
   d.layouts[1].modMask = 0x000F;

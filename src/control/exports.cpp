@@ -20,6 +20,8 @@ constexpr std::uint32_t kTimerProbeMs = 100;
 // The timer this process created, if any: while the calling thread is blocked
 // in InstallHook its own timer cannot tick, yet its controller is alive.
 std::uint32_t g_ownTimer = 0;
+// The thread of this process that installed the hooks, if any.
+std::uint32_t g_hookThread = 0;
 
 const Region* Attached() {
   const Region& region = velto::TheRegion();
@@ -53,7 +55,9 @@ void ForgetDeadController(ControlBlock& cb) {
 }
 
 void InstallMissing(std::uint32_t& hook, velto::platform::HookKind kind) {
-  if (hook == 0) hook = velto::platform::InstallHook(kind);
+  if (hook != 0) return;
+  hook = velto::platform::InstallHook(kind);
+  if (hook != 0) g_hookThread = velto::platform::GetCurrentThreadId();
 }
 
 void LayoutChanged(const Region& region, bool syncScrollLock) {
@@ -68,7 +72,15 @@ namespace velto {
 
 void ProcessAttach() {
   g_ownTimer = 0;
+  g_hookThread = 0;
   AttachRegion();
+}
+
+bool CalledForAnotherThread(platform::Handle window) {
+  const std::uint32_t current = platform::GetCurrentThreadId();
+  if (g_hookThread == 0 || current != g_hookThread) return false;
+  const std::uint32_t owner = platform::GetWindowThreadId(window);
+  return owner != 0 && owner != current;
 }
 
 void ProcessDetach() { DetachRegion(); }
@@ -171,6 +183,7 @@ void RemoveHook(std::uintptr_t window) {
     Unhook(cb.getMsgHook);
     Unhook(cb.keyboardHook);
     Unhook(cb.cbtHook);
+    g_hookThread = 0;
   }
   std::copy(slot + 1, end, slot);
   cb.clientCount = static_cast<std::uint16_t>(count - 1);

@@ -15,6 +15,13 @@ platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam
 // The 1 ms thread timer.
 void TimerProc();
 
+// Whether a hook procedure runs in the thread that installed the hooks for
+// the input of another thread, that is for `window` of another thread: the
+// system does so on 64-bit Windows for the processes of the other
+// architecture, into which it cannot load this library. There GetFocus knows
+// nothing of the target's windows, so the hooks pass everything on.
+bool CalledForAnotherThread(platform::Handle window);
+
 // Process attach and detach of the library.
 void ProcessAttach();
 void ProcessDetach();

@@ -107,6 +107,7 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
   const platform::LParam next = platform::CallNextHook(cb.getMsgHook, code, wParam, lParam);
 
   const platform::MessageFields m = platform::ReadHookedMessage(lParam);
+  if (CalledForAnotherThread(m.window)) return next;
   std::uint32_t msg = m.message & 0xFFFF;
   const bool counts = Counts(cb, msg);
   if (cb.enabled != 0 && msg == kWmKeyDown && cb.swallowedScan != 0) {

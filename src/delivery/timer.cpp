@@ -45,6 +45,7 @@ void TimerProc() {
 platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
   const Region& region = TheRegion();
   if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  if (CalledForAnotherThread(static_cast<platform::Handle>(wParam))) return 0;
   ControlBlock& cb = region.control();
   ++cb.cbtCalls;
   if (code != kHcbtSetFocus) return 0;

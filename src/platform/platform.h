@@ -53,6 +53,10 @@ std::int16_t VkKeyScanEx(char ch, Handle layout);
 
 Handle GetFocus();
 Handle GetForegroundWindow();
+// The calling thread's id, and the id of the thread that owns a window (0
+// when there is no such window).
+std::uint32_t GetCurrentThreadId();
+std::uint32_t GetWindowThreadId(Handle window);
 // Copies the class name, NUL-terminated, into buf; returns its length (0 on failure).
 int GetClassName(Handle window, char* buf, int size);
 // A window of 0 posts to the calling thread's own queue.

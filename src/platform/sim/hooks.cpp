@@ -36,18 +36,24 @@ class Running {
   Running& operator=(const Running&) = delete;
 };
 
-// Takes the hook by value: it stays alive even if it unhooks itself.
+// Takes the hook by value: it stays alive even if it unhooks itself. The
+// library's hooks cannot be loaded into a process of the other architecture:
+// for its threads the system calls them in the thread that installed them.
 LParam Call(HookPtr hook, int code, WParam wParam, LParam lParam) {
   Running running(hook->handle);
+  const Handle target = Sys().hookTarget;
+  const Thread* thread = FindThread(target);
+  const bool elsewhere = hook->library && thread != nullptr && thread->otherArchitecture;
+  ThreadScope scope(elsewhere ? hook->installer : target);
   return hook->fn(code, wParam, lParam);
 }
 
 }  // namespace
 
-Handle AddHook(HookType type, HookFn fn) {
+Handle AddHook(HookType type, HookFn fn, bool library) {
   const Handle handle = NewHandle();
   Chain& chain = Sys().chains[type];
-  chain.insert(chain.begin(), std::make_shared<const Hook>(Hook{handle, std::move(fn)}));
+  chain.insert(chain.begin(), std::make_shared<const Hook>(Hook{handle, std::move(fn), library, Sys().current}));
   return handle;
 }
 
@@ -69,13 +75,17 @@ LParam RunChain(HookType type, Handle thread, int code, WParam wParam, LParam lP
   const Chain& chain = Sys().chains[type];
   if (chain.empty()) return 0;
   const HookPtr head = chain.front();
+  const Handle saved = Sys().hookTarget;
+  Sys().hookTarget = thread;
   ThreadScope scope(thread);
-  return Call(head, code, wParam, lParam);
+  const LParam result = Call(head, code, wParam, lParam);
+  Sys().hookTarget = saved;
+  return result;
 }
 
 }  // namespace detail
 
-Handle InstallTestHook(HookType type, HookFn fn) { return detail::AddHook(type, std::move(fn)); }
+Handle InstallTestHook(HookType type, HookFn fn) { return detail::AddHook(type, std::move(fn), false); }
 
 void UnhookTestHook(Handle hook) { detail::DropHook(hook); }
 

@@ -136,3 +136,17 @@ void Pump() {
 }
 
 }  // namespace velto::sim
+
+namespace velto::sim {
+
+std::size_t PendingInput() {
+  std::size_t pending = detail::Sys().stream.size();
+  for (const auto& [handle, thread] : detail::Sys().threads) pending += thread.input.size();
+  return pending;
+}
+
+std::uint8_t HardwareKeyOf(std::uint16_t scan) {
+  return detail::SidesOf(detail::VirtualKeyOf({0, scan, false, true}), scan).key;
+}
+
+}  // namespace velto::sim

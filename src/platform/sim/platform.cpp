@@ -106,6 +106,10 @@ Handle GetFocus() {
 
 Handle GetForegroundWindow() { return Sys().foreground; }
 
+std::uint32_t GetCurrentThreadId() { return Sys().current; }
+
+std::uint32_t GetWindowThreadId(Handle window) { return window == 0 ? 0 : sim::ThreadOf(window); }
+
 int GetClassName(Handle window, char* buf, int size) {
   if (buf == nullptr || size <= 0) return 0;
   buf[0] = '\0';
@@ -145,9 +149,9 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
 
 Handle InstallHook(HookKind kind) {
   switch (kind) {
-    case HookKind::Keyboard: return detail::AddHook(sim::kKeyboard, velto::KeyboardHookProc);
-    case HookKind::GetMessage: return detail::AddHook(sim::kGetMessage, velto::GetMessageHookProc);
-    case HookKind::Cbt: return detail::AddHook(sim::kCbt, velto::CbtHookProc);
+    case HookKind::Keyboard: return detail::AddHook(sim::kKeyboard, velto::KeyboardHookProc, true);
+    case HookKind::GetMessage: return detail::AddHook(sim::kGetMessage, velto::GetMessageHookProc, true);
+    case HookKind::Cbt: return detail::AddHook(sim::kCbt, velto::CbtHookProc, true);
   }
   return 0;
 }

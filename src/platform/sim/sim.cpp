@@ -82,6 +82,12 @@ Handle CreateThread() {
   return thread;
 }
 
+Handle CreateOtherArchitectureThread() {
+  const Handle thread = CreateThread();
+  detail::FindThread(thread)->otherArchitecture = true;
+  return thread;
+}
+
 Handle CreateWindow(Handle thread, const std::string& className) {
   if (thread == 0 || detail::FindThread(thread) == nullptr) return 0;
   const Handle window = detail::NewHandle();

@@ -59,6 +59,11 @@ void Reset();
 // Thread 0 always exists: the test's own thread, which runs until RunAs
 // says otherwise. It has a queue and key state but owns no windows.
 Handle CreateThread();
+// A thread of a process of the other architecture, into which the library
+// cannot be loaded: the system calls the library's hooks for its input and
+// messages in the thread that installed them, as 64-bit Windows does. The
+// test's own hooks run in it as usual.
+Handle CreateOtherArchitectureThread();
 // 0 when the thread does not exist (or is thread 0).
 Handle CreateWindow(Handle thread, const std::string& className);
 void DestroyWindow(Handle window);
@@ -176,5 +181,21 @@ constexpr std::uint32_t kWmHotkey = 0x0312;
 
 // Posts a message as another program would (e.g. WM_HOTKEY, WM_SYSCOMMAND).
 void Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
+
+}  // namespace velto::sim
+
+// --- Queries for checks of the whole system ----------------------------------
+// Read only: they change nothing in the simulated system.
+
+namespace velto::sim {
+
+// Key events waiting in the system input stream plus key messages waiting in
+// the threads' input queues: 0 once Pump() has returned.
+std::size_t PendingInput();
+
+// The key a hardware event of `scan` would move in the asynchronous key state
+// if the system took it now: the US layout's virtual key by the present Num
+// Lock state, for Shift, Ctrl and Alt the left or right key (VK_LSHIFT, ...).
+std::uint8_t HardwareKeyOf(std::uint16_t scan);
 
 }  // namespace velto::sim

@@ -45,6 +45,7 @@ struct Thread {
   std::deque<Message> posted;
   std::deque<InputMessage> input;
   std::vector<Message> dispatched;
+  bool otherArchitecture = false;  // the library cannot be loaded into its process
 };
 
 struct Window {
@@ -55,6 +56,8 @@ struct Window {
 struct Hook {
   Handle handle;
   HookFn fn;
+  bool library = false;  // installed from the library's module
+  Handle installer = 0;  // the thread that installed it
 };
 // Head first. Shared pointers keep a hook alive while it runs, even when it
 // unhooks itself.
@@ -81,6 +84,7 @@ struct System {
   std::map<Handle, Window> windows;
   std::map<int, Chain> chains;  // by HookType
   std::vector<Handle> runningHooks;  // innermost last
+  Handle hookTarget = 0;  // the thread whose input or message the running chain is for
   std::map<Handle, Handle> timers;  // timer id -> its thread
   std::deque<KeyEvent> stream;
   KeyState asyncKeys{};
@@ -149,7 +153,7 @@ bool TakeFromFirstThread(std::deque<Entry> Thread::*queue, Take take) {
 
 // --- Hooks (hooks.cpp) ---------------------------------------------------------
 
-Handle AddHook(HookType type, HookFn fn);
+Handle AddHook(HookType type, HookFn fn, bool library);
 bool DropHook(Handle hook);
 // Calls the hook after `hook` in its chain, or after the hook now running when
 // `hook` is 0 or unknown (as Windows, which ignores the handle); 0 at the end.

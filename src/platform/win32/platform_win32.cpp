@@ -67,6 +67,12 @@ Handle GetFocus() { return Narrow(::GetFocus()); }
 
 Handle GetForegroundWindow() { return Narrow(::GetForegroundWindow()); }
 
+std::uint32_t GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+
+std::uint32_t GetWindowThreadId(Handle window) {
+  return window == 0 ? 0 : ::GetWindowThreadProcessId(Widen<HWND>(window), nullptr);
+}
+
 int GetClassName(Handle window, char* buf, int size) {
   if (buf == nullptr || size <= 0) return 0;
   buf[0] = '\0';
