@@ -57,6 +57,7 @@ void ResetState(const Region& region) {
   cb.passThrough = 0;
   cb.passThroughKeys = 0;
   cb.sentDown = 0;
+  cb.hotkeysPressed = 0;
   cb.sentUp = 0;
   cb.playerBusy = 0;
   cb.keyQEmpty = 1;

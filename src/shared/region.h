@@ -103,7 +103,9 @@ struct ControlBlock {
   std::uint16_t diagnostics[kDiagnosticCounters];
   std::uint16_t cbtCalls;
   std::uint16_t sweeps;
-  std::uint16_t pad326;
+  // Hotkeys whose key-down matched, by kHotkey* bit: their key-up acts even
+  // when the modifiers were let go first.
+  std::uint16_t hotkeysPressed;
 };
 
 static_assert(sizeof(ControlBlock) == 328);
@@ -158,6 +160,7 @@ static_assert(offsetof(ControlBlock, timerAlive) == 308);
 static_assert(offsetof(ControlBlock, diagnostics) == 312);
 static_assert(offsetof(ControlBlock, cbtCalls) == 322);
 static_assert(offsetof(ControlBlock, sweeps) == 324);
+static_assert(offsetof(ControlBlock, hotkeysPressed) == 326);
 
 // The queue area: ActionQueue words, KeyQueue slots, key-state scratch.
 constexpr std::size_t kActionSlots = 383;       // entries start at 0..382
