@@ -39,7 +39,9 @@ void PlayActions(const Region& region) {
       const std::uint16_t word = reader.Next();
       const std::uint8_t vk = word & 0xFF;
       std::uint32_t flags = op == kOpKeyUp ? platform::kKeyEventKeyUp : 0;
-      if (word & 0x100) flags |= platform::kKeyEventExtendedKey;
+      // Right Shift is no extended key; the system knows it by its scan code.
+      const bool rightShift = vk == kVkShift && (word & 0x100) != 0;
+      if ((word & 0x100) && !rightShift) flags |= platform::kKeyEventExtendedKey;
       const int heldBit = ModifierBitOfVkWord(word);
       const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
                             !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
@@ -50,7 +52,7 @@ void PlayActions(const Region& region) {
           if (op == kOpKeyDown && pressingAgain) cb.sentDown = static_cast<std::uint8_t>(cb.sentDown | 1u << heldBit);
           if (op == kOpKeyUp && releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
         }
-        const std::uint32_t scan = platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
+        const std::uint32_t scan = rightShift ? kScanRightShift : platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
         platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
       }
       if (op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart)) cb.passThroughKeys |= kPassMarked;
@@ -66,16 +68,20 @@ void PlayActions(const Region& region) {
 }
 
 void ReleaseHeldModifiers(const Region& region) {
+  // Right Shift is no extended key: the system tells the Shift keys apart by
+  // their scan codes, so it is let go by its own.
   static constexpr struct {
     std::uint8_t vk;
+    std::uint8_t scan;
     std::uint32_t flags;
   } kRelease[kHeldCounters] = {
-      {kVkControl, 2}, {kVkControl, 3}, {kVkMenu, 2},  {kVkMenu, 3},    {kVkLeftWin, 3},
-      {kVkRightWin, 3}, {kVkShift, 2},  {kVkShift, 3}, {kVkCapital, 2},
+      {kVkControl, 0, 2}, {kVkControl, 0, 3}, {kVkMenu, 0, 2},  {kVkMenu, 0, 3},
+      {kVkLeftWin, 0, 3}, {kVkRightWin, 0, 3}, {kVkShift, 0, 2}, {kVkShift, kScanRightShift, 2},
+      {kVkCapital, 0, 2},
   };
   const ControlBlock& cb = region.control();
   for (std::size_t i = 0; i < kHeldCounters; ++i) {
-    if (cb.heldCounts[i] != 0) platform::KeybdEvent(kRelease[i].vk, 0, kRelease[i].flags);
+    if (cb.heldCounts[i] != 0) platform::KeybdEvent(kRelease[i].vk, kRelease[i].scan, kRelease[i].flags);
   }
 }
 

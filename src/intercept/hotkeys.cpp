@@ -56,10 +56,13 @@ int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool ke
   for (const Hotkey* h : {&toggle, &disable, &enable}) {
     if (h->scan == scan && TestBit(cb.hotkeysPressed, h->bit)) SetBit(&pressedHere, h->bit, 1);
   }
+  // A modifier chord fires on the first release of its keys; that release
+  // goes on to the application, which would otherwise keep the key down.
+  const int swallow = keyUp && IsModifierKey(scan) ? 0 : 1;
   int result = 0;
   if (cb.enabled != 0) {
     if (Matches(region, scan, keyUp, toggle, pressedHere)) {
-      result = 1;
+      result = toggle.scan == kModifierOnlyHotkey ? swallow : 1;
       if (keyUp) {
         cb.currentLayout ^= 1;
         SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
@@ -73,14 +76,14 @@ int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool ke
       if (opt.layoutHotkeyScan == kScrollLockScan) result = 0;
     }
     if (Matches(region, scan, keyUp, disable, pressedHere)) {
-      result = 1;
+      result = disable.scan == kModifierOnlyHotkey ? (result | swallow) : 1;
       if (keyUp) {
         cb.enabled = 0;
         SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
       }
     }
   } else if (Matches(region, scan, keyUp, enable, pressedHere)) {
-    result = 1;
+    result = enable.scan == kModifierOnlyHotkey ? swallow : 1;
     if (keyUp) {
       cb.enabled = 1;
       SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);

@@ -220,7 +220,10 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
     sysFlag = (layout.charBitmap[t.ch / 8] >> (t.ch % 8)) & 1;
     std::uint8_t* state = region.queues().keyState;
     platform::GetKeyboardState(state);
-    if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys) {
+    // With Alt held without Ctrl the system would make it a WM_SYSCHAR, which
+    // types nothing: then the library delivers the character itself.
+    const bool altOnly = (cb.modifiers & kAltMask) != 0 && (cb.modifiers & kCtrlMask) == 0;
+    if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys && !altOnly) {
       std::uint16_t out = 0;
       if (platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == t.ch) {
         return false;  // the system types the same character
