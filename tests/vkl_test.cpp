@@ -217,6 +217,15 @@ macro unused "x"
   EXPECT_NE(c.diagnostics.find("test.vkl:5:7: warning: macro unused is never used"), std::string::npos);
 }
 
+// A Caps Lock mode alone makes a plane too, which layouts 2 and 3 lack (the
+// compiler once wrote it past the four planes).
+TEST(Vkl, LayoutsTwoAndThreeRefuseACapsModeAlone) {
+  const Compiled c = Compile("layout 2 \"Two\" {\n  key M caps=same\n}\n");
+  EXPECT_FALSE(c.ok);
+  EXPECT_NE(c.diagnostics.find("test.vkl:2:7: error: layouts 2 and 3 have no planes of their own"), std::string::npos)
+      << c.diagnostics;
+}
+
 TEST(Vkl, ShippedLayoutsRoundTripByteForByte) {
   for (const char* name : {"us", "intl", "ru-phonetic"}) {
     KeyboardDescription d;

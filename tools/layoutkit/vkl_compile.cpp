@@ -648,7 +648,7 @@ class Parser {
     if ((k.hasCells || k.capsExplicit || k.capsMode) && layout_ < 0) {
       return Error(k.pos, "key cells belong in a layout block; outside one a key line only names its record");
     }
-    if ((k.hasCells || k.capsExplicit) && layout_ >= 2) {
+    if ((k.hasCells || k.capsExplicit || k.capsMode) && layout_ >= 2) {
       return Error(k.pos, "layouts 2 and 3 have no planes of their own: their keys come from planes 2 and 3");
     }
     m_.keys.push_back(std::move(k));
