@@ -28,6 +28,7 @@ void SystemTest::SetUp() {
   sim::SetFocus(app_);
   sim::ClearDispatched();
   sim::ClearKeyEvents();
+  invariants_.JudgeOnlyKeysSent();
 }
 
 void SystemTest::TearDown() {
@@ -42,13 +43,30 @@ void SystemTest::Load(const layoutkit::KeyboardDescription& d) {
 }
 
 void SystemTest::Press(std::uint16_t s) {
+  invariants_.Press(TheRegion(), s);
   sim::KeyDown(s);
   sim::Pump();
+  CheckInvariants();
 }
 
 void SystemTest::Release(std::uint16_t s) {
+  invariants_.Release(TheRegion(), s);
   sim::KeyUp(s);
   sim::Pump();
+  CheckInvariants();
+}
+
+void SystemTest::Tick(int ticks) {
+  for (int i = 0; i < ticks; ++i) {
+    sim::TickTimers(1);
+    CheckInvariants();
+  }
+}
+
+void SystemTest::CheckInvariants() {
+  for (const std::string& broken : invariants_.Check(TheRegion())) {
+    if (brokenInvariants_.insert(broken).second) ADD_FAILURE() << "invariant broken: " << broken;
+  }
 }
 
 void SystemTest::Tap(std::uint16_t s) {

@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "control/exports.h"
 #include "layoutkit/layout_builder.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"
+#include "testing/invariants.h"
 
 namespace velto::testing {
 
@@ -43,7 +45,7 @@ class SystemTest : public ::testing::Test {
   void Release(std::uint16_t s);
   // Taps `s` while `modifier` is held.
   void TapWith(std::uint16_t modifier, std::uint16_t s);
-  void Tick(int ticks = 1) { sim::TickTimers(ticks); }
+  void Tick(int ticks = 1);
 
   std::string Typed() const { return sim::CharsOf(app_); }
   // How many `message`s the application's window received (with `wParam`,
@@ -60,7 +62,10 @@ class SystemTest : public ::testing::Test {
     sim::RunAs(controllerThread_);
     f();
     sim::Pump();
+    CheckInvariants();
   }
+  // Fails the test for every invariant (testing/invariants.h) that is broken.
+  void CheckInvariants();
 
   ControlBlock& cb() const { return TheRegion().control(); }
 
@@ -68,6 +73,8 @@ class SystemTest : public ::testing::Test {
   platform::Handle controller_ = 0;
   platform::Handle appThread_ = 0;
   platform::Handle app_ = 0;
+  InvariantChecker invariants_;
+  std::set<std::string> brokenInvariants_;  // each reported once
 };
 
 }  // namespace velto::testing

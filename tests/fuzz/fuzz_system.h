@@ -1,0 +1,115 @@
+// The simulated system the whole-keystroke fuzz targets run on, made afresh
+// for every input: a controller with its window that installs the library
+// and hands over a description, an application window that has the focus,
+// and a console window. The invariants are checked after every step; a
+// broken one aborts with its description.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "control/exports.h"
+#include "control/procs.h"
+#include "layoutkit/layout_builder.h"
+#include "platform/sim/sim.h"
+#include "shared/region.h"
+#include "testing/invariants.h"
+
+namespace velto::fuzzing {
+
+class FuzzSystem {
+ public:
+  // Installs the library and loads `d` as a controller does, then enables
+  // translation and gives the application window the focus.
+  void Start(const layoutkit::KeyboardDescription& d) {
+    ProcessDetach();
+    sim::Reset();
+    sim::RemoveSharedMemory(kRegionName);
+    ProcessAttach();
+    if (!TheRegion().valid()) Fail({"the shared region cannot be mapped"});
+    checker_.Reset();
+    controllerThread_ = sim::CreateThread();
+    controller_ = sim::CreateWindow(controllerThread_, "VeltoController");
+    app_ = sim::CreateWindow(sim::CreateThread(), "Edit");
+    console_ = sim::CreateWindow(sim::CreateThread(), "ConsoleWindowClass");
+    AsController([&] { InstallHook(controller_); });
+    Load(d);
+    AsController([] { Enable(1); });
+    sim::SetFocus(app_);
+    Check();
+  }
+
+  void Load(const layoutkit::KeyboardDescription& d) {
+    AsController([&] { SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros); });
+  }
+
+  // Calls exports from the controller's thread, then lets the system deliver.
+  template <typename F>
+  void AsController(F f) {
+    sim::RunAs(controllerThread_);
+    f();
+    sim::Pump();
+    Check();
+  }
+
+  void Press(std::uint16_t scan) {
+    checker_.Press(TheRegion(), scan);
+    sim::KeyDown(scan);
+    sim::Pump();
+    Check();
+  }
+
+  void Release(std::uint16_t scan) {
+    checker_.Release(TheRegion(), scan);
+    sim::KeyUp(scan);
+    sim::Pump();
+    Check();
+  }
+
+  void Tick() {
+    sim::TickTimers(1);
+    Check();
+  }
+
+  void Focus(bool console) {
+    sim::SetFocus(console ? console_ : app_);
+    Check();
+  }
+
+  // Lets the timer run until nothing is left to happen.
+  void Settle() {
+    for (int i = 0; i < kSettleTicks; ++i) {
+      if (testing::Idle(TheRegion())) return;
+      Tick();
+    }
+    if (!testing::Idle(TheRegion())) Fail({"still not idle after " + std::to_string(kSettleTicks) + " ticks"});
+  }
+
+  // Forgets what the threads received, so that the records stay small.
+  void Forget() { sim::ClearDispatched(); }
+
+  platform::Handle app() const { return app_; }
+
+ private:
+  static constexpr int kSettleTicks = 2000;
+
+  void Check() {
+    const std::vector<std::string> broken = checker_.Check(TheRegion());
+    if (!broken.empty()) Fail(broken);
+  }
+
+  [[noreturn]] static void Fail(const std::vector<std::string>& broken) {
+    for (const std::string& b : broken) std::fprintf(stderr, "invariant broken: %s\n", b.c_str());
+    std::abort();
+  }
+
+  testing::InvariantChecker checker_;
+  platform::Handle controllerThread_ = 0;
+  platform::Handle controller_ = 0;
+  platform::Handle app_ = 0;
+  platform::Handle console_ = 0;
+};
+
+}  // namespace velto::fuzzing
