@@ -321,9 +321,10 @@ DWORD WINAPI Watcher(void*) {
 void Watch() {
   static std::string last;
   char line[160];
-  std::snprintf(line, sizeof line, "WATCH held=%s caps=%d num=%d leds=%#x mods=%#x",
+  const auto cb = ReadControlBlock();
+  std::snprintf(line, sizeof line, "WATCH held=%s caps=%d num=%d leds=%#x mods=%#x wait=%d pass=%d",
                 HeldNames(g_asyncHeld.load()).c_str(), Toggled(VK_CAPITAL), Toggled(VK_NUMLOCK),
-                g_x.Leds(), ReadControlBlock().modifiers);
+                g_x.Leds(), cb.modifiers, cb.playbackWait, cb.passThrough);
   if (last == line) return;
   last = line;
   Say("%s\n", line);
@@ -373,7 +374,7 @@ bool IsKeyMessage(const MSG& msg) {
 // Right Alt and the library's marker keys (0xC1..0xC6) as they reach a
 // window: a "KEY" line for each key message of theirs.
 void ReportKeyMessage(const MSG& msg) {
-  const bool reported = msg.wParam == VK_MENU || (msg.wParam >= 0xC1 && msg.wParam <= 0xC6);
+  const bool reported = msg.wParam == VK_MENU || msg.wParam == 'E' || (msg.wParam >= 0xC1 && msg.wParam <= 0xC6);
   if (!IsKeyMessage(msg) || !reported) return;
   Say("KEY %#x vk=%#x lParam=%#x\n", msg.message, static_cast<unsigned>(msg.wParam),
       static_cast<unsigned>(msg.lParam));

@@ -17,13 +17,19 @@
 # down: the programs report the key state on F7, and the controller watches
 # it (and the lock states) all along.
 #
-# Usage: run_wine_test.sh WIN64-BUILD-DIR
+# With "stress", it only lets go of right Alt at 0, 1, 2, 5, 10 and 20 ms
+# after a key that types by a one-character macro, 50 times each, in the
+# other process: each time the character arrives, a plain key after it types
+# as usual, and after each 50 no modifier is down.
+#
+# Usage: run_wine_test.sh WIN64-BUILD-DIR [stress]
 # Environment: VELTO_WINE (default /usr/lib/wine/wine64),
 #              VELTO_WINESERVER (default /usr/lib/wine/wineserver64),
 #              VELTO_KEEP_TMP=1 keeps the temporary directory.
 set -uo pipefail
 
-build="${1:?usage: run_wine_test.sh WIN64-BUILD-DIR}"
+build="${1:?usage: run_wine_test.sh WIN64-BUILD-DIR [stress]}"
+mode="${2:-all}"
 started=$SECONDS
 
 source "$(dirname "$0")/wine_env.sh"
@@ -103,15 +109,19 @@ press_command() {
   fi
 }
 
-# hotkey MODIFIER KEY EXPECTED-STATE: presses a hotkey of the description
-# and waits for the controller's notification, which must report
-# EXPECTED-STATE. (Pressed key by key: "xdotool key ctrl+F1" lets go of Ctrl
-# before F1, and a hotkey acts on the release of its key.)
+# hotkey MODIFIER KEY EXPECTED-STATE [modifier-first]: presses a hotkey of
+# the description and waits for the controller's notification, which must
+# report EXPECTED-STATE. The modifier is let go after the key, or with
+# "modifier-first" before it, as "xdotool key ctrl+F1" does.
 hotkey() {
   local before line
   before="$(notes)"
   focus
-  xdotool keydown "$1" keydown "$2" keyup "$2" keyup "$1"
+  if [ "${4:-}" = modifier-first ]; then
+    xdotool key "$1+$2"
+  else
+    xdotool keydown "$1" keydown "$2" keyup "$2" keyup "$1"
+  fi
   if wait_until 10 more_notes_than "$before"; then
     line="$(lines "$log" | grep '^NOTE ' | tail -1)"
     [ "$line" = "NOTE $3" ]
@@ -311,7 +321,7 @@ caps_layout_switch() {
   [[ "$before" == "WATCH held=none caps=0 "* ]]
   check "Caps Lock is off before its case" $? "$before"
   # Held, Caps Lock is on and the region's `modifiers` has its bit 10.
-  printf -v during 'WATCH held=caps caps=1 num=%s leds=%#x mods=%#x' \
+  printf -v during 'WATCH held=caps caps=1 num=%s leds=%#x mods=%#x wait=0 pass=0' \
     "$(field num "$before")" $(($(field leds "$before") | 2)) $(($(field mods "$before") | 0x400))
   notes_before="$(notes)"
   focus
@@ -381,6 +391,60 @@ numpad_digits() {
   case_ "Num Lock off again: keypad 7 is Home" "xq" a KP_Home s
 }
 
+# wait_text EXPECTED: the EDIT holds EXPECTED within 3 s (looked at often).
+wait_text() {
+  local deadline=$((SECONDS + 3))
+  until text_is "$1"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.02
+  done
+}
+
+# right_alt_stress: right Alt down, e down and up, right Alt up DELAY ms
+# later, for each DELAY 50 times; e types the euro sign by a one-character
+# macro, for which the library lets go of right Alt and presses it again.
+right_alt_stress() {
+  local delay i expected lost gap
+  for delay in 0 1 2 5 10 20; do
+    gap=()
+    [ "$delay" = 0 ] || gap=(sleep "$(printf '0.%03d' "$delay")")
+    expected=""
+    lost=""
+    focus
+    for ((i = 1; i <= 50; i++)); do
+      xdotool keydown --delay 0 "$right_alt" keydown --delay 0 e keyup --delay 0 e "${gap[@]}" \
+        keyup --delay 0 "$right_alt"
+      expected+="€"
+      wait_text "$expected" || { lost="after e, try $i: the EDIT holds '$(text)'"; break; }
+      xdotool key --delay 0 s
+      expected+="x"
+      wait_text "$expected" || { lost="after s, try $i: the EDIT holds '$(text)'"; break; }
+    done
+    [ -z "$lost" ]
+    check "right Alt let go $delay ms after the key, 50 times: every key typed" $? "$lost"
+    expect_nothing_held "right Alt let go $delay ms after the key"
+    clear_edit
+  done
+}
+
+if [ "$mode" = stress ]; then
+  start controller velto64.dll velto-wine-controller
+  start target --target velto-wine-target
+  use target
+  right_alt_stress
+  stop target
+  use controller
+  stop controller
+  if [ "$failures" -ne 0 ]; then
+    say "controller log:"
+    lines "$tmp/controller.log" | tail -40 | sed 's/^/    /'
+    say "$failures check(s) failed"
+    exit 1
+  fi
+  say "all checks passed"
+  exit 0
+fi
+
 # --- Part 1: the controller's own EDIT ---------------------------------------------
 start controller velto64.dll velto-wine-controller
 [ "$(lines "$log" | grep '^READY')" = "READY $(state 1 0 WineTest)" ]
@@ -406,10 +470,10 @@ case_ "translation enabled again" "qx" a s
 
 hotkey ctrl F1 "$(state 1 1 Second)"
 case_ "second layout (layout hotkey)" "kyd" a s d
-hotkey ctrl F1 "$(state 1 0 WineTest)"
+hotkey ctrl F1 "$(state 1 0 WineTest)" modifier-first
 hotkey ctrl F2 "$(state 0 0 WineTest)"
 case_ "translation disabled (disable hotkey)" "as" a s
-hotkey ctrl F3 "$(state 1 0 WineTest)"
+hotkey ctrl F3 "$(state 1 0 WineTest)" modifier-first
 case_ "translation enabled (enable hotkey)" "qx" a s
 
 # --- Part 2: another process -------------------------------------------------------
