@@ -76,11 +76,12 @@ void ProcessAttach() {
   AttachRegion();
 }
 
+bool InHookThread() { return g_hookThread != 0 && platform::GetCurrentThreadId() == g_hookThread; }
+
 bool CalledForAnotherThread(platform::Handle window) {
-  const std::uint32_t current = platform::GetCurrentThreadId();
-  if (g_hookThread == 0 || current != g_hookThread) return false;
+  if (!InHookThread()) return false;
   const std::uint32_t owner = platform::GetWindowThreadId(window);
-  return owner != 0 && owner != current;
+  return owner != 0 && owner != g_hookThread;
 }
 
 void ProcessDetach() { DetachRegion(); }

@@ -21,6 +21,8 @@ void TimerProc();
 // architecture, into which it cannot load this library. There GetFocus knows
 // nothing of the target's windows, so the hooks pass everything on.
 bool CalledForAnotherThread(platform::Handle window);
+// Whether the calling thread installed the hooks (a cheap first test).
+bool InHookThread();
 
 // Process attach and detach of the library.
 void ProcessAttach();

@@ -248,7 +248,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   const Region& region = TheRegion();
   if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
   ControlBlock& cb = region.control();
-  if (CalledForAnotherThread(platform::GetForegroundWindow())) {
+  // Only in the installing thread is the foreground window worth asking for.
+  if (InHookThread() && CalledForAnotherThread(platform::GetForegroundWindow())) {
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
     return 0;
   }
