@@ -19,6 +19,11 @@ class Playback : public SystemTest {
     d.layouts[1].modMask = 0x000C;  // layout 1 claims the Alt keys
     d.SetMacro(2, std::string(255, 'w'));
     d.Put(1, scan::kA, kSlotRightAlt, 0, 2, Entry::kMacro);
+    // The first part that fits into the queue ends among the cursor keys.
+    std::string chords;
+    for (int i = 0; i < 9; ++i) chords += "{LEFT}";
+    d.SetMacro(3, std::string(98, 'w') + chords);
+    d.Put(1, scan::kD, kSlotRightAlt, 0, 3, Entry::kMacro);
     return d;
   }
   void SetUp() override {
@@ -96,6 +101,18 @@ TEST_F(Playback, TheLongestMacroIsTypedWhole) {
   TapWith(scan::kRightAlt, scan::kA);
   PlayOut();
   EXPECT_EQ(Typed(), std::string(255, 'w'));
+  EXPECT_TRUE(NothingHeld());
+}
+
+TEST_F(Playback, AMacroWhosePartEndsAmongItsKeysGoesOn) {
+  Press(scan::kRightAlt);
+  Tap(scan::kD);
+  PlayOut();
+  Release(scan::kRightAlt);
+  EXPECT_EQ(Typed(), std::string(98, 'w'));
+  EXPECT_EQ(Received(sim::kWmKeyDown, 0x25), 9);  // VK_LEFT
+  EXPECT_EQ(cb().playbackWait, 0);
+  EXPECT_FALSE(MacroPending(TheRegion()));
   EXPECT_TRUE(NothingHeld());
 }
 

@@ -64,6 +64,12 @@ void PlayActions(const Region& region) {
     }
     reader.Finish();
   }
+  // A macro longer than the queue goes on once its keys so far are back
+  // through the keyboard hook; a marker tells when, as it does between a
+  // macro's keys and its text. Without it playback would wait for good.
+  if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
+    platform::KeybdEvent(kMarkPlainStart, 0, platform::kKeyEventKeyUp);
+  }
   cb.playerBusy = 0;
 }
 
