@@ -87,13 +87,17 @@ void InvariantChecker::Hardware(const Region& region, std::uint16_t scan, bool u
   const bool alone = sim::PendingInput() == 0;
   if (!alone) heldKnown_ = false;
   held_[sim::HardwareKeyOf(scan)] = !up;
+  const std::size_t key = scan & 0x1FF;
+  if (up) hotkeyHeld_[key] = false;
+  if (!up && !alone) hotkeyHeld_[key] = true;
   if (up || !alone || !region.valid()) return;
+  if (MatchesHotkey(region, scan)) hotkeyHeld_[key] = true;
   const platform::Handle window = sim::Focus();
   const platform::Handle thread = sim::ThreadOf(window);
   if (thread == 0) return;  // no one receives it
   const ControlBlock& cb = region.control();
   down_ = {scan, window, sim::Dispatched(thread).size(), cb.keyQWrite, cb.keyQEmpty, cb.currentLayout,
-           cb.enabled, MatchesHotkey(region, scan)};
+           cb.enabled, hotkeyHeld_[key]};
   pending_ = true;
 }
 

@@ -60,6 +60,9 @@ class InvariantChecker {
   void JudgeKeyDown(const Region& region, std::vector<std::string>& broken);
 
   std::bitset<256> held_;  // the keys the user holds, as the asynchronous key state has them
+  // The scan codes held since a key-down of theirs matched a hotkey (or may
+  // have): their repeats belong to that hotkey, whatever is held by then.
+  std::bitset<512> hotkeyHeld_;
   bool heldKnown_ = true;  // false once a key was queued behind input still pending
   bool onlySent_ = false;
   bool pending_ = false;   // a key-down waits for its verdict
