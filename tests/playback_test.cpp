@@ -173,6 +173,28 @@ TEST_F(Playback, RightAltLetGoAnywhereAmongThePlayersKeysIsNotLeftDown) {
   }
 }
 
+// A key the hook swallows while an application only peeks at it is gone:
+// the system does not offer it again. The player's release of right Alt,
+// swallowed so, is the library's once; the user's release after it is the
+// user's.
+TEST_F(Playback, ThePlayersReleaseSwallowedWhilePeekedAtIsTheLibrarysOnce) {
+  int sent = 0;
+  sim::OnKeyEvent([&](const sim::KeyEventCall&) {
+    if (++sent == 2) sim::KeyUp(scan::kRightAlt);  // right behind the player's release
+  });
+  Press(scan::kRightAlt);
+  Tap(scan::kE);
+  sim::RunAs(controllerThread_);
+  TimerProc();
+  sim::OnKeyEvent({});
+  EXPECT_TRUE(sim::PeekInput());  // the start marker
+  EXPECT_TRUE(sim::PeekInput());  // the player's release of right Alt
+  sim::Pump();
+  PlayOut();
+  EXPECT_EQ(Typed(), "\x80");
+  EXPECT_TRUE(NothingHeld());
+}
+
 TEST_F(Playback, CharacterThenLeftForBitmapCharacters) {
   KeyboardDescription d = Description();
   d.layouts[1].flags = 1;

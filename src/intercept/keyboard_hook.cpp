@@ -123,9 +123,9 @@ void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
 // of Scroll Lock or of a macro's start; under Wine before every key while the
 // light shows the layout, since Wine first brings its own Scroll Lock state
 // in line with the X server's) is handled as usual, and so is the user's own
-// press or release of a modifier the player is sending. A key only peeked at
-// comes again when it is taken: only then is its mark used up.
-bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e, bool taken) {
+// press or release of a modifier the player is sending. A key swallowed while
+// it is only peeked at is gone as well, so its mark is used up either way.
+bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e) {
   const std::uint8_t keys = cb.passThroughKeys != 0 ? cb.passThroughKeys : kPassModifiers | kPassScrollLock;
   if ((keys & kPassScrollLock) && e.vk == kVkScroll) return true;
   const int bit = ModifierBitOf(e.scan);
@@ -136,7 +136,7 @@ bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e, bool taken) {
   if (bit < 0 || bit >= 8) return false;
   std::uint8_t& sent = e.keyUp ? cb.sentUp : cb.sentDown;
   if ((sent >> bit & 1) == 0) return false;
-  if (taken) sent = static_cast<std::uint8_t>(sent & ~(1u << bit));
+  sent = static_cast<std::uint8_t>(sent & ~(1u << bit));
   return true;
 }
 
@@ -261,7 +261,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (cb.countHeld != 0 && e.keyUp && (!e.prevDown || ReleasedBeforePressedAgain(cb, e))) {
     CountReleasedModifier(region, e.scan);
   }
-  if (cb.passThrough != 0 && SentByTheLibrary(cb, e, code == kHcAction)) {
+  if (cb.passThrough != 0 && SentByTheLibrary(cb, e)) {
     // Keys synthesized around a macro change the key state but reach no window.
     NotifyClients(region);
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
