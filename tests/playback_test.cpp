@@ -173,6 +173,33 @@ TEST_F(Playback, RightAltLetGoAnywhereAmongThePlayersKeysIsNotLeftDown) {
   }
 }
 
+// The user lets go of right Alt right after a key typed with it: the
+// release is in the system's key state before the application has taken the
+// key, and the timer's sweep of the modifiers comes in between. The key
+// still types with right Alt.
+TEST_F(Playback, RightAltLetGoJustAfterAKeyStillTypesItWithRightAlt) {
+  platform::Handle hook = 0;
+  hook = sim::InstallTestHook(sim::kKeyboard, [&](int code, platform::WParam wParam, platform::LParam lParam) {
+    if (code == 0 && wParam == 'E' && (lParam >> 31 & 1) == 0) {
+      sim::SetKeyDown(kVkRightMenu, false);
+      sim::SetKeyDown(kVkMenu, false);
+      cb().tickCountdown = 0;
+      TimerProc();
+    }
+    return platform::CallNextHook(hook, code, wParam, lParam);
+  });
+  const std::uint16_t sweeps = cb().sweeps;
+  sim::KeyDown(scan::kRightAlt);
+  sim::KeyDown(scan::kE);
+  sim::KeyUp(scan::kE);
+  sim::KeyUp(scan::kRightAlt);
+  sim::Pump();
+  PlayOut();
+  EXPECT_EQ(cb().sweeps, sweeps + 1);
+  EXPECT_EQ(Typed(), "\x80");
+  EXPECT_TRUE(NothingHeld());
+}
+
 // A key the hook swallows while an application only peeks at it is gone:
 // the system does not offer it again. The player's release of right Alt,
 // swallowed so, is the library's once; the user's release after it is the

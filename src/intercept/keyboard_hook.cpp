@@ -274,6 +274,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     // follow the keys, so that the macro presses again only what is held.
     const int bit = ModifierBitOf(e.scan);
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), e.keyUp ? 0 : 1);
+    NotePressedSinceSweep(region, bit, e.keyUp);
     e.scan = 0;
   }
   RecordFocus(region, e);

@@ -42,10 +42,16 @@ int ModifierBitOf(std::uint16_t scan) {
 
 int IsModifierKey(std::uint16_t scan) { return ModifierIndex(scan) >= 0 ? 1 : 0; }
 
+void NotePressedSinceSweep(const Region& region, int bit, bool keyUp) {
+  ControlBlock& cb = region.control();
+  if (!keyUp && bit >= 0 && bit < 8) cb.pressedSinceSweep = static_cast<std::uint8_t>(cb.pressedSinceSweep | 1u << bit);
+}
+
 void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp) {
   ControlBlock& cb = region.control();
   const int bit = ModifierBitOf(scan);
   if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), keyUp ? 0 : 1);
+  NotePressedSinceSweep(region, bit, keyUp);
   if (cb.keyIsModifier != 0 && !keyUp) {
     cb.modsAtModifierDown = cb.modifiers;
     cb.modsChord = cb.modifiers;
@@ -71,8 +77,12 @@ void SweepModifiers(const Region& region) {
   };
   ControlBlock& cb = region.control();
   for (const auto& row : kSweep) {
-    if (platform::GetAsyncKeyState(row.vk) == 0) cb.modifiers &= row.keep;
+    // A key pressed since the last sweep may be up for the system while its
+    // release still waits for the keyboard hook, behind keys typed with it.
+    const bool pressedLately = (cb.pressedSinceSweep & ~row.keep & 0xFF) != 0;
+    if (!pressedLately && platform::GetAsyncKeyState(row.vk) == 0) cb.modifiers &= row.keep;
   }
+  cb.pressedSinceSweep = 0;
 }
 
 void RefreshLeds(const Region& region) {

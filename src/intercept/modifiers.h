@@ -61,6 +61,8 @@ int ModifierBitOf(std::uint16_t scan);
 int IsModifierKey(std::uint16_t scan);
 
 void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp);
+// Notes a key-down of `modifiers` bit `bit` for the next sweep.
+void NotePressedSinceSweep(const Region& region, int bit, bool keyUp);
 void CountReleasedModifier(const Region& region, std::uint16_t scan);
 void SweepModifiers(const Region& region);
 

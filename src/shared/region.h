@@ -79,7 +79,11 @@ struct ControlBlock {
   std::uint16_t pendingDeadKey;
   std::uint16_t swallowedScan;
   std::uint8_t heldCounts[kHeldCounters];
-  std::uint8_t pad249[3];  // cleared together with heldCounts
+  // `modifiers` bits 0..7 of the keys pressed since the last sweep: their
+  // release may still be on its way to the keyboard hook, so the next sweep
+  // judges them. Cleared together with heldCounts.
+  std::uint8_t pressedSinceSweep;
+  std::uint8_t pad250[2];
   std::int32_t countHeld;
   std::int32_t playbackWait;
   std::int32_t passThrough;
@@ -139,6 +143,7 @@ static_assert(offsetof(ControlBlock, ledsReported) == 234);
 static_assert(offsetof(ControlBlock, pendingDeadKey) == 236);
 static_assert(offsetof(ControlBlock, swallowedScan) == 238);
 static_assert(offsetof(ControlBlock, heldCounts) == 240);
+static_assert(offsetof(ControlBlock, pressedSinceSweep) == 249);
 static_assert(offsetof(ControlBlock, countHeld) == 252);
 static_assert(offsetof(ControlBlock, playbackWait) == 256);
 static_assert(offsetof(ControlBlock, passThrough) == 260);
