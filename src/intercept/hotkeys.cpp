@@ -44,7 +44,7 @@ bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey&
 
 }  // namespace
 
-int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool keyUp) {
+int KeyStep(const Region& region, std::uint16_t scan, bool prevDown, bool keyUp) {
   ControlBlock& cb = region.control();
   const OptionBlock& opt = region.options();
   UpdateModifiers(region, scan, keyUp);
@@ -53,8 +53,16 @@ int KeyStep(const Region& region, std::uint16_t scan, bool /*prevDown*/, bool ke
   const Hotkey enable{opt.enableHotkeyScan, opt.enableHotkeyMods, kHotkeyEnable};
   // The hotkeys pressed on this scan code, before this event changes them.
   std::uint16_t pressedHere = 0;
+  // A new press (no repeat) starts afresh: the release of an earlier one may
+  // have gone where the hook does not look, to a console window say.
+  const bool newPress = !keyUp && !prevDown;
   for (const Hotkey* h : {&toggle, &disable, &enable}) {
-    if (h->scan == scan && TestBit(cb.hotkeysPressed, h->bit)) SetBit(&pressedHere, h->bit, 1);
+    if (h->scan != scan || !TestBit(cb.hotkeysPressed, h->bit)) continue;
+    if (newPress) {
+      SetBit(&cb.hotkeysPressed, h->bit, 0);
+    } else {
+      SetBit(&pressedHere, h->bit, 1);
+    }
   }
   // A modifier chord fires on the first release of its keys; that release
   // goes on to the application, which would otherwise keep the key down.
