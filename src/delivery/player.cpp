@@ -45,6 +45,9 @@ void PlayActions(const Region& region) {
       const int heldBit = ModifierBitOfVkWord(word);
       const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
                             !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
+      // The keyboard hook runs in another thread and may take a start marker
+      // before this one goes on: the window it opens is marked as tracked first.
+      if (op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart)) cb.passThroughKeys |= kPassMarked;
       if (!released) {
         // Until it comes back through the keyboard hook, the user may press
         // or let go of the same key: the hook tells the two apart by these.
@@ -55,7 +58,6 @@ void PlayActions(const Region& region) {
         const std::uint32_t scan = rightShift ? kScanRightShift : platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
         platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
       }
-      if (op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart)) cb.passThroughKeys |= kPassMarked;
       if (op == kOpKeyUp && vk == kMarkReleaseStart) releasing = true;
       if (op == kOpKeyUp && vk == kMarkReleaseEnd) releasing = false;
       if (op == kOpKeyUp && vk == kMarkRepressStart) pressingAgain = true;
