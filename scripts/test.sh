@@ -23,7 +23,7 @@ rm -f "$fuzz_log"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The Wine stress test of right Alt (label stress) only with VELTO_STRESS=1:
-# it still finds a rare lost key (see the README).
+# its timing hangs on the load of the machine (see the README).
 if [ "${VELTO_STRESS:-0}" = 1 ]; then
   ctest --test-dir build/native-asan --output-on-failure -j2
 else
