@@ -156,7 +156,8 @@ TEST_F(Playback, RightAltLetGoAnywhereAmongThePlayersKeysIsNotLeftDown) {
   for (int run = 0; run < 24; ++run) {
     const int k = run % 12 + 1;
     const bool takenAtOnce = run >= 12;
-    SCOPED_TRACE("let go after the player's key event " + std::to_string(k) + (takenAtOnce ? ", taken at once" : ""));
+    SCOPED_TRACE("let go after the player's key event " + std::to_string(k) +
+                 (takenAtOnce ? ", taken at once" : ""));
     int sent = 0;
     sim::OnKeyEvent([&](const sim::KeyEventCall&) {
       if (++sent != k) return;
@@ -184,7 +185,8 @@ TEST_F(Playback, RightAltLetGoAnywhereAmongThePlayersKeysIsNotLeftDown) {
 // still types with right Alt.
 TEST_F(Playback, RightAltLetGoJustAfterAKeyStillTypesItWithRightAlt) {
   platform::Handle hook = 0;
-  hook = sim::InstallTestHook(sim::kKeyboard, [&](int code, platform::WParam wParam, platform::LParam lParam) {
+  hook = sim::InstallTestHook(sim::kKeyboard, [&](int code, platform::WParam wParam,
+                                                   platform::LParam lParam) {
     if (code == 0 && wParam == 'E' && (lParam >> 31 & 1) == 0) {
       sim::SetKeyDown(kVkRightMenu, false);
       sim::SetKeyDown(kVkMenu, false);

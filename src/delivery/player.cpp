@@ -47,7 +47,8 @@ void PlayActions(const Region& region) {
                             !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
       // The keyboard hook runs in another thread and may take a start marker
       // before this one goes on: the window it opens is marked as tracked first.
-      if (op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart)) cb.passThroughKeys |= kPassMarked;
+      const bool startMarker = op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart);
+      if (startMarker) cb.passThroughKeys |= kPassMarked;
       if (!released) {
         // Until it comes back through the keyboard hook, the user may press
         // or let go of the same key: the hook tells the two apart by these.

@@ -44,7 +44,8 @@ int IsModifierKey(std::uint16_t scan) { return ModifierIndex(scan) >= 0 ? 1 : 0;
 
 void NotePressedSinceSweep(const Region& region, int bit, bool keyUp) {
   ControlBlock& cb = region.control();
-  if (!keyUp && bit >= 0 && bit < 8) cb.pressedSinceSweep = static_cast<std::uint8_t>(cb.pressedSinceSweep | 1u << bit);
+  if (keyUp || bit < 0 || bit >= 8) return;
+  cb.pressedSinceSweep = static_cast<std::uint8_t>(cb.pressedSinceSweep | 1u << bit);
 }
 
 void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp) {
@@ -79,8 +80,9 @@ void SweepModifiers(const Region& region) {
   for (const auto& row : kSweep) {
     // A key pressed since the last sweep may be up for the system while its
     // release still waits for the keyboard hook, behind keys typed with it.
+    const bool up = platform::GetAsyncKeyState(row.vk) == 0;
     const bool pressedLately = (cb.pressedSinceSweep & ~row.keep & 0xFF) != 0;
-    if (!pressedLately && platform::GetAsyncKeyState(row.vk) == 0) cb.modifiers &= row.keep;
+    if (up && !pressedLately) cb.modifiers &= row.keep;
   }
   cb.pressedSinceSweep = 0;
 }
