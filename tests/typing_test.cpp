@@ -161,6 +161,17 @@ TEST_F(Typing, NumericPadDigitsFollowNumLock) {
   Load(d);
   Tap(scan::kPad7);
   EXPECT_EQ(Typed(), "xx");
+
+  // The library's Num Lock light is on while the system's is off, so the key
+  // is Home: the Shift keys are put back as they were pressed, but not one
+  // that the user has let go since.
+  Press(scan::kLeftShift);
+  Press(scan::kRightAlt);
+  Release(scan::kLeftShift);
+  Release(scan::kRightAlt);
+  cb().leds |= 1;
+  Tap(scan::kPad7);
+  EXPECT_EQ(cb().modifiers, 0);
 }
 
 }  // namespace

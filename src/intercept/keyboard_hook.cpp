@@ -193,7 +193,9 @@ int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
     // Below VK_EXECUTE (41) the system reports a navigation key: it let go of
     // Shift for it, so the Shift keys stand as they were pressed.
     if (e.vk < 41) {
-      cb.modifiers = static_cast<std::uint16_t>((cb.modifiers & ~kShiftMask) | (cb.modsAtModifierDown & kShiftMask));
+      // A Shift key the user has let go since stays let go.
+      const std::uint16_t shifts = cb.modsAtModifierDown & kShiftMask & ~cb.shiftsLetGo;
+      cb.modifiers = static_cast<std::uint16_t>((cb.modifiers & ~kShiftMask) | shifts);
     } else {
       cb.modifiers &= static_cast<std::uint16_t>(~kShiftMask);
     }

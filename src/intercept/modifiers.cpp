@@ -53,7 +53,11 @@ void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp) {
   const int bit = ModifierBitOf(scan);
   if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), keyUp ? 0 : 1);
   NotePressedSinceSweep(region, bit, keyUp);
+  if (keyUp && (bit == kModLeftShift || bit == kModRightShift)) {
+    cb.shiftsLetGo = static_cast<std::uint8_t>(cb.shiftsLetGo | 1u << bit);
+  }
   if (cb.keyIsModifier != 0 && !keyUp) {
+    cb.shiftsLetGo = 0;
     cb.modsAtModifierDown = cb.modifiers;
     cb.modsChord = cb.modifiers;
   }

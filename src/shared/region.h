@@ -83,7 +83,10 @@ struct ControlBlock {
   // release may still be on its way to the keyboard hook, so the next sweep
   // judges them. Cleared together with heldCounts.
   std::uint8_t pressedSinceSweep;
-  std::uint8_t pad250[2];
+  // `modifiers` bits 6 and 7 of the Shift keys let go since
+  // `modsAtModifierDown` was taken: the numeric pad puts back only the others.
+  std::uint8_t shiftsLetGo;
+  std::uint8_t pad251;
   std::int32_t countHeld;
   std::int32_t playbackWait;
   std::int32_t passThrough;
@@ -144,6 +147,7 @@ static_assert(offsetof(ControlBlock, pendingDeadKey) == 236);
 static_assert(offsetof(ControlBlock, swallowedScan) == 238);
 static_assert(offsetof(ControlBlock, heldCounts) == 240);
 static_assert(offsetof(ControlBlock, pressedSinceSweep) == 249);
+static_assert(offsetof(ControlBlock, shiftsLetGo) == 250);
 static_assert(offsetof(ControlBlock, countHeld) == 252);
 static_assert(offsetof(ControlBlock, playbackWait) == 256);
 static_assert(offsetof(ControlBlock, passThrough) == 260);
