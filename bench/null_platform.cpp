@@ -1,0 +1,219 @@
+// The platform seam with (almost) nothing behind it. Tables that the real
+// system would look up are filled once by ResetNullSystem, so that every call
+// costs a handful of instructions.
+#include "null_platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "control/procs.h"
+#include "platform/sim/us_layout.h"
+#include "shared/region.h"
+
+namespace velto::bench {
+
+namespace {
+
+using platform::Handle;
+using platform::LParam;
+using platform::MessageFields;
+using platform::WParam;
+
+constexpr std::uint32_t kThread = 1;
+constexpr Handle kLayout = 0x04070407;
+constexpr std::uint32_t kWmKeyDown = 0x100;
+constexpr std::uint32_t kWmKeyUp = 0x101;
+constexpr std::uint32_t kWmChar = 0x102;
+constexpr int kHcAction = 0;
+constexpr WParam kPmRemove = 1;
+constexpr char kClassName[] = "Notepad";
+
+// A ring of a power-of-two size; overrunning it is a fault of the benchmark.
+template <typename T, std::size_t N>
+struct Ring {
+  T items[N];
+  std::size_t head = 0;
+  std::size_t tail = 0;
+  bool empty() const { return head == tail; }
+  void push(const T& item) {
+    if (tail - head == N) {
+      std::fputs("null platform: a queue overran; the benchmark pumps too seldom\n", stderr);
+      std::abort();
+    }
+    items[tail++ & (N - 1)] = item;
+  }
+  T pop() { return items[head++ & (N - 1)]; }
+};
+
+struct Input {
+  std::uint8_t vk;
+  std::uint16_t scan;
+  bool up;
+};
+
+struct System {
+  alignas(64) std::uint8_t region[kRegionSize];
+  std::uint8_t keys[256];  // the key state, the thread's and the system's alike
+  std::uint8_t vkOfScan[512];
+  std::uint16_t scanOfVk[256];
+  std::int16_t vkOfChar[256];
+  Ring<Input, 1024> input;
+  Ring<MessageFields, 1024> posted;
+  NullCounts counts;
+  bool record = false;
+  std::string text;
+};
+
+System& Sys() {
+  static System* system = new System();
+  return *system;
+}
+
+void FillTables(System& s) {
+  for (unsigned scan = 0; scan < 512; ++scan) s.vkOfScan[scan] = sim::UsVkOfScan(scan, true);
+  for (unsigned vk = 0; vk < 256; ++vk) {
+    const sim::UsKey* key = sim::UsKeyByVk(static_cast<std::uint8_t>(vk));
+    s.scanOfVk[vk] = key == nullptr ? 0 : key->scan;
+  }
+  for (unsigned ch = 0; ch < 256; ++ch) s.vkOfChar[ch] = sim::UsVkKeyScan(static_cast<char>(ch));
+}
+
+void Take(const Input& in) {
+  System& s = Sys();
+  std::uint8_t& state = s.keys[in.vk];
+  const bool prevDown = (state & 0x80) != 0;
+  state = static_cast<std::uint8_t>(in.up ? state & 0x7F : (state | 0x80) ^ (prevDown ? 0 : 1));
+  std::uint32_t bits = 1 | (in.scan & 0xFFu) << 16;
+  if (in.scan & 0x100) bits |= 1u << 24;
+  if (prevDown || in.up) bits |= 1u << 30;
+  if (in.up) bits |= 1u << 31;
+  const LParam lParam = static_cast<LParam>(bits);
+  if (KeyboardHookProc(kHcAction, in.vk, lParam) != 0) return;
+  s.posted.push({kFocusWindow, in.up ? kWmKeyUp : kWmKeyDown, in.vk, lParam});
+}
+
+void Retrieve(MessageFields m) {
+  System& s = Sys();
+  ++s.counts.messages;
+  GetMessageHookProc(kHcAction, kPmRemove, reinterpret_cast<LParam>(&m));
+  if (m.message == kWmChar) {
+    ++s.counts.chars;
+    if (s.record) s.text.push_back(static_cast<char>(m.wParam));
+  }
+}
+
+}  // namespace
+
+void ResetNullSystem() {
+  System& s = Sys();
+  static bool filled = false;
+  if (!filled) FillTables(s);
+  filled = true;
+  std::memset(s.keys, 0, sizeof s.keys);
+  s.input.head = s.input.tail = 0;
+  s.posted.head = s.posted.tail = 0;
+  s.counts = {};
+  s.text.clear();
+}
+
+std::uint8_t* NullRegionMemory() { return Sys().region; }
+const NullCounts& Counts() { return Sys().counts; }
+void RecordText(bool on) { Sys().record = on; }
+const std::string& ReceivedText() { return Sys().text; }
+
+void UserKey(std::uint16_t scan, bool up) {
+  System& s = Sys();
+  s.input.push({s.vkOfScan[scan & 0x1FF], scan, up});
+}
+
+void PostToApplication(std::uint32_t message) { Sys().posted.push({kFocusWindow, message, 0, 0}); }
+
+void Pump() {
+  System& s = Sys();
+  while (true) {
+    if (!s.posted.empty()) {
+      Retrieve(s.posted.pop());
+    } else if (!s.input.empty()) {
+      Take(s.input.pop());
+    } else {
+      return;
+    }
+  }
+}
+
+bool Pending() { return !Sys().posted.empty() || !Sys().input.empty(); }
+
+void DropPosted() { Sys().posted.head = Sys().posted.tail; }
+
+}  // namespace velto::bench
+
+namespace velto::platform {
+
+using bench::Sys;
+
+SharedMapping OpenSharedMemory(const char*, std::size_t) { return {Sys().region, 1}; }
+void CloseSharedMemory(const SharedMapping&, std::size_t) {}
+
+std::int16_t GetKeyState(int vk) {
+  const std::uint8_t state = Sys().keys[vk & 0xFF];
+  return static_cast<std::int16_t>((state & 0x80 ? 0x8000 : 0) | (state & 1));
+}
+std::int16_t GetAsyncKeyState(int vk) { return Sys().keys[vk & 0xFF] & 0x80 ? -0x8000 : 0; }
+bool GetKeyboardState(std::uint8_t state[256]) {
+  std::memcpy(state, Sys().keys, 256);
+  return true;
+}
+void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags) {
+  bench::System& s = Sys();
+  ++s.counts.synthesized;
+  const std::uint16_t extended = flags & kKeyEventExtendedKey ? 0x100 : 0;
+  s.input.push({vk, static_cast<std::uint16_t>(scan | extended), (flags & kKeyEventKeyUp) != 0});
+}
+
+Handle GetKeyboardLayout(std::uint32_t) { return bench::kLayout; }
+// The system's own layout types nothing here, so every character key goes
+// the library's way: through both queues to a posted WM_CHAR.
+int ToAsciiEx(std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint16_t*, std::uint32_t, Handle) {
+  return 0;
+}
+std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t) { return Sys().scanOfVk[code & 0xFF] & 0xFF; }
+std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t, Handle) {
+  return Sys().scanOfVk[code & 0xFF] & 0xFF;
+}
+std::int16_t VkKeyScanEx(char ch, Handle) { return Sys().vkOfChar[static_cast<unsigned char>(ch)]; }
+
+Handle GetFocus() { return bench::kFocusWindow; }
+Handle GetForegroundWindow() { return bench::kFocusWindow; }
+std::uint32_t GetCurrentThreadId() { return bench::kThread; }
+std::uint32_t GetWindowThreadId(Handle window) { return window != 0 ? bench::kThread : 0; }
+int GetClassName(Handle, char* buf, int size) {
+  if (size < static_cast<int>(sizeof bench::kClassName)) return 0;
+  std::memcpy(buf, bench::kClassName, sizeof bench::kClassName);
+  return static_cast<int>(sizeof bench::kClassName) - 1;
+}
+bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  bench::System& s = Sys();
+  if (window != 0 && window != bench::kFocusWindow) {
+    ++s.counts.notices;
+    return true;
+  }
+  if (message == bench::kWmKeyDown) ++s.counts.keyDowns;
+  s.posted.push({bench::kFocusWindow, message, wParam, lParam});
+  return true;
+}
+std::uint32_t RegisterWindowMessage(const char*) { return 0xC0DE; }
+
+MessageFields ReadHookedMessage(LParam msg) { return *reinterpret_cast<const MessageFields*>(msg); }
+void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
+  reinterpret_cast<MessageFields*>(msg)->message = message;
+}
+
+Handle InstallHook(HookKind) { return 1; }
+bool RemoveHook(Handle) { return true; }
+LParam CallNextHook(Handle, int, WParam, LParam) { return 0; }
+Handle StartTimer(std::uint32_t) { return 1; }
+bool StopTimer(Handle) { return true; }
+void Sleep(std::uint32_t) {}
+
+}  // namespace velto::platform
