@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Shows that the engine of the working tree behaves exactly as the engine of
+# an earlier commit: both replay the same random lives (tests/equivalence/
+# trace.cpp) on every shipped layout and the benchmarks' macros, and their
+# traces (every platform call in order, the region's digest after each step)
+# must be identical.
+#
+# Usage: tests/equivalence/compare.sh BASE-COMMIT [SEEDS] [STEPS]
+#        (default 20 seeds of 3000 steps; needs a native build for the layouts)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+base="${1:?usage: compare.sh BASE-COMMIT [SEEDS] [STEPS]}"
+seeds="${2:-20}"
+steps="${3:-3000}"
+layouts=(build/native/layouts/intl.vkb build/native/layouts/de.vkb build/native/layouts/ru-phonetic.vkb
+         build/native/bench/macros.vkb)
+for vkb in "${layouts[@]}"; do
+  [ -f "$vkb" ] || { echo "compare.sh: $vkb is missing (scripts/build.sh native)" >&2; exit 1; }
+done
+
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$tmp/base"
+git archive "$base" src | tar -x -C "$tmp/base"
+
+build() {  # SRC-DIR OUTPUT
+  local sources=()
+  while read -r file; do [ -f "$1/$file" ] && sources+=("$1/$file"); done < <(
+    sed -n '/^set(VELTO_ENGINE_SOURCES/,/)/p' CMakeLists.txt | grep -o 'src/[^ )]*')
+  g++ -std=c++20 -O2 -w -I"$1/src" -o "$2" tests/equivalence/trace.cpp "${sources[@]}" \
+    "$1/src/platform/sim/us_layout.cpp"
+}
+build "$tmp/base" "$tmp/trace-base" &
+build . "$tmp/trace-new"
+wait
+
+failed=0
+for vkb in "${layouts[@]}"; do
+  for seed in $(seq 1 "$seeds"); do
+    "$tmp/trace-base" "$seed" "$steps" "$vkb" >"$tmp/a" 2>&1 || true
+    "$tmp/trace-new" "$seed" "$steps" "$vkb" >"$tmp/b" 2>&1 || true
+    if ! cmp -s "$tmp/a" "$tmp/b"; then
+      echo "DIFFERENT: $(basename "$vkb") seed $seed, first difference:"
+      diff "$tmp/a" "$tmp/b" | head -20
+      failed=1
+      break
+    fi
+  done
+done
+lines=$(wc -l <"$tmp/a")
+if [ "$failed" -eq 0 ]; then
+  echo "same: ${#layouts[@]} descriptions x $seeds seeds x $steps steps ($lines trace lines in the last)"
+fi
+exit "$failed"
