@@ -33,7 +33,8 @@ struct Hotkey {
 // whatever is held then, and so are the repeats between: they belong to the
 // hotkeys that the first key-down matched, and to those alone. Modifier-only
 // chords keep their own rules.
-bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey& h, std::uint16_t pressedHere) {
+bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey& h,
+             std::uint16_t pressedHere) {
   ControlBlock& cb = region.control();
   const bool match = HotkeyMatches(region, scan, h.scan, h.mask) != 0;
   if (h.scan == kModifierOnlyHotkey || scan != h.scan) return match;
@@ -42,12 +43,26 @@ bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey&
   return match;
 }
 
+// Whether a hotkey could act on or swallow a key of this scan code: it is
+// the key of one, or one of modifiers alone has its chord held. Any other
+// key leaves the hotkeys as they are.
+bool MayBeHotkey(const Region& region, std::uint16_t scan) {
+  const OptionBlock& opt = region.options();
+  const std::uint16_t chord = region.control().modsChord;
+  const auto may = [&](std::uint16_t hotkeyScan, std::uint16_t mask) {
+    return scan == hotkeyScan || (hotkeyScan == kModifierOnlyHotkey && chord == mask && mask != 0);
+  };
+  return may(opt.layoutHotkeyScan, opt.layoutHotkeyMods) ||
+         may(opt.disableHotkeyScan, opt.disableHotkeyMods) || may(opt.enableHotkeyScan, opt.enableHotkeyMods);
+}
+
 }  // namespace
 
 int KeyStep(const Region& region, std::uint16_t scan, bool prevDown, bool keyUp) {
   ControlBlock& cb = region.control();
   const OptionBlock& opt = region.options();
   UpdateModifiers(region, scan, keyUp);
+  if (!MayBeHotkey(region, scan)) return 0;
   const Hotkey toggle{opt.layoutHotkeyScan, opt.layoutHotkeyMods, kHotkeyToggle};
   const Hotkey disable{opt.disableHotkeyScan, opt.disableHotkeyMods, kHotkeyDisable};
   const Hotkey enable{opt.enableHotkeyScan, opt.enableHotkeyMods, kHotkeyEnable};

@@ -83,23 +83,26 @@ bool ScrollLockShowsLayout(const Region& region) {
 // hear of the light once, when it is put back.
 void TrackLockKeys(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
-  const bool undone = ScrollLockShowsLayout(region);
-  struct Lock {
-    std::uint16_t scan;
-    std::int32_t* down;
-    std::uint8_t led;
-  };
-  const Lock locks[] = {{kScanNumLock, &cb.numKeyDown, kLedNumLock},
-                        {kScanCapsLock, &cb.capsKeyDown, kLedCapsLock},
-                        {kScrollLockScan, &cb.scrollKeyDown, kLedScrollLock}};
-  for (const Lock& lock : locks) {
-    if (e.scan != lock.scan) continue;
-    if (e.keyUp) {
-      *lock.down = 0;
-    } else if (!e.prevDown && *lock.down == 0) {
-      if (!(undone && lock.led == kLedScrollLock)) ToggleBit(&cb.leds, lock.led);
-      *lock.down = 1;
-    }
+  std::int32_t* down;
+  std::uint8_t led;
+  switch (e.scan) {
+    case kScanNumLock:
+      down = &cb.numKeyDown, led = kLedNumLock;
+      break;
+    case kScanCapsLock:
+      down = &cb.capsKeyDown, led = kLedCapsLock;
+      break;
+    case kScrollLockScan:
+      down = &cb.scrollKeyDown, led = kLedScrollLock;
+      break;
+    default:
+      return;
+  }
+  if (e.keyUp) {
+    *down = 0;
+  } else if (!e.prevDown && *down == 0) {
+    if (!(led == kLedScrollLock && ScrollLockShowsLayout(region))) ToggleBit(&cb.leds, led);
+    *down = 1;
   }
 }
 
@@ -313,7 +316,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     cb.numpadTranslated = 0;
     result = 1;
   }
-  if (!e.keyUp && e.scan == kScanApps && TestBit(region.currentLayoutRecord().modMask, kLayoutMaskAppsKeyEats)) {
+  if (!e.keyUp && e.scan == kScanApps &&
+      TestBit(region.currentLayoutRecord().modMask, kLayoutMaskAppsKeyEats)) {
     result = 1;
   }
   ++cb.diagnostics[1];

@@ -7,22 +7,28 @@ namespace velto {
 
 namespace {
 
-// Keypad 7 8 9 4 5 6 1 2 3 0, then the decimal point, which is not a digit key.
-constexpr std::uint16_t kNumpadKeys[] = {0x47, 0x48, 0x49, 0x4B, 0x4C, 0x4D,
-                                         0x4F, 0x50, 0x51, 0x52, 0x53};
-constexpr int kNumpadDigitKeys = 10;
-
-struct HeldModifiers {
-  bool leftCtrl, rightCtrl, leftAlt, rightAlt, leftWin, rightWin, leftShift, rightShift, capsHeld;
+// The slot of the modifiers that matter for the lookup: bit 0 left Ctrl (or
+// right Ctrl where the layout makes them the same), 1 right Ctrl, 2 left
+// Alt (or its equivalent), 3 right Alt, 4 left Win (or its equivalent), 5
+// right Win. Alt comes first, then Ctrl, then Win; left before right.
+struct SlotTable {
+  std::uint8_t slot[64];
+  constexpr SlotTable() : slot() {
+    for (unsigned held = 0; held < 64; ++held) {
+      constexpr std::uint8_t kOrder[] = {kSlotLeftAlt,   kSlotRightAlt, kSlotLeftCtrl,
+                                         kSlotRightCtrl, kSlotLeftWin,  kSlotRightWin};
+      constexpr unsigned kBit[] = {2, 3, 0, 1, 4, 5};
+      slot[held] = kSlotPlain;
+      for (int i = 5; i >= 0; --i) {
+        if (held >> kBit[i] & 1) slot[held] = kOrder[i];
+      }
+    }
+  }
 };
+constexpr SlotTable kSlots{};
 
-HeldModifiers ReadModifiers(std::uint16_t mods) {
-  return {TestBit(mods, kModLeftCtrl) != 0,  TestBit(mods, kModRightCtrl) != 0,
-          TestBit(mods, kModLeftAlt) != 0,   TestBit(mods, kModRightAlt) != 0,
-          TestBit(mods, kModLeftWin) != 0,   TestBit(mods, kModRightWin) != 0,
-          TestBit(mods, kModLeftShift) != 0, TestBit(mods, kModRightShift) != 0,
-          TestBit(mods, kModCapsHeld) != 0};
-}
+// The column by left Shift (or its equivalent) in bit 0 and right Shift in bit 1.
+constexpr std::uint8_t kColumns[4] = {0, 1, 2, 1};
 
 }  // namespace
 
@@ -32,46 +38,25 @@ int TranslateKey(const Region& region, std::uint16_t scan) {
   const std::uint8_t key = region.options().scanMap[scan];
   if (key >= kKeysPerPlane) return 0;
 
-  const HeldModifiers m = ReadModifiers(cb.modifiers);
-  const std::uint16_t eq = region.currentLayoutRecord().rightModEquivalence;
-  const bool ctrlL = m.leftCtrl || (TestBit(eq, 0) && m.rightCtrl);
-  const bool altL = m.leftAlt || (TestBit(eq, 1) && m.rightAlt);
-  const bool winL = m.leftWin || (TestBit(eq, 2) && m.rightWin);
-  const bool shiftL = m.leftShift || (TestBit(eq, 3) && m.rightShift);
-
-  int slot = kSlotPlain;
-  if (altL) {
-    slot = kSlotLeftAlt;
-  } else if (m.rightAlt) {
-    slot = kSlotRightAlt;
-  } else if (ctrlL) {
-    slot = kSlotLeftCtrl;
-  } else if (m.rightCtrl) {
-    slot = kSlotRightCtrl;
-  } else if (winL) {
-    slot = kSlotLeftWin;
-  } else if (m.rightWin) {
-    slot = kSlotRightWin;
-  }
+  // A right modifier counts as the left one where the layout's equivalence
+  // bits (Ctrl, Alt, Win, Shift) say so: the right keys' bits moved onto
+  // the left ones' places and added there.
+  const unsigned mods = cb.modifiers;
+  const unsigned eq = region.currentLayoutRecord().rightModEquivalence;
+  const unsigned eqOnLeft = (eq & 1) | (eq & 2) << 1 | (eq & 4) << 2 | (eq & 8) << 3;
+  const unsigned held = (mods & kHeldKeyMask) | (mods >> 1 & eqOnLeft);
 
   unsigned plane = cb.currentLayout;
   if (TestBit(cb.leds, kLedCapsLock)) plane += 2;
-  if (m.capsHeld) plane ^= 2;
+  if (TestBit(cb.modifiers, kModCapsHeld)) plane ^= 2;
   if (plane >= kPlanes) return 0;
 
-  const int column = shiftL ? 1 : (m.rightShift ? 2 : 0);
-  const KeySlot& entry = region.keyTable().planes[plane][key].slots[slot];
+  const unsigned column = kColumns[held >> 6 & 3];
+  const KeySlot& entry = region.keyTable().planes[plane][key].slots[kSlots.slot[held & 0x3F]];
   int kind = kKindChar;
   if (entry.flags & (1u << column)) kind = kKindDeadKey;
   if (entry.flags & (1u << (column + 3))) kind = kKindMacro;
   return kind * 256 + entry.ch[column];
-}
-
-int IsNumpadDigitKey(std::uint16_t scan) {
-  for (int i = 0; i < kNumpadDigitKeys; ++i) {
-    if (kNumpadKeys[i] == scan) return 1;
-  }
-  return 0;
 }
 
 }  // namespace velto

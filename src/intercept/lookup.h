@@ -31,6 +31,11 @@ constexpr std::uint16_t ResultScan(std::uint32_t result) { return result >> 16; 
 int TranslateKey(const Region& region, std::uint16_t scan);
 
 // 1 for the ten numeric-keypad digit keys (not the extended grey keys).
-int IsNumpadDigitKey(std::uint16_t scan);
+inline int IsNumpadDigitKey(std::uint16_t scan) {
+  // Keypad 7 8 9 - 4 5 6 + 1 2 3 0 from scan code 0x47 on, without the grey minus and plus.
+  constexpr std::uint32_t kDigits = 0b1111'0111'0111;
+  const unsigned i = scan - 0x47u;
+  return i < 12 && (kDigits >> i & 1) ? 1 : 0;
+}
 
 }  // namespace velto

@@ -7,40 +7,12 @@ namespace velto {
 
 namespace {
 
-struct ModifierKey {
-  std::uint16_t scan;
-  std::uint8_t bit;
-};
-
-// In heldCounts order.
-constexpr ModifierKey kModifierKeys[kHeldCounters] = {
-    {kScanLeftCtrl, kModLeftCtrl},   {kScanRightCtrl, kModRightCtrl},
-    {kScanLeftAlt, kModLeftAlt},     {kScanRightAlt, kModRightAlt},
-    {kScanLeftWin, kModLeftWin},     {kScanRightWin, kModRightWin},
-    {kScanLeftShift, kModLeftShift}, {kScanRightShift, kModRightShift},
-    {kScanCapsLock, kModCapsHeld},
-};
-
 void PressAndRelease(std::uint8_t vk) {
   platform::KeybdEvent(vk, 0, 0);
   platform::KeybdEvent(vk, 0, platform::kKeyEventKeyUp);
 }
 
 }  // namespace
-
-int ModifierIndex(std::uint16_t scan) {
-  for (int i = 0; i < static_cast<int>(kHeldCounters); ++i) {
-    if (kModifierKeys[i].scan == scan) return i;
-  }
-  return -1;
-}
-
-int ModifierBitOf(std::uint16_t scan) {
-  const int index = ModifierIndex(scan);
-  return index < 0 ? -1 : kModifierKeys[index].bit;
-}
-
-int IsModifierKey(std::uint16_t scan) { return ModifierIndex(scan) >= 0 ? 1 : 0; }
 
 void NotePressedSinceSweep(const Region& region, int bit, bool keyUp) {
   ControlBlock& cb = region.control();

@@ -3,6 +3,7 @@
 // playback.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "shared/region.h"
@@ -53,12 +54,41 @@ constexpr std::uint8_t kVkLeftShift = 160;  // VK_LSHIFT; VK_RSHIFT, VK_LCONTROL
 constexpr std::uint8_t kVkRightMenu = 165;
 constexpr std::uint8_t kVkScroll = 145;
 
-// The heldCounts index (and `modifiers` bit) of a modifier scan code, or -1.
-int ModifierIndex(std::uint16_t scan);
-int ModifierBitOf(std::uint16_t scan);
+namespace detail {
+
+// The nine modifier keys in heldCounts order; the first eight have the
+// `modifiers` bit of their index.
+constexpr std::uint16_t kModifierScans[kHeldCounters] = {
+    kScanLeftCtrl, kScanRightCtrl, kScanLeftAlt,    kScanRightAlt, kScanLeftWin,
+    kScanRightWin, kScanLeftShift, kScanRightShift, kScanCapsLock,
+};
+
+// The heldCounts index of every scan code, -1 for the keys that are no modifier.
+struct ModifierIndexTable {
+  std::int8_t index[kScanCodes];
+  constexpr ModifierIndexTable() : index() {
+    for (std::int8_t& i : index) i = -1;
+    for (std::size_t i = 0; i < kHeldCounters; ++i) index[kModifierScans[i]] = static_cast<std::int8_t>(i);
+  }
+};
+inline constexpr ModifierIndexTable kModifierIndex{};
+
+}  // namespace detail
+
+// The heldCounts index of a modifier scan code, or -1.
+inline int ModifierIndex(std::uint16_t scan) {
+  return scan < kScanCodes ? detail::kModifierIndex.index[scan] : -1;
+}
+// The `modifiers` bit of a modifier scan code, or -1.
+inline int ModifierBitOf(std::uint16_t scan) {
+  const int index = ModifierIndex(scan);
+  return index == static_cast<int>(kHeldCounters) - 1 ? kModCapsHeld : index;
+}
 
 // 1 for the nine modifier scan codes, else 0.
-int IsModifierKey(std::uint16_t scan);
+inline int IsModifierKey(std::uint16_t scan) {
+  return ModifierIndex(scan) >= 0 ? 1 : 0;
+}
 
 void UpdateModifiers(const Region& region, std::uint16_t scan, bool keyUp);
 // Notes a key-down of `modifiers` bit `bit` for the next sweep.

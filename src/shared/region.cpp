@@ -14,12 +14,6 @@ Region::Region(void* base)
       deadKeys_(reinterpret_cast<DeadKeyTable*>(base_ + kDeadKeyOffset)),
       macros_(reinterpret_cast<MacroTable*>(base_ + kMacroOffset)) {}
 
-const LayoutRecord& Region::currentLayoutRecord() const {
-  static const LayoutRecord kNone{};
-  const std::uint8_t layout = control_->currentLayout;
-  return layout < kLayouts ? layouts_[layout] : kNone;
-}
-
 void LoadDescription(const Region& region, const void* options, const void* keyTable,
                      const void* layouts, const void* deadKeys, const void* macros) {
   const struct {

@@ -225,7 +225,11 @@ class Region {
 
   // The LayoutRecord of `currentLayout`; a layout number without a record
   // (4 or more) reads as an all-zero record.
-  const LayoutRecord& currentLayoutRecord() const;
+  const LayoutRecord& currentLayoutRecord() const {
+    static constexpr LayoutRecord kNone{};
+    const std::uint8_t layout = control_->currentLayout;
+    return layout < kLayouts ? layouts_[layout] : kNone;
+  }
 
  private:
   std::uint8_t* base_ = nullptr;
