@@ -211,9 +211,7 @@ void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode) {
   Continue(region, c);
 }
 
-bool MacroPending(const Region& region) {
-  return Unpack(region.control().macroCursor).phase != Phase::kIdle;
-}
+bool CursorPending(std::uint32_t cursor) { return Unpack(cursor).phase != Phase::kIdle; }
 
 bool ResumeMacro(const Region& region) {
   const Cursor c = Unpack(region.control().macroCursor);

@@ -42,8 +42,15 @@ int ModifierBitOfVkWord(std::uint16_t vkWord);
 
 void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode);
 
-// True while an expansion waits for room in the ActionQueue.
-bool MacroPending(const Region& region);
+// Whether a macroCursor value is an expansion under way.
+bool CursorPending(std::uint32_t cursor);
+
+// True while an expansion waits for room in the ActionQueue. An empty
+// cursor (as good as always) is answered at once.
+inline bool MacroPending(const Region& region) {
+  const std::uint32_t cursor = region.control().macroCursor;
+  return cursor != 0 && CursorPending(cursor);
+}
 
 // Goes on with a waiting expansion as far as the ActionQueue has room.
 // Returns true if it pushed anything.
