@@ -156,9 +156,16 @@ void RecordFocus(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
   cb.focusWnd = platform::GetFocus();
   cb.focusLayout = platform::GetKeyboardLayout(0);
-  std::memset(cb.foregroundClass, 0, kClassNameSize);
-  platform::GetClassName(platform::GetForegroundWindow(), cb.foregroundClass, kClassNameSize);
-  cb.foregroundClass[kClassNameSize - 1] = '\0';
+  ForegroundClass& known = ForegroundClassOfThisProcess();
+  const platform::Handle foreground = platform::GetForegroundWindow();
+  if (!known.known || known.window != foreground) {
+    std::memset(known.name, 0, kClassNameSize);
+    // A name that could not be had is asked for again on the next key.
+    known.known = platform::GetClassName(foreground, known.name, kClassNameSize) > 0;
+    known.name[kClassNameSize - 1] = '\0';
+    known.window = foreground;
+  }
+  std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
   cb.lastKeyInfo = static_cast<std::uint32_t>(e.keyUp) << 10 | e.scan;
 }
 

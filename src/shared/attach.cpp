@@ -9,12 +9,12 @@ namespace {
 struct Attachment {
   platform::SharedMapping mapping;
   Region region;
+  ForegroundClass foreground;
 };
 
-Attachment& ThisProcess() {
-  static Attachment attachment;
-  return attachment;
-}
+constinit Attachment g_attachment;
+
+Attachment& ThisProcess() { return g_attachment; }
 
 }  // namespace
 
@@ -24,6 +24,7 @@ bool AttachRegion() {
   self.mapping = platform::OpenSharedMemory(kRegionName, kRegionSize);
   if (self.mapping.view == nullptr) return false;
   self.region = Region(self.mapping.view);
+  self.foreground = {};
   return true;
 }
 
@@ -34,8 +35,11 @@ void DetachRegion() {
   }
   self.mapping = {};
   self.region = Region();
+  self.foreground = {};
 }
 
 const Region& TheRegion() { return ThisProcess().region; }
+
+ForegroundClass& ForegroundClassOfThisProcess() { return ThisProcess().foreground; }
 
 }  // namespace velto

@@ -257,4 +257,16 @@ bool AttachRegion();
 void DetachRegion();
 const Region& TheRegion();
 
+// The class name of the foreground window as this process last asked the
+// system for it. A window keeps its class for its whole life, and its handle
+// names no other window while it lives, so the name need only be asked again
+// when the foreground window changes. Forgotten whenever the region is
+// attached or detached.
+struct ForegroundClass {
+  std::uint32_t window = 0;
+  bool known = false;
+  char name[kClassNameSize] = {};
+};
+ForegroundClass& ForegroundClassOfThisProcess();
+
 }  // namespace velto
