@@ -48,12 +48,15 @@ bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey&
 // key leaves the hotkeys as they are.
 bool MayBeHotkey(const Region& region, std::uint16_t scan) {
   const OptionBlock& opt = region.options();
+  if (scan == opt.layoutHotkeyScan || scan == opt.disableHotkeyScan || scan == opt.enableHotkeyScan) return true;
+  // A chord matches a hotkey of modifiers alone only when it is not empty.
   const std::uint16_t chord = region.control().modsChord;
-  const auto may = [&](std::uint16_t hotkeyScan, std::uint16_t mask) {
-    return scan == hotkeyScan || (hotkeyScan == kModifierOnlyHotkey && chord == mask && mask != 0);
+  if (chord == 0) return false;
+  const auto chordOf = [chord](std::uint16_t hotkeyScan, std::uint16_t mask) {
+    return hotkeyScan == kModifierOnlyHotkey && chord == mask;
   };
-  return may(opt.layoutHotkeyScan, opt.layoutHotkeyMods) ||
-         may(opt.disableHotkeyScan, opt.disableHotkeyMods) || may(opt.enableHotkeyScan, opt.enableHotkeyMods);
+  return chordOf(opt.layoutHotkeyScan, opt.layoutHotkeyMods) || chordOf(opt.disableHotkeyScan, opt.disableHotkeyMods) ||
+         chordOf(opt.enableHotkeyScan, opt.enableHotkeyMods);
 }
 
 }  // namespace

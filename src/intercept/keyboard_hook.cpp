@@ -306,8 +306,12 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
 
   CapsLockLayoutSwitch(region, e);
-  int r = TranslateKey(region, e.scan);
   const std::uint16_t activeMods = cb.modifiers & region.currentLayoutRecord().modMask;
+  // The Alt release after an Alt translation would open the window's menu.
+  const bool altLetGo =
+      e.keyUp && (e.scan & 0xFF) == kScanAltLow && ((activeMods & kAltMask) || cb.numpadTranslated != 0);
+  // Of a key-up, only one that is swallowed needs its translation.
+  int r = e.keyUp && result != 1 && !altLetGo ? 0 : TranslateKey(region, e.scan);
   r = NumpadTranslation(region, e, r);
   Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
   ++cb.diagnostics[0];
@@ -316,8 +320,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
 
   // Ctrl and Alt combinations that translate to nothing go nowhere.
   if (!e.keyUp && t.ch == 0 && cb.keyIsModifier == 0 && (activeMods & (kAltMask | kCtrlMask))) result = 1;
-  // The Alt release after an Alt translation would open the window's menu.
-  if (e.keyUp && (e.scan & 0xFF) == kScanAltLow && ((activeMods & kAltMask) || cb.numpadTranslated != 0)) {
+  if (altLetGo) {
     cb.modifiers &= static_cast<std::uint16_t>(~kAltMask);
     t.ch = 0;
     cb.numpadTranslated = 0;

@@ -27,6 +27,12 @@ struct SlotTable {
 };
 constexpr SlotTable kSlots{};
 
+// The layout's equivalence bits (Ctrl, Alt, Win, Shift in bits 0..3) moved
+// onto the places of the right keys' bits shifted down by one.
+constexpr std::uint8_t kEquivalentOnLeft[16] = {
+    0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15, 0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55,
+};
+
 // The column by left Shift (or its equivalent) in bit 0 and right Shift in bit 1.
 constexpr std::uint8_t kColumns[4] = {0, 1, 2, 1};
 
@@ -42,9 +48,8 @@ int TranslateKey(const Region& region, std::uint16_t scan) {
   // bits (Ctrl, Alt, Win, Shift) say so: the right keys' bits moved onto
   // the left ones' places and added there.
   const unsigned mods = cb.modifiers;
-  const unsigned eq = region.currentLayoutRecord().rightModEquivalence;
-  const unsigned eqOnLeft = (eq & 1) | (eq & 2) << 1 | (eq & 4) << 2 | (eq & 8) << 3;
-  const unsigned held = (mods & kHeldKeyMask) | (mods >> 1 & eqOnLeft);
+  const unsigned eq = region.currentLayoutRecord().rightModEquivalence & 0xF;
+  const unsigned held = (mods & kHeldKeyMask) | (mods >> 1 & kEquivalentOnLeft[eq]);
 
   unsigned plane = cb.currentLayout;
   if (TestBit(cb.leds, kLedCapsLock)) plane += 2;
