@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds everything (Linux with the sanitizers, and both Windows targets) and
-# runs the whole test suite: a short run of every fuzz target
-# ($VELTO_FUZZ_SECONDS each, default 6), then CTest (unit and scenario tests,
-# the DLL tables, Wine).
+# Builds everything (Linux with the sanitizers and optimized, and both Windows
+# targets) and runs the whole test suite: a short run of every fuzz target
+# ($VELTO_FUZZ_SECONDS each, default 6), the guard on the engine's
+# instruction counts, then CTest (unit and scenario tests, the DLL tables,
+# Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw wine fuzz
+scripts/deps.sh native mingw wine fuzz bench
 scripts/build.sh native-asan
+scripts/build.sh native
 scripts/build.sh win32
 scripts/build.sh win64
 
@@ -22,6 +24,10 @@ rm -f "$fuzz_log"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The engine's instructions per keystroke may not grow more than 10% over
+# the baseline (optimized build, no sanitizers).
+bench/instructions.sh build/native --check
+
 # The Wine stress test of right Alt (label stress) only with VELTO_STRESS=1:
 # its timing hangs on the load of the machine (see the README).
 if [ "${VELTO_STRESS:-0}" = 1 ]; then
