@@ -1,6 +1,5 @@
 #include "delivery/queues.h"
 
-#include <initializer_list>
 
 namespace velto {
 
@@ -29,13 +28,16 @@ bool ActionEntryFits(const ControlBlock& cb, std::size_t words) {
   return cb.actQWrite + words <= cb.actQRead;
 }
 
-bool PushActionEntry(const Region& region, std::initializer_list<std::uint16_t> words) {
+template <std::size_t N>
+bool PushActionEntry(const Region& region, const std::uint16_t (&words)[N]) {
   ControlBlock& cb = region.control();
   CheckActionIndices(cb);
-  if (!ActionEntryFits(cb, words.size())) return false;
-  std::uint16_t* slots = region.queues().actions;
-  for (std::uint16_t word : words) slots[cb.actQWrite++] = word;
-  if (cb.actQWrite >= kActionSlots) cb.actQWrite = 0;
+  if (!ActionEntryFits(cb, N)) return false;
+  // An entry starts below kActionSlots and may run into the spill words after it.
+  std::uint16_t* slots = region.queues().actions + cb.actQWrite;
+  for (std::size_t i = 0; i < N; ++i) slots[i] = words[i];
+  const std::size_t write = cb.actQWrite + N;
+  cb.actQWrite = static_cast<std::uint16_t>(write >= kActionSlots ? 0 : write);
   cb.actQEmpty = 0;
   return true;
 }
@@ -69,13 +71,15 @@ std::uint32_t PeekKeyResult(const Region& region) {
 }
 
 bool PushKeyAction(const Region& region, std::uint16_t op, std::uint16_t vk) {
-  return PushActionEntry(region, {op, vk});
+  const std::uint16_t words[] = {op, vk};
+  return PushActionEntry(region, words);
 }
 
 bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_t value,
                        std::uint32_t result) {
-  return PushActionEntry(region, {message, static_cast<std::uint16_t>(value & 0xFF),
-                                  static_cast<std::uint16_t>(result >> 16)});
+  const std::uint16_t words[] = {message, static_cast<std::uint16_t>(value & 0xFF),
+                                 static_cast<std::uint16_t>(result >> 16)};
+  return PushActionEntry(region, words);
 }
 
 std::size_t ActionQueueRoom(const Region& region) {
