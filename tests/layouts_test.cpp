@@ -68,6 +68,12 @@ TEST(ShippedLayouts, InternationalHotkeys) {
   EXPECT_EQ(Keys(d, 1, "quote e lctrl+f12 quote e lctrl+f12 quote e"), "é'eé");
 }
 
+TEST(ShippedLayouts, German) {
+  const auto d = Shipped("de");
+  EXPECT_EQ(Keys(d, 1, "lshift+semicolon y z minus equals e lshift+equals lshift+a ralt+q ralt+e grave space"),
+            "ÖzyßéÀ@€^");
+}
+
 TEST(ShippedLayouts, RussianPhonetic) {
   const auto d = Shipped("ru-phonetic");
   EXPECT_EQ(Type(d, 1, "privet, mir"), "привет, мир");

@@ -227,7 +227,7 @@ TEST(Vkl, LayoutsTwoAndThreeRefuseACapsModeAlone) {
 }
 
 TEST(Vkl, ShippedLayoutsRoundTripByteForByte) {
-  for (const char* name : {"us", "intl", "ru-phonetic"}) {
+  for (const char* name : {"us", "intl", "ru-phonetic", "de"}) {
     KeyboardDescription d;
     Diagnostics diags;
     ASSERT_TRUE(CompileVklFile(kLayouts + name + ".vkl", d, diags)) << diags.Text();
