@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs, from Debian's packages, when it is missing.
-# Usage: scripts/deps.sh GROUP...   groups: native, mingw, wine, bench, fuzz, demo
+# Usage: scripts/deps.sh GROUP...   groups: native, mingw, wine, wine-bench, bench, fuzz, demo
 set -euo pipefail
 
 packages=()
@@ -9,6 +9,7 @@ for group in "$@"; do
     native) packages+=(cmake ninja-build g++ libgtest-dev libgmock-dev) ;;
     mingw) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine) packages+=(wine wine64 xvfb xdotool) ;;
+    wine-bench) packages+=(python3 libx11-6 libxtst6) ;;  # bench/wine_latency.sh sends XTEST events itself
     bench) packages+=(valgrind libbenchmark-dev pkg-config libxkbcommon-dev xkb-data libx11-data) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     demo) packages+=(imagemagick) ;;
