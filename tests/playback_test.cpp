@@ -116,6 +116,32 @@ TEST_F(Playback, AMacroWhosePartEndsAmongItsKeysGoesOn) {
   EXPECT_TRUE(NothingHeld());
 }
 
+// The controller's timer and the application's message hook run in two
+// threads. While one of them plays or goes on with a long macro, the other
+// leaves the macro to it: going on from the same cursor too would type the
+// next part twice.
+TEST_F(Playback, ALongMacroGoesOnInOneThreadAtATime) {
+  TapWith(scan::kRightAlt, scan::kA);
+  // The timer's thread plays until a part is played out, before it goes on.
+  for (int i = 0; i < 100; ++i) {
+    sim::RunAs(controllerThread_);
+    PlayActions(TheRegion());
+    if (cb().actQEmpty && MacroPending(TheRegion())) break;
+    TimerProc();
+    sim::Pump();
+  }
+  ASSERT_TRUE(MacroPending(TheRegion()));
+  const std::uint32_t cursor = cb().macroCursor;
+  cb().playerBusy = 1;  // the timer's turn, in the middle of going on
+  sim::Post(app_, cb().notifyMsg, 0, 0);  // a message the message hook acts on
+  sim::Pump();
+  EXPECT_EQ(cb().macroCursor, cursor);
+  EXPECT_NE(cb().actQEmpty, 0);
+  cb().playerBusy = 0;
+  PlayOut();
+  EXPECT_EQ(Typed(), std::string(255, 'w'));
+}
+
 TEST_F(Playback, OneCharacterMacroUnderRightAlt) {
   Press(scan::kRightAlt);
   Tap(scan::kE);

@@ -86,7 +86,8 @@ void Deliver(const Region& region, std::uint32_t r) {
 // produces output ends the loop, so keys are delivered one at a time.
 void DrainKeys(const Region& region) {
   ControlBlock& cb = region.control();
-  if (cb.actQEmpty != 0 && MacroPending(region)) ResumeMacro(region);
+  // While another thread is at the queue with a macro, the keys wait behind it.
+  if (cb.actQEmpty != 0 && MacroPending(region) && !ResumeMacroInTurn(region)) return;
   while (cb.keyQEmpty == 0 && cb.actQEmpty != 0) Deliver(region, PopKeyResult(region));
 }
 

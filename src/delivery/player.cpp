@@ -1,5 +1,7 @@
 #include "delivery/player.h"
 
+#include <atomic>
+
 #include "delivery/macro.h"
 #include "delivery/queues.h"
 #include "intercept/bits.h"
@@ -17,12 +19,28 @@ void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
   platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
 }
 
+// `playerBusy` is the player's turn: taken and given back atomically, since
+// threads of different processes share the region.
+bool TakeTurn(ControlBlock& cb) {
+  std::int32_t idle = 0;
+  return std::atomic_ref<std::int32_t>(cb.playerBusy).compare_exchange_strong(idle, 1);
+}
+
+void GiveBackTurn(ControlBlock& cb) { std::atomic_ref<std::int32_t>(cb.playerBusy).store(0); }
+
 }  // namespace
+
+bool ResumeMacroInTurn(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (!TakeTurn(cb)) return false;
+  ResumeMacro(region);
+  GiveBackTurn(cb);
+  return true;
+}
 
 void PlayActions(const Region& region) {
   ControlBlock& cb = region.control();
-  if (cb.playerBusy != 0) return;
-  cb.playerBusy = 1;
+  if (!TakeTurn(cb)) return;
   bool stop = false;
   // Between markers 0xC1 and 0xC2 the player lets go of the modifiers held
   // for a macro; between 0xC3 and 0xC4 it presses again only those the user
@@ -73,7 +91,7 @@ void PlayActions(const Region& region) {
   if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
     platform::KeybdEvent(kMarkPlainStart, 0, platform::kKeyEventKeyUp);
   }
-  cb.playerBusy = 0;
+  GiveBackTurn(cb);
 }
 
 void ReleaseHeldModifiers(const Region& region) {

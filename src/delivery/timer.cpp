@@ -38,7 +38,7 @@ void TimerProc() {
   if (cb.playbackWait == 0) {
     PlayActions(region);
     // A macro longer than the queue goes on once its last part has been played.
-    if (cb.actQEmpty != 0 && MacroPending(region)) ResumeMacro(region);
+    if (cb.actQEmpty != 0 && MacroPending(region)) ResumeMacroInTurn(region);
   }
 }
 
