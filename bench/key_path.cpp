@@ -99,6 +99,9 @@ Stream Repeat(const char* utf8, std::size_t keys) {
   return s;
 }
 
+// The timer procedure, called as the system calls it.
+void (*volatile g_timer)() = TimerProc;
+
 }  // namespace
 
 std::string Latin1ToUtf8(const std::string& bytes) {
@@ -154,16 +157,13 @@ Stream GermanStream(std::size_t keys) {
 
 Stream PlainStream(std::size_t keys) { return Repeat("the quick brown fox jumps over a lazy dog ", keys); }
 
-Stream DeadKeyStream(std::size_t pairs) { return Repeat("\xC3\xA9\xC3\xA1\xC3\xB3\xC3\xBA\xC3\xAD", 2 * pairs); }
+Stream DeadKeyStream(std::size_t pairs) { return Repeat("éáóúí", 2 * pairs); }
 
 Stream PassedStream(std::size_t keys) {
   Stream s;
   for (std::size_t i = 0; i < keys; ++i) Press(s, static_cast<std::uint16_t>(0x3B + i % 10));
   return s;
 }
-
-// The timer procedure, as the system calls it.
-void (*volatile g_timer)() = TimerProc;
 
 void Type(const Stream& stream) {
   for (const KeyEvent& e : stream.events) {

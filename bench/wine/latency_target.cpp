@@ -63,10 +63,11 @@ std::wstring Widen(const std::string& utf8) {
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                    nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 
@@ -79,7 +80,8 @@ int ClockMode(int count) {
     FILETIME ft;
     const long long qpc = Qpc();
     GetSystemTimePreciseAsFileTime(&ft);
-    const unsigned long long filetime = static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+    const unsigned long long filetime =
+        static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
     std::printf("%lld %llu\n", qpc, filetime);
     std::fflush(stdout);
     Sleep(2);
@@ -143,14 +145,22 @@ DWORD WINAPI ReadInput(void*) {
 
 char KindOf(UINT msg) {
   switch (msg) {
-    case WM_CHAR: return 'C';
-    case WM_SYSCHAR: return 'S';
-    case WM_DEADCHAR: return 'D';
-    case WM_KEYDOWN: return 'K';
-    case WM_KEYUP: return 'U';
-    case WM_SYSKEYDOWN: return 'k';
-    case WM_SYSKEYUP: return 'u';
-    default: return 0;
+    case WM_CHAR:
+      return 'C';
+    case WM_SYSCHAR:
+      return 'S';
+    case WM_DEADCHAR:
+      return 'D';
+    case WM_KEYDOWN:
+      return 'K';
+    case WM_KEYUP:
+      return 'U';
+    case WM_SYSKEYDOWN:
+      return 'k';
+    case WM_SYSKEYUP:
+      return 'u';
+    default:
+      return 0;
   }
 }
 
@@ -178,7 +188,8 @@ int WindowMode(const char* path) {
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     const long long now = Qpc();
     if (const char kind = KindOf(msg.message)) {
-      records.push_back({kind, static_cast<unsigned>(msg.wParam), static_cast<unsigned long long>(msg.lParam), now});
+      records.push_back(
+          {kind, static_cast<unsigned>(msg.wParam), static_cast<unsigned long long>(msg.lParam), now});
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -251,9 +262,10 @@ int main(int argc, char** argv) {
     const DWORD pollMs = argc >= 6 ? static_cast<DWORD>(std::atol(argv[5])) : 1;
     return WatchMode(argv[2], argv[3], std::atol(argv[4]), pollMs, argc == 7);
   }
-  std::fprintf(stderr,
-               "usage: velto-latency-target.exe clock COUNT\n"
-               "       velto-latency-target.exe window LOG\n"
-               "       velto-latency-target.exe watch WINDOW-CLASS EXPECTED-FILE TIMEOUT-MS [POLL-MS [post]]\n");
+  std::fprintf(
+      stderr,
+      "usage: velto-latency-target.exe clock COUNT\n"
+      "       velto-latency-target.exe window LOG\n"
+      "       velto-latency-target.exe watch WINDOW-CLASS EXPECTED-FILE TIMEOUT-MS [POLL-MS [post]]\n");
   return 2;
 }

@@ -1,6 +1,5 @@
 #include "delivery/queues.h"
 
-
 namespace velto {
 
 namespace {

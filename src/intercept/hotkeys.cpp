@@ -48,14 +48,17 @@ bool Matches(const Region& region, std::uint16_t scan, bool keyUp, const Hotkey&
 // key leaves the hotkeys as they are.
 bool MayBeHotkey(const Region& region, std::uint16_t scan) {
   const OptionBlock& opt = region.options();
-  if (scan == opt.layoutHotkeyScan || scan == opt.disableHotkeyScan || scan == opt.enableHotkeyScan) return true;
+  if (scan == opt.layoutHotkeyScan || scan == opt.disableHotkeyScan || scan == opt.enableHotkeyScan) {
+    return true;
+  }
   // A chord matches a hotkey of modifiers alone only when it is not empty.
   const std::uint16_t chord = region.control().modsChord;
   if (chord == 0) return false;
   const auto chordOf = [chord](std::uint16_t hotkeyScan, std::uint16_t mask) {
     return hotkeyScan == kModifierOnlyHotkey && chord == mask;
   };
-  return chordOf(opt.layoutHotkeyScan, opt.layoutHotkeyMods) || chordOf(opt.disableHotkeyScan, opt.disableHotkeyMods) ||
+  return chordOf(opt.layoutHotkeyScan, opt.layoutHotkeyMods) ||
+         chordOf(opt.disableHotkeyScan, opt.disableHotkeyMods) ||
          chordOf(opt.enableHotkeyScan, opt.enableHotkeyMods);
 }
 

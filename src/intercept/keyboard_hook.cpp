@@ -87,13 +87,16 @@ void TrackLockKeys(const Region& region, const KeyEvent& e) {
   std::uint8_t led;
   switch (e.scan) {
     case kScanNumLock:
-      down = &cb.numKeyDown, led = kLedNumLock;
+      down = &cb.numKeyDown;
+      led = kLedNumLock;
       break;
     case kScanCapsLock:
-      down = &cb.capsKeyDown, led = kLedCapsLock;
+      down = &cb.capsKeyDown;
+      led = kLedCapsLock;
       break;
     case kScrollLockScan:
-      down = &cb.scrollKeyDown, led = kLedScrollLock;
+      down = &cb.scrollKeyDown;
+      led = kLedScrollLock;
       break;
     default:
       return;
