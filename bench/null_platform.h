@@ -15,19 +15,10 @@ namespace velto::bench {
 constexpr platform::Handle kFocusWindow = 0x200;
 constexpr platform::Handle kControllerWindow = 0x100;
 
-struct NullCounts {
-  std::size_t chars = 0;        // WM_CHAR that reached the focus window
-  std::size_t keyDowns = 0;     // WM_KEYDOWN posted to it by the library
-  std::size_t synthesized = 0;  // keybd_event calls
-  std::size_t notices = 0;      // messages posted to the controller's window
-  std::size_t messages = 0;     // messages the message hook was called for
-};
-
-// Empties the rings, lets go of every key and clears the counts. The region
-// is the buffer that OpenSharedMemory hands out.
+// Empties the rings, lets go of every key and forgets what was typed.
 void ResetNullSystem();
-std::uint8_t* NullRegionMemory();
-const NullCounts& Counts();
+// How many WM_CHAR reached the focus window since.
+std::size_t CharsReceived();
 // What the focus window received as WM_CHAR (bytes in the layout's code
 // page), when recording is on; for checks outside the measured loops.
 void RecordText(bool on);
