@@ -23,6 +23,15 @@ std::uint32_t g_ownTimer = 0;
 // The thread of this process that installed the hooks, if any.
 std::uint32_t g_hookThread = 0;
 
+// A companion's hooks (exports.h), and the thread that installed them.
+struct CompanionHooks {
+  std::uint32_t keyboard = 0;
+  std::uint32_t getMessage = 0;
+  std::uint32_t cbt = 0;
+  std::uint32_t thread = 0;
+};
+CompanionHooks g_companion;
+
 const Region* Attached() {
   const Region& region = velto::TheRegion();
   return region.valid() ? &region : nullptr;
@@ -60,6 +69,31 @@ void InstallMissing(std::uint32_t& hook, velto::platform::HookKind kind) {
   if (hook != 0) g_hookThread = velto::platform::GetCurrentThreadId();
 }
 
+bool IsCompanion(std::uintptr_t window) {
+  char name[sizeof velto::kCompanionClass + 1];
+  return velto::platform::GetClassName(window, name, sizeof name) > 0 &&
+         std::strcmp(name, velto::kCompanionClass) == 0;
+}
+
+void InstallCompanionHooks() {
+  CompanionHooks& c = g_companion;
+  auto install = [](std::uint32_t& hook, velto::platform::HookKind kind) {
+    if (hook == 0) hook = velto::platform::InstallHook(kind);
+  };
+  install(c.keyboard, velto::platform::HookKind::Keyboard);
+  install(c.getMessage, velto::platform::HookKind::GetMessage);
+  install(c.cbt, velto::platform::HookKind::Cbt);
+  c.thread = velto::platform::GetCurrentThreadId();
+}
+
+void RemoveCompanionHooks() {
+  CompanionHooks& c = g_companion;
+  Unhook(c.getMessage);
+  Unhook(c.keyboard);
+  Unhook(c.cbt);
+  if (c.keyboard == 0 && c.getMessage == 0 && c.cbt == 0) c.thread = 0;
+}
+
 void LayoutChanged(const Region& region, bool syncScrollLock) {
   velto::SetBit(&region.control().changeFlags, velto::kChangeLayoutOrEnable, 1);
   if (syncScrollLock) velto::SyncScrollLockToLayout(region);
@@ -73,15 +107,20 @@ namespace velto {
 void ProcessAttach() {
   g_ownTimer = 0;
   g_hookThread = 0;
+  g_companion = {};
   AttachRegion();
 }
 
-bool InHookThread() { return g_hookThread != 0 && platform::GetCurrentThreadId() == g_hookThread; }
+bool InHookThread() {
+  if (g_hookThread == 0 && g_companion.thread == 0) return false;
+  const std::uint32_t thread = platform::GetCurrentThreadId();
+  return thread == g_hookThread || thread == g_companion.thread;
+}
 
 bool CalledForAnotherThread(platform::Handle window) {
   if (!InHookThread()) return false;
   const std::uint32_t owner = platform::GetWindowThreadId(window);
-  return owner != 0 && owner != g_hookThread;
+  return owner != 0 && owner != platform::GetCurrentThreadId();
 }
 
 void ProcessDetach() { DetachRegion(); }
@@ -93,6 +132,10 @@ extern "C" {
 void InstallHook(std::uintptr_t window) {
   const Region* region = Attached();
   if (region == nullptr) return;
+  if (IsCompanion(window)) {
+    InstallCompanionHooks();
+    return;
+  }
   ControlBlock& cb = region->control();
   cb.timerAlive = 0;
   velto::platform::Sleep(kTimerProbeMs);
@@ -171,6 +214,10 @@ void SetCurrentKR(std::uintptr_t window) {
 void RemoveHook(std::uintptr_t window) {
   const Region* region = Attached();
   if (region == nullptr) return;
+  if (IsCompanion(window)) {
+    RemoveCompanionHooks();
+    return;
+  }
   ControlBlock& cb = region->control();
   const std::size_t count = std::min<std::size_t>(cb.clientCount, velto::kMaxClients);
   std::uint32_t* const end = cb.clients + count;

@@ -37,13 +37,14 @@ class Running {
 };
 
 // Takes the hook by value: it stays alive even if it unhooks itself. The
-// library's hooks cannot be loaded into a process of the other architecture:
-// for its threads the system calls them in the thread that installed them.
+// library's hooks cannot be loaded into a process of the other architecture
+// than the installer's: for its threads the system calls them in the thread
+// that installed them.
 LParam Call(HookPtr hook, int code, WParam wParam, LParam lParam) {
   Running running(hook->handle);
   const Handle target = Sys().hookTarget;
   const Thread* thread = FindThread(target);
-  const bool elsewhere = hook->library && thread != nullptr && thread->otherArchitecture;
+  const bool elsewhere = hook->library && thread != nullptr && thread->otherArchitecture != hook->otherArchitecture;
   ThreadScope scope(elsewhere ? hook->installer : target);
   return hook->fn(code, wParam, lParam);
 }
@@ -53,7 +54,10 @@ LParam Call(HookPtr hook, int code, WParam wParam, LParam lParam) {
 Handle AddHook(HookType type, HookFn fn, bool library) {
   const Handle handle = NewHandle();
   Chain& chain = Sys().chains[type];
-  chain.insert(chain.begin(), std::make_shared<const Hook>(Hook{handle, std::move(fn), library, Sys().current}));
+  const Thread* installer = FindThread(Sys().current);
+  const bool other = installer != nullptr && installer->otherArchitecture;
+  chain.insert(chain.begin(),
+               std::make_shared<const Hook>(Hook{handle, std::move(fn), library, Sys().current, other}));
   return handle;
 }
 
@@ -65,8 +69,7 @@ bool DropHook(Handle hook) {
 }
 
 LParam CallAfter(Handle hook, int code, WParam wParam, LParam lParam) {
-  Position at = Find(hook);
-  if (at.chain == nullptr && !Sys().runningHooks.empty()) at = Find(Sys().runningHooks.back());
+  Position at = Sys().runningHooks.empty() ? Find(hook) : Find(Sys().runningHooks.back());
   if (at.chain == nullptr || at.index + 1 >= at.chain->size()) return 0;
   return Call((*at.chain)[at.index + 1], code, wParam, lParam);
 }

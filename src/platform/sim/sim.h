@@ -59,10 +59,12 @@ void Reset();
 // Thread 0 always exists: the test's own thread, which runs until RunAs
 // says otherwise. It has a queue and key state but owns no windows.
 Handle CreateThread();
-// A thread of a process of the other architecture, into which the library
-// cannot be loaded: the system calls the library's hooks for its input and
-// messages in the thread that installed them, as 64-bit Windows does. The
-// test's own hooks run in it as usual.
+// A thread of a process of the other architecture. The library's hooks run
+// only in processes of the architecture of the thread that installed them:
+// for a thread of the other one the system calls them in the installing
+// thread, as 64-bit Windows does. So hooks installed from a thread created
+// here (a companion's) run in its kind and are called elsewhere for the rest.
+// The test's own hooks run in every thread as usual.
 Handle CreateOtherArchitectureThread();
 // 0 when the thread does not exist (or is thread 0).
 Handle CreateWindow(Handle thread, const std::string& className);

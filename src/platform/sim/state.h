@@ -45,7 +45,7 @@ struct Thread {
   std::deque<Message> posted;
   std::deque<InputMessage> input;
   std::vector<Message> dispatched;
-  bool otherArchitecture = false;  // the library cannot be loaded into its process
+  bool otherArchitecture = false;  // its process is of the other architecture than thread 0's
 };
 
 struct Window {
@@ -58,6 +58,7 @@ struct Hook {
   HookFn fn;
   bool library = false;  // installed from the library's module
   Handle installer = 0;  // the thread that installed it
+  bool otherArchitecture = false;  // and whether its process is of the other architecture
 };
 // Head first. Shared pointers keep a hook alive while it runs, even when it
 // unhooks itself.
@@ -155,8 +156,8 @@ bool TakeFromFirstThread(std::deque<Entry> Thread::*queue, Take take) {
 
 Handle AddHook(HookType type, HookFn fn, bool library);
 bool DropHook(Handle hook);
-// Calls the hook after `hook` in its chain, or after the hook now running when
-// `hook` is 0 or unknown (as Windows, which ignores the handle); 0 at the end.
+// Calls the hook after the one now running, as Windows does, which ignores
+// the handle; outside a hook, the one after `hook`. 0 at the end.
 LParam CallAfter(Handle hook, int code, WParam wParam, LParam lParam);
 // Calls the head of the chain in `thread`; 0 when no hook is installed.
 LParam RunChain(HookType type, Handle thread, int code, WParam wParam, LParam lParam);
