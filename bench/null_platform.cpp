@@ -207,11 +207,14 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
   reinterpret_cast<MessageFields*>(msg)->message = message;
 }
 
-Handle InstallHook(HookKind) { return 1; }
+Handle InstallHook(HookKind, std::uint32_t) { return 1; }
 bool RemoveHook(Handle) { return true; }
 LParam CallNextHook(Handle, int, WParam, LParam) { return 0; }
 Handle StartTimer(std::uint32_t) { return 1; }
 bool StopTimer(Handle) { return true; }
 void Sleep(std::uint32_t) {}
+bool OfThisArchitecture(Handle) { return true; }
+std::uint64_t ThreadStartTime(std::uint32_t) { return 0; }
+bool WatchFocus(bool) { return false; }
 
 }  // namespace velto::platform

@@ -1,16 +1,19 @@
 // Both architectures: the controller's hooks run only in processes of its own
-// architecture, a companion of the other architecture installs that
-// architecture's hooks, and one region, one timer and one set of clients serve
-// both.
+// architecture, a companion of the other architecture hooks that
+// architecture's threads, and one region, one timer and one set of clients
+// serve both. Each case runs as Windows treats a hook of the other
+// architecture (called in the installer's thread) and as Wine does (not
+// called, and the chain ends there).
 #include "testing/system_fixture.h"
 
 namespace velto::testing {
 namespace {
 
-class Companion : public SystemTest {
+class Companion : public SystemTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     SystemTest::SetUp();
+    sim::EndChainAtOtherArchitecture(GetParam());
     companionThread_ = sim::CreateOtherArchitectureThread();
     companion_ = sim::CreateWindow(companionThread_, kCompanionClass);
     otherThread_ = sim::CreateOtherArchitectureThread();
@@ -38,7 +41,7 @@ class Companion : public SystemTest {
   platform::Handle other_ = 0;
 };
 
-TEST_F(Companion, ApplicationsOfBothArchitecturesTypeByTheOneLayout) {
+TEST_P(Companion, ApplicationsOfBothArchitecturesTypeByTheOneLayout) {
   AsController([] { SelectLayout(1); });
   for (const platform::Handle window : {other_, app_, other_}) {
     sim::SetFocus(window);
@@ -59,7 +62,7 @@ TEST_F(Companion, ApplicationsOfBothArchitecturesTypeByTheOneLayout) {
   EXPECT_EQ(sim::LiveTimers(), 1u);
 }
 
-TEST_F(Companion, TheHotkeyPressedInOneArchitectureSwitchesTheOther) {
+TEST_P(Companion, TheHotkeyPressedInOneArchitectureSwitchesTheOther) {
   sim::SetFocus(other_);
   const std::size_t notices = Notices().size();
   Press(scan::kLeftCtrl);
@@ -72,9 +75,13 @@ TEST_F(Companion, TheHotkeyPressedInOneArchitectureSwitchesTheOther) {
   EXPECT_EQ(Typed(), "o");
 }
 
-TEST_F(Companion, RemovingTheCompanionLeavesTheControllersHooks) {
+TEST_P(Companion, RemovingTheCompanionLeavesTheControllersHooks) {
   AsController([] { SelectLayout(1); });
+  EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u) << "no thread of the companion's kind had the focus yet";
+  sim::SetFocus(other_);
   AsCompanion([this] { InstallHook(companion_); });  // a second call installs nothing more
+  sim::SetFocus(app_);
+  sim::SetFocus(other_);
   EXPECT_EQ(sim::HookCount(sim::kKeyboard), 2u);
   AsCompanion([this] { RemoveHook(companion_); });
   EXPECT_EQ(sim::HookCount(sim::kKeyboard), 1u);
@@ -95,6 +102,9 @@ TEST_F(Companion, RemovingTheCompanionLeavesTheControllersHooks) {
   EXPECT_EQ(sim::LiveTimers(), 0u);
   EXPECT_EQ(cb().enabled, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(WindowsAndWine, Companion, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Wine" : "Windows"; });
 
 }  // namespace
 }  // namespace velto::testing

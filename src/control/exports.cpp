@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "control/companion.h"
 #include "control/notify.h"
 #include "control/procs.h"
 #include "intercept/bits.h"
@@ -23,14 +24,6 @@ std::uint32_t g_ownTimer = 0;
 // The thread of this process that installed the hooks, if any.
 std::uint32_t g_hookThread = 0;
 
-// A companion's hooks (exports.h), and the thread that installed them.
-struct CompanionHooks {
-  std::uint32_t keyboard = 0;
-  std::uint32_t getMessage = 0;
-  std::uint32_t cbt = 0;
-  std::uint32_t thread = 0;
-};
-CompanionHooks g_companion;
 
 const Region* Attached() {
   const Region& region = velto::TheRegion();
@@ -75,25 +68,6 @@ bool IsCompanion(std::uintptr_t window) {
          std::strcmp(name, velto::kCompanionClass) == 0;
 }
 
-void InstallCompanionHooks() {
-  CompanionHooks& c = g_companion;
-  auto install = [](std::uint32_t& hook, velto::platform::HookKind kind) {
-    if (hook == 0) hook = velto::platform::InstallHook(kind);
-  };
-  install(c.keyboard, velto::platform::HookKind::Keyboard);
-  install(c.getMessage, velto::platform::HookKind::GetMessage);
-  install(c.cbt, velto::platform::HookKind::Cbt);
-  c.thread = velto::platform::GetCurrentThreadId();
-}
-
-void RemoveCompanionHooks() {
-  CompanionHooks& c = g_companion;
-  Unhook(c.getMessage);
-  Unhook(c.keyboard);
-  Unhook(c.cbt);
-  if (c.keyboard == 0 && c.getMessage == 0 && c.cbt == 0) c.thread = 0;
-}
-
 void LayoutChanged(const Region& region, bool syncScrollLock) {
   velto::SetBit(&region.control().changeFlags, velto::kChangeLayoutOrEnable, 1);
   if (syncScrollLock) velto::SyncScrollLockToLayout(region);
@@ -107,14 +81,15 @@ namespace velto {
 void ProcessAttach() {
   g_ownTimer = 0;
   g_hookThread = 0;
-  g_companion = {};
+  velto::ForgetCompanion();
   AttachRegion();
 }
 
 bool InHookThread() {
-  if (g_hookThread == 0 && g_companion.thread == 0) return false;
+  const std::uint32_t companion = CompanionThread();
+  if (g_hookThread == 0 && companion == 0) return false;
   const std::uint32_t thread = platform::GetCurrentThreadId();
-  return thread == g_hookThread || thread == g_companion.thread;
+  return thread == g_hookThread || thread == companion;
 }
 
 bool CalledForAnotherThread(platform::Handle window) {
@@ -133,7 +108,7 @@ void InstallHook(std::uintptr_t window) {
   const Region* region = Attached();
   if (region == nullptr) return;
   if (IsCompanion(window)) {
-    InstallCompanionHooks();
+    velto::InstallCompanionHooks();
     return;
   }
   ControlBlock& cb = region->control();
@@ -215,7 +190,7 @@ void RemoveHook(std::uintptr_t window) {
   const Region* region = Attached();
   if (region == nullptr) return;
   if (IsCompanion(window)) {
-    RemoveCompanionHooks();
+    velto::RemoveCompanionHooks();
     return;
   }
   ControlBlock& cb = region->control();

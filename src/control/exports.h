@@ -30,10 +30,11 @@ namespace velto {
 // only into processes of its own architecture, so the controller starts a
 // process of the other architecture that loads that architecture's library
 // and calls InstallHook with a window of this class. For such a window
-// InstallHook installs just this architecture's three hooks, kept in the
-// calling process (they die with it), and registers no client; RemoveHook
-// takes them down again. Region, clients and timer stay the controller's:
-// its timer plays the actions of both.
+// InstallHook hooks the threads of this architecture as the keyboard focus
+// reaches them (control/companion.h), keeping the hooks in the calling
+// process (they die with it), and registers no client; RemoveHook takes them
+// down again. Region, clients and timer stay the controller's: its timer
+// plays the actions of both.
 inline constexpr char kCompanionClass[] = "VeltoCompanion";
 
 }  // namespace velto

@@ -24,6 +24,9 @@ bool CalledForAnotherThread(platform::Handle window);
 // Whether the calling thread installed the hooks (a cheap first test).
 bool InHookThread();
 
+// The keyboard focus moved to `window` (platform::WatchFocus).
+void FocusMoved(platform::Handle window);
+
 // Process attach and detach of the library.
 void ProcessAttach();
 void ProcessDetach();

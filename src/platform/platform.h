@@ -77,10 +77,11 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message);
 
 enum class HookKind { Keyboard, GetMessage, Cbt };
 
-// Installs the library's own procedure of that kind for all threads (the
-// platform layer owns the thin procedure that hands the call to the engine).
+// Installs the library's own procedure of that kind for all threads, or for
+// the one thread given (the platform layer owns the thin procedure that hands
+// the call to the engine). The hooks for a thread run before those for all.
 // Returns 0 on failure.
-Handle InstallHook(HookKind kind);
+Handle InstallHook(HookKind kind, std::uint32_t thread = 0);
 bool RemoveHook(Handle hook);
 LParam CallNextHook(Handle hook, int code, WParam wParam, LParam lParam);
 
@@ -89,5 +90,18 @@ Handle StartTimer(std::uint32_t milliseconds);
 bool StopTimer(Handle timerId);
 
 void Sleep(std::uint32_t milliseconds);
+
+// --- The other architecture's processes -------------------------------------
+
+// Whether the process that owns `window` is of the calling process's
+// architecture (32-bit or 64-bit).
+bool OfThisArchitecture(Handle window);
+// When a thread began, in the system's units; 0 when there is no such thread.
+// Tells a thread from a later one that got the same id.
+std::uint64_t ThreadStartTime(std::uint32_t thread);
+// While on, the engine's FocusMoved (control/procs.h) runs in the calling
+// thread, which must take messages, whenever the keyboard focus moves to a
+// window of any process. Returns false if that cannot be watched.
+bool WatchFocus(bool on);
 
 }  // namespace velto::platform

@@ -171,8 +171,9 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
   reinterpret_cast<MessageFields*>(msg)->message = message;
 }
 
-Handle InstallHook(HookKind kind) {
-  Log("InstallHook %d", static_cast<int>(kind));
+Handle InstallHook(HookKind kind, std::uint32_t thread) {
+  if (thread != 0) Log("InstallHook %d for thread %x", static_cast<int>(kind), thread);
+  if (thread == 0) Log("InstallHook %d", static_cast<int>(kind));
   return g.nextHandle++;
 }
 bool RemoveHook(Handle hook) {
@@ -197,6 +198,18 @@ bool StopTimer(Handle id) {
   return true;
 }
 void Sleep(std::uint32_t ms) { Log("Sleep %u", ms); }
+bool OfThisArchitecture(Handle window) {
+  Log("OfThisArchitecture %x", window);
+  return true;
+}
+std::uint64_t ThreadStartTime(std::uint32_t thread) {
+  Log("ThreadStartTime %x", thread);
+  return 0;
+}
+bool WatchFocus(bool on) {
+  Log("WatchFocus %d", on ? 1 : 0);
+  return false;
+}
 
 }  // namespace velto::platform
 

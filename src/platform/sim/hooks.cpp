@@ -45,19 +45,22 @@ LParam Call(HookPtr hook, int code, WParam wParam, LParam lParam) {
   const Handle target = Sys().hookTarget;
   const Thread* thread = FindThread(target);
   const bool elsewhere = hook->library && thread != nullptr && thread->otherArchitecture != hook->otherArchitecture;
+  if (elsewhere && Sys().wineChains) return 0;
   ThreadScope scope(elsewhere ? hook->installer : target);
   return hook->fn(code, wParam, lParam);
 }
 
 }  // namespace
 
-Handle AddHook(HookType type, HookFn fn, bool library) {
+Handle AddHook(HookType type, HookFn fn, bool library, Handle thread) {
   const Handle handle = NewHandle();
   Chain& chain = Sys().chains[type];
   const Thread* installer = FindThread(Sys().current);
   const bool other = installer != nullptr && installer->otherArchitecture;
-  chain.insert(chain.begin(),
-               std::make_shared<const Hook>(Hook{handle, std::move(fn), library, Sys().current, other}));
+  // Newest first, but every hook for one thread ahead of those for all.
+  const auto at = thread != 0 ? chain.begin()
+                              : std::find_if(chain.begin(), chain.end(), [](const HookPtr& h) { return h->thread == 0; });
+  chain.insert(at, std::make_shared<const Hook>(Hook{handle, std::move(fn), library, Sys().current, other, thread}));
   return handle;
 }
 
@@ -68,16 +71,28 @@ bool DropHook(Handle hook) {
   return true;
 }
 
+namespace {
+
+// The first hook from `index` on that runs for `thread`, or null.
+HookPtr NextFor(const Chain& chain, std::size_t index, Handle thread) {
+  for (; index < chain.size(); ++index) {
+    if (chain[index]->thread == 0 || chain[index]->thread == thread) return chain[index];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 LParam CallAfter(Handle hook, int code, WParam wParam, LParam lParam) {
   Position at = Sys().runningHooks.empty() ? Find(hook) : Find(Sys().runningHooks.back());
-  if (at.chain == nullptr || at.index + 1 >= at.chain->size()) return 0;
-  return Call((*at.chain)[at.index + 1], code, wParam, lParam);
+  if (at.chain == nullptr) return 0;
+  const HookPtr next = NextFor(*at.chain, at.index + 1, Sys().hookTarget);
+  return next ? Call(next, code, wParam, lParam) : 0;
 }
 
 LParam RunChain(HookType type, Handle thread, int code, WParam wParam, LParam lParam) {
-  const Chain& chain = Sys().chains[type];
-  if (chain.empty()) return 0;
-  const HookPtr head = chain.front();
+  const HookPtr head = NextFor(Sys().chains[type], 0, thread);
+  if (!head) return 0;
   const Handle saved = Sys().hookTarget;
   Sys().hookTarget = thread;
   ThreadScope scope(thread);

@@ -147,11 +147,12 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
 
 // --- Hooks, timer, sleep -----------------------------------------------------
 
-Handle InstallHook(HookKind kind) {
+Handle InstallHook(HookKind kind, std::uint32_t thread) {
+  if (thread != 0 && detail::FindThread(thread) == nullptr) return 0;
   switch (kind) {
-    case HookKind::Keyboard: return detail::AddHook(sim::kKeyboard, velto::KeyboardHookProc, true);
-    case HookKind::GetMessage: return detail::AddHook(sim::kGetMessage, velto::GetMessageHookProc, true);
-    case HookKind::Cbt: return detail::AddHook(sim::kCbt, velto::CbtHookProc, true);
+    case HookKind::Keyboard: return detail::AddHook(sim::kKeyboard, velto::KeyboardHookProc, true, thread);
+    case HookKind::GetMessage: return detail::AddHook(sim::kGetMessage, velto::GetMessageHookProc, true, thread);
+    case HookKind::Cbt: return detail::AddHook(sim::kCbt, velto::CbtHookProc, true, thread);
   }
   return 0;
 }
@@ -165,6 +166,22 @@ LParam CallNextHook(Handle hook, int code, WParam wParam, LParam lParam) {
 Handle StartTimer(std::uint32_t milliseconds) { return detail::AddTimer(milliseconds); }
 
 bool StopTimer(Handle timerId) { return detail::DropTimer(timerId); }
+
+bool OfThisArchitecture(Handle window) {
+  const detail::Thread* owner = detail::FindThread(sim::ThreadOf(window));
+  const detail::Thread* self = detail::FindThread(Sys().current);
+  return owner != nullptr && self != nullptr && owner->otherArchitecture == self->otherArchitecture;
+}
+
+// Handles are never used twice here: a thread's own serves as its start.
+std::uint64_t ThreadStartTime(std::uint32_t thread) {
+  return thread != 0 && detail::FindThread(thread) != nullptr ? thread : 0;
+}
+
+bool WatchFocus(bool on) {
+  Sys().focusWatcher = on ? Sys().current : 0;
+  return true;
+}
 
 // Returns at once; a test's handler decides what happens meanwhile.
 void Sleep(std::uint32_t milliseconds) {

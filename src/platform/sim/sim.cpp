@@ -1,4 +1,5 @@
 // Threads, windows, focus and message queues of the simulated system.
+#include "control/procs.h"
 #include "platform/sim/state.h"
 #include "platform/sim/us_layout.h"
 
@@ -88,6 +89,8 @@ Handle CreateOtherArchitectureThread() {
   return thread;
 }
 
+void EndChainAtOtherArchitecture(bool wine) { Sys().wineChains = wine; }
+
 Handle CreateWindow(Handle thread, const std::string& className) {
   if (thread == 0 || detail::FindThread(thread) == nullptr) return 0;
   const Handle window = detail::NewHandle();
@@ -124,6 +127,11 @@ void SetFocus(Handle window) {
       detail::RunChain(kCbt, thread, detail::kHcbtSetFocus, window, static_cast<LParam>(old)) == 0) {
     Sys().focus = window;
     if (window != 0) Sys().foreground = window;
+    // Focus events reach a watcher out of context, in its own thread.
+    if (window != 0 && Sys().focusWatcher != 0 && detail::FindThread(Sys().focusWatcher) != nullptr) {
+      detail::ThreadScope scope(Sys().focusWatcher);
+      velto::FocusMoved(window);
+    }
   }
   Pump();
 }

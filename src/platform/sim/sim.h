@@ -66,6 +66,9 @@ Handle CreateThread();
 // here (a companion's) run in its kind and are called elsewhere for the rest.
 // The test's own hooks run in every thread as usual.
 Handle CreateOtherArchitectureThread();
+// Wine instead never calls such a hook, and the rest of that thread's chain
+// is not called either (the hook "returns" 0). Reset() goes back to Windows.
+void EndChainAtOtherArchitecture(bool wine);
 // 0 when the thread does not exist (or is thread 0).
 Handle CreateWindow(Handle thread, const std::string& className);
 void DestroyWindow(Handle window);

@@ -59,6 +59,7 @@ struct Hook {
   bool library = false;  // installed from the library's module
   Handle installer = 0;  // the thread that installed it
   bool otherArchitecture = false;  // and whether its process is of the other architecture
+  Handle thread = 0;  // the one thread it is for, 0 for all
 };
 // Head first. Shared pointers keep a hook alive while it runs, even when it
 // unhooks itself.
@@ -93,6 +94,8 @@ struct System {
   std::vector<KeyEventCall> keyEvents;
   std::function<void(std::uint32_t)> onSleep;
   std::function<void(const KeyEventCall&)> onKeyEvent;
+  Handle focusWatcher = 0;  // the thread of platform::WatchFocus
+  bool wineChains = false;   // EndChainAtOtherArchitecture
 };
 
 // What outlives Reset(): the shared memory settings and the registered
@@ -154,7 +157,8 @@ bool TakeFromFirstThread(std::deque<Entry> Thread::*queue, Take take) {
 
 // --- Hooks (hooks.cpp) ---------------------------------------------------------
 
-Handle AddHook(HookType type, HookFn fn, bool library);
+// For one thread (`thread` non-zero) ahead of the hooks for all.
+Handle AddHook(HookType type, HookFn fn, bool library, Handle thread = 0);
 bool DropHook(Handle hook);
 // Calls the hook after the one now running, as Windows does, which ignores
 // the handle; outside a hook, the one after `hook`. 0 at the end.

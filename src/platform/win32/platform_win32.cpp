@@ -1,4 +1,5 @@
 // The seam of platform.h on USER32 and KERNEL32.
+#include "control/procs.h"
 #include "platform/win32/win32.h"
 
 namespace velto::platform {
@@ -103,7 +104,7 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
 
 // --- Hooks, timer, sleep -----------------------------------------------------
 
-Handle InstallHook(HookKind kind) {
+Handle InstallHook(HookKind kind, std::uint32_t thread) {
   int type = 0;
   HOOKPROC proc = nullptr;
   switch (kind) {
@@ -121,7 +122,7 @@ Handle InstallHook(HookKind kind) {
       break;
   }
   if (proc == nullptr) return 0;
-  return Narrow(::SetWindowsHookExA(type, proc, win32::ModuleInstance(), 0));
+  return Narrow(::SetWindowsHookExA(type, proc, win32::ModuleInstance(), thread));
 }
 
 bool RemoveHook(Handle hook) { return ::UnhookWindowsHookEx(Widen<HHOOK>(hook)) != FALSE; }
@@ -137,5 +138,68 @@ Handle StartTimer(std::uint32_t milliseconds) {
 bool StopTimer(Handle timerId) { return ::KillTimer(nullptr, timerId) != FALSE; }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+// --- The other architecture's processes -------------------------------------
+
+namespace {
+
+bool IsWow64(HANDLE process) {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(process, &wow64) && wow64;
+}
+
+// Focus events, where the system sends them across processes, and a poll of
+// the foreground window besides: Wine sends none to other processes.
+constexpr UINT kFocusPollMs = 20;
+HWINEVENTHOOK g_focusEvents = nullptr;
+UINT_PTR g_focusPoll = 0;
+HWND g_lastForeground = nullptr;
+
+VOID CALLBACK OnFocusEvent(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+  if (window != nullptr) velto::FocusMoved(Narrow(window));
+}
+
+VOID CALLBACK PollForeground(HWND, UINT, UINT_PTR, DWORD) {
+  HWND foreground = ::GetForegroundWindow();
+  if (foreground == nullptr || foreground == g_lastForeground) return;
+  g_lastForeground = foreground;
+  velto::FocusMoved(Narrow(foreground));
+}
+
+}  // namespace
+
+bool OfThisArchitecture(Handle window) {
+  DWORD pid = 0;
+  if (window == 0 || ::GetWindowThreadProcessId(Widen<HWND>(window), &pid) == 0) return false;
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return false;
+  const bool same = IsWow64(process) == IsWow64(::GetCurrentProcess());
+  ::CloseHandle(process);
+  return same;
+}
+
+std::uint64_t ThreadStartTime(std::uint32_t thread) {
+  HANDLE handle = ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread);
+  if (handle == nullptr) return 0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool ok = ::GetThreadTimes(handle, &created, &exited, &kernel, &user) != FALSE;
+  ::CloseHandle(handle);
+  if (!ok) return 0;
+  const std::uint64_t time = (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+  return time == 0 ? 1 : time;
+}
+
+bool WatchFocus(bool on) {
+  if (g_focusEvents != nullptr) ::UnhookWinEvent(g_focusEvents);
+  if (g_focusPoll != 0) ::KillTimer(nullptr, g_focusPoll);
+  g_focusEvents = nullptr;
+  g_focusPoll = 0;
+  g_lastForeground = nullptr;
+  if (!on) return true;
+  g_focusEvents = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnFocusEvent, 0, 0,
+                                    WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  g_focusPoll = ::SetTimer(nullptr, 0, kFocusPollMs, PollForeground);
+  return g_focusEvents != nullptr || g_focusPoll != 0;
+}
 
 }  // namespace velto::platform
