@@ -1,7 +1,8 @@
 // veltoctl: the controlling application. It loads the library beside it
 // (velto64.dll, or velto.dll in the 32-bit build), hands it a keyboard
 // description, turns translation on and keeps running, printing every change
-// the library reports, until it is told to stop.
+// the library reports, until it is told to stop. On 64-bit Windows it also
+// runs the companion of the other architecture (veltoctl/companion.h).
 #include "veltoctl/library.h"  // windows.h, which shellapi.h needs first
 
 #include <shellapi.h>
@@ -16,6 +17,7 @@
 #include "layoutkit/default_layout.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
+#include "veltoctl/companion.h"
 
 namespace {
 
@@ -33,9 +35,13 @@ constexpr UINT kTrayMessage = WM_APP + 2;
 constexpr UINT kMenuLayout = 100;  // + layout number
 constexpr UINT kMenuEnable = 110;
 constexpr UINT kMenuQuit = 111;
+// A companion that stops this often within this time is given up.
+constexpr int kCompanionStartsKept = 5;
+constexpr DWORD kCompanionStartWindowMs = 60000;
 
 constexpr const char* kUsage =
-    "usage: veltoctl [FILE.vkb] [--layout N] [--disabled] [--events] [--quiet] [--attach] [--tray] [--dll PATH]\n";
+    "usage: veltoctl [FILE.vkb] [--layout N] [--disabled] [--events] [--quiet] [--attach] [--tray] [--dll PATH]\n"
+    "                [--no-companion]\n";
 constexpr const char* kHelp =
     "Runs Velto: loads the library beside this program, hands it the keyboard\n"
     "description in FILE.vkb (or the built-in one: layout 0 US, layout 1 US\n"
@@ -49,6 +55,12 @@ constexpr const char* kHelp =
     "  --attach     watch an instance that is already running, as one more client\n"
     "  --tray       run with an icon in the notification area instead of a console\n"
     "  --dll PATH   the library to load (default: the one beside this program)\n"
+    "  --no-companion\n"
+    "               on 64-bit Windows, do not start the companion of the other\n"
+    "               architecture (velto-companion.exe beside the 64-bit veltoctl,\n"
+    "               velto-companion64.exe beside the 32-bit one), which translates\n"
+    "               the applications of that architecture; it is started again\n"
+    "               whenever it stops, and stopped with veltoctl\n"
     "\n"
     "It stops on a line \"quit\", at the end of its input, or on Ctrl+C.\n"
     "Exit status: 0 stopped, 1 another instance is running (or none to attach\n"
@@ -63,6 +75,7 @@ struct Options {
   bool quiet = false;
   bool attach = false;
   bool tray = false;
+  bool companion = true;
 };
 
 struct App {
@@ -73,6 +86,8 @@ struct App {
   NOTIFYICONDATAA icon{};
   bool iconShown = false;
   std::string names[4];  // of the description handed over; unknown when attached
+  velto::control::Companion companion;
+  DWORD companionStarts[kCompanionStartsKept] = {};  // GetTickCount of the latest starts, newest first
 };
 
 App app;
@@ -118,6 +133,8 @@ int ParseArguments(int argc, char** argv, Options& o) {
       o.attach = true;
     } else if (a == "--tray") {
       o.tray = true;
+    } else if (a == "--no-companion") {
+      o.companion = false;
     } else if (!a.empty() && a[0] == '-') {
       return BadArguments("unknown option '" + a + "'");
     } else if (o.file.empty()) {
@@ -126,8 +143,9 @@ int ParseArguments(int argc, char** argv, Options& o) {
       return BadArguments("more than one description file given");
     }
   }
-  if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled)) {
-    return BadArguments("--attach watches the running instance: it takes no file, --layout or --disabled");
+  if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled || !o.companion)) {
+    return BadArguments(
+        "--attach watches the running instance: it takes no file, --layout, --disabled or --no-companion");
   }
   return 0;
 }
@@ -226,6 +244,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     return 0;
   }
   switch (msg) {
+    case velto::control::kCompanionReady:
+      Print(std::string(velto::control::Companion::Architecture()) + " applications are translated too (" +
+            velto::control::Companion::FileName() + ").");
+      return 0;
     case kQuitRequest:
       PostQuitMessage(0);
       return 0;
@@ -286,6 +308,53 @@ bool CreateControlWindow() {
   if (RegisterClassA(&wc) == 0) return false;
   app.window = CreateWindowExA(0, wc.lpszClassName, "Velto", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
   return app.window != nullptr;
+}
+
+void Warn(const std::string& message) {
+  if (!app.options.tray) std::fprintf(stderr, "veltoctl: warning: %s\n", message.c_str());
+}
+
+// Starts the companion, unless it stopped too often of late.
+void StartCompanion() {
+  using velto::control::Companion;
+  const DWORD now = GetTickCount();
+  DWORD* starts = app.companionStarts;
+  if (starts[kCompanionStartsKept - 1] != 0 && now - starts[kCompanionStartsKept - 1] < kCompanionStartWindowMs) {
+    Warn(std::string("the companion stopped ") + std::to_string(kCompanionStartsKept) +
+         " times within a minute; " + Companion::Architecture() + " applications type untranslated");
+    return;
+  }
+  for (int i = kCompanionStartsKept - 1; i > 0; --i) starts[i] = starts[i - 1];
+  starts[0] = now == 0 ? 1 : now;
+  std::string error;
+  if (!app.companion.Start(app.window, app.options.tray, error)) {
+    Warn(error + "; " + Companion::Architecture() + " applications type untranslated");
+  }
+}
+
+void OnCompanionStopped() {
+  const DWORD code = app.companion.Reap();
+  Print(std::string("The ") + velto::control::Companion::Architecture() + " companion stopped (exit code " +
+        std::to_string(code) + "); starting it again.");
+  StartCompanion();
+}
+
+// Dispatches messages until WM_QUIT, restarting the companion when it stops.
+void RunMessageLoop() {
+  for (;;) {
+    HANDLE companion = app.companion.process();
+    const DWORD woke = MsgWaitForMultipleObjects(companion ? 1 : 0, &companion, FALSE, INFINITE, QS_ALLINPUT);
+    if (companion != nullptr && woke == WAIT_OBJECT_0) {
+      OnCompanionStopped();
+      continue;
+    }
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
 }
 
 void ShowTrayIcon() {
@@ -349,11 +418,9 @@ int main(int argc, char** argv) {
     CloseHandle(CreateThread(nullptr, 0, ReadInput, nullptr, 0, nullptr));
   }
 
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  if (!o.attach && o.companion && velto::control::Companion::Needed()) StartCompanion();
+  RunMessageLoop();
+  app.companion.Stop();
   if (app.iconShown) Shell_NotifyIconA(NIM_DELETE, &app.icon);
   app.lib.RemoveHook(reinterpret_cast<std::uintptr_t>(app.window));
   Print(o.attach ? "Stopped watching." : "Velto is stopped.");
