@@ -1,10 +1,11 @@
 // The controlling application of the end-to-end test under Wine.
 //
-// Loads velto64.dll the way an application does (LoadLibraryA and
-// GetProcAddress of the underscore names), hooks the keyboard with a small
-// keyboard description, enables translation and gives the focus to its EDIT
-// control. The driver script presses real keys through the X server; every
-// change of the EDIT's text is written, UTF-8, to the output file.
+// Loads the library of its build (velto.dll or velto64.dll) the way an
+// application does (LoadLibraryA and GetProcAddress of the underscore names),
+// hooks the keyboard with a small keyboard description, enables translation
+// and gives the focus to its EDIT control. The driver script presses real
+// keys through the X server; every change of the EDIT's text is written,
+// UTF-8, to the output file.
 //
 // Function keys, which the description leaves untranslated, are commands:
 //   F8  toggles translation (_Enable)     F9  toggles the layout (_ToggleLayout)

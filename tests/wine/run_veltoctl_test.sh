@@ -11,20 +11,24 @@
 #   - --disabled, --quiet, and the warning for a layout in another code page;
 #   - stopping on a line "quit", at the end of its input and on Ctrl+C.
 #
-# Usage: run_veltoctl_test.sh WIN64-BUILD-DIR
+# A win64 build's programs run under 64-bit Wine, a win32 build's under
+# 32-bit Wine in a 32-bit prefix (skipped, exit 77, where this machine cannot
+# run 32-bit programs; see wine_env.sh).
+#
+# Usage: run_veltoctl_test.sh WIN64-OR-WIN32-BUILD-DIR
 set -uo pipefail
 
-build="${1:?usage: run_veltoctl_test.sh WIN64-BUILD-DIR}"
+build="${1:?usage: run_veltoctl_test.sh WIN64-OR-WIN32-BUILD-DIR}"
 started=$SECONDS
 source "$(dirname "$0")/wine_env.sh"
-for file in velto64.dll veltoctl.exe velto-window-text.exe layouts/intl.vkb; do
-  [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win64)"; exit 1; }
+for file in veltoctl.exe velto-window-text.exe layouts/intl.vkb; do
+  [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win$bits)"; exit 1; }
 done
-say "Xvfb on $DISPLAY, Wine prefix ready"
+say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
 
 bin="$tmp/bin"
 mkdir -p "$bin"
-cp "$build/velto64.dll" "$build/veltoctl.exe" "$build/velto-window-text.exe" "$build/layouts/intl.vkb" "$bin/"
+cp "$build/$dll" "$build/veltoctl.exe" "$build/velto-window-text.exe" "$build/layouts/intl.vkb" "$bin/"
 
 # run_ctl NAME ARGS...: veltoctl in the background, its input a FIFO kept
 # open on a file descriptor of this shell; $NAME_pid, $NAME_in, $NAME_log.

@@ -2,20 +2,46 @@
 # prefix on a virtual X display of its own, and clean-up of every process
 # started through it.
 #
-# Before sourcing, set `started=$SECONDS`. After it: $tmp, $wine,
-# $wineserver, $DISPLAY, $right_alt (the right Alt key's X keycode), and
+# Before sourcing, set `started=$SECONDS`, and `build` to a Windows build
+# directory: its library, velto64.dll or velto.dll ($dll), chooses 64-bit or
+# 32-bit Wine ($bits 64 or 32). A 32-bit build runs in a 32-bit prefix; where
+# this machine cannot run 32-bit programs (can_run_32bit.sh) or 32-bit Wine is
+# not installed, the sourcing script prints why and exits 77 (skipped).
+# After it: $tmp, $wine, $wineserver, $DISPLAY, $right_alt (the right Alt
+# key's X keycode), and
 #   say TEXT...          a line with the seconds since the start
 #   wait_until S CMD...  runs CMD every 0.1 s until it succeeds, S seconds at most
 #   track PID            a process that the clean-up ends
 #   check NAME STATUS D  "ok NAME" when STATUS is 0, else "FAIL NAME: D" (counted in $failures)
 #   lines FILE           a program's output without carriage returns
-# Environment: VELTO_WINE, VELTO_WINESERVER, VELTO_KEEP_TMP=1 (keeps $tmp),
-# VELTO_BUDGET (seconds after which every wait gives up; default 270).
-
-wine="${VELTO_WINE:-/usr/lib/wine/wine64}"
-wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver64}"
+# Environment: VELTO_WINE, VELTO_WINESERVER (by default /usr/lib/wine/wine64
+# and wineserver64, for a 32-bit build /usr/lib/wine/wine and wineserver),
+# WINEARCH (win32 for a 32-bit build unless set), VELTO_KEEP_TMP=1 (keeps
+# $tmp), VELTO_BUDGET (seconds after which every wait gives up; default 270).
 
 say() { printf '[%3ds] %s\n' $((SECONDS - started)) "$*"; }
+
+if [ -f "${build:-}/velto64.dll" ]; then
+  dll=velto64.dll bits=64
+elif [ -f "${build:-}/velto.dll" ]; then
+  dll=velto.dll bits=32
+else
+  say "FAIL: ${build:-(no build directory)} holds neither velto64.dll nor velto.dll (scripts/build.sh win64 or win32)"
+  exit 1
+fi
+if [ "$bits" = 64 ]; then
+  wine="${VELTO_WINE:-/usr/lib/wine/wine64}"
+  wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver64}"
+else
+  wine="${VELTO_WINE:-/usr/lib/wine/wine}"
+  wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver}"
+  export WINEARCH="${WINEARCH:-win32}"
+  skip() { echo "SKIP: $(basename "$0") $build ($dll under 32-bit Wine), because $*"; exit 77; }
+  if ! why="$("$(dirname "${BASH_SOURCE[0]}")/can_run_32bit.sh")"; then
+    skip "$why"
+  fi
+  command -v "$wine" >/dev/null || skip "32-bit Wine is not installed: no $wine (scripts/deps.sh wine32)"
+fi
 
 for tool in "$wine" "$wineserver" Xvfb xdotool xkbcomp; do
   if ! command -v "$tool" >/dev/null; then
@@ -98,3 +124,6 @@ if ! timeout 150 "$wine" wineboot --init >"$tmp/wineboot.log" 2>&1; then
   say "FAIL: wineboot did not finish"; tail -20 "$tmp/wineboot.log"; exit 1
 fi
 timeout 60 "$wineserver" -w
+if [ "$bits" = 32 ] && [ "$WINEARCH" = win32 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
+  say "FAIL: $wine made no 32-bit prefix: $(grep -m1 '^#arch' "$WINEPREFIX/system.reg")"; exit 1
+fi
