@@ -1,7 +1,7 @@
 // Prints the text of another program's edit control as UTF-8: the first
-// top-level window of the class given, then its child of the second class
-// (by default "Edit"), read with WM_GETTEXT.
-// Usage: velto-window-text.exe WINDOW-CLASS [CHILD-CLASS]
+// top-level window of the class (and title) given, then its child of the
+// second class (by default "Edit"), read with WM_GETTEXT.
+// Usage: velto-window-text.exe WINDOW-CLASS [CHILD-CLASS [WINDOW-TITLE]]
 // Exit status 1 when no such window exists.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -11,10 +11,10 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: velto-window-text.exe WINDOW-CLASS [CHILD-CLASS]\n");
+    std::fprintf(stderr, "usage: velto-window-text.exe WINDOW-CLASS [CHILD-CLASS [WINDOW-TITLE]]\n");
     return 2;
   }
-  HWND top = FindWindowA(argv[1], nullptr);
+  HWND top = FindWindowA(argv[1], argc > 3 ? argv[3] : nullptr);
   HWND edit = top == nullptr ? nullptr : FindWindowExA(top, nullptr, argc > 2 ? argv[2] : "Edit", nullptr);
   if (edit == nullptr) return 1;
   const LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);

@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Both architectures side by side under Wine, as on 64-bit Windows: one
+# 64-bit prefix in which 32-bit and 64-bit programs share one wineserver and
+# the named region. One veltoctl starts the companion of the other
+# architecture; Wine's own 32-bit and 64-bit notepad are typed into one after
+# the other, with real key events from xdotool:
+#
+#   - plain characters, dead keys, a right-Alt character and two macros
+#     (one of them a chord, Shift+End) in each;
+#   - the layout-toggle hotkey pressed in one and seen in the other;
+#   - a burst of 500 keys into each;
+#   - the companion killed, and started again by the controller;
+#   - the controller killed: the companion goes too, and a new controller
+#     takes over in both;
+#   - 'quit': the last RemoveHook leaves both untranslated and no companion;
+#   - a 32-bit veltoctl with the 64-bit companion.
+#
+# Where this machine cannot run 32-bit programs, or Wine's 32-bit part is
+# missing, it says so and exits 77 (skipped).
+#
+# Usage: run_wow64_test.sh WIN64-BUILD-DIR WIN32-BUILD-DIR
+set -uo pipefail
+
+build64="${1:?usage: run_wow64_test.sh WIN64-BUILD-DIR WIN32-BUILD-DIR}"
+build32="${2:?usage: run_wow64_test.sh WIN64-BUILD-DIR WIN32-BUILD-DIR}"
+started=$SECONDS
+here="$(dirname "$0")"
+wine32="${VELTO_WINE32:-/usr/lib/wine/wine}"
+
+if ! reason="$("$here/can_run_32bit.sh")"; then
+  echo "SKIP: the WoW64 test, because $reason"
+  exit 77
+fi
+if [ ! -x "$wine32" ]; then
+  echo "SKIP: the WoW64 test, because Wine's 32-bit loader $wine32 is missing (scripts/deps.sh wine32)"
+  exit 77
+fi
+
+build="$build64"  # the prefix is 64-bit: wine64 boots it
+export VELTO_BUDGET="${VELTO_BUDGET:-600}"
+source "$here/wine_env.sh"
+for file in "$build64"/{velto64.dll,veltoctl.exe,velto-companion64.exe,velto-window-text.exe} \
+  "$build32"/{velto.dll,veltoctl.exe,velto-companion.exe}; do
+  [ -f "$file" ] || { say "FAIL: $file is missing (scripts/build.sh win64 and win32)"; exit 1; }
+done
+say "Xvfb on $DISPLAY, 64-bit Wine prefix ready"
+
+bin="$tmp/bin"
+mkdir -p "$bin/x86"
+cp "$build64"/{velto64.dll,veltoctl.exe,velto-companion64.exe,velto-window-text.exe} "$bin/"
+cp "$build32"/{velto.dll,velto-companion.exe} "$bin/"
+# The 32-bit controller, in a folder of its own with its library and the
+# 64-bit companion.
+cp "$build32"/{velto.dll,veltoctl.exe} "$build64"/{velto64.dll,velto-companion64.exe} "$bin/x86/"
+
+# The shipped US International layouts, but without the Scroll Lock light as
+# layout indicator: while Wine's Scroll Lock differs from the X server's,
+# every key comes after a Scroll Lock press of Wine's own, which would stand
+# between the two Shift keys of the layout hotkey.
+veltoc="${VELTO_VELTOC:-$build64/../host/veltoc}"
+mkdir -p "$tmp/src"
+cp "$here/../../layouts/us.vkl" "$tmp/src/"
+sed '/^option scroll-lock-shows-layout/d' "$here/../../layouts/intl.vkl" >"$tmp/src/intl.vkl"
+if ! "$veltoc" compile "$tmp/src/intl.vkl" -o "$bin/intl.vkb" >"$tmp/veltoc.log" 2>&1; then
+  say "FAIL: $veltoc cannot compile the layout: $(cat "$tmp/veltoc.log")"; exit 1
+fi
+cp "$bin/intl.vkb" "$bin/x86/"
+
+# run_ctl NAME DIR ARGS...: veltoctl in the background, its input a FIFO kept
+# open on a file descriptor of this shell; $NAME_pid, $NAME_fd, $NAME_log.
+run_ctl() {
+  local name="$1" dir="$2"
+  shift 2
+  local in="$tmp/$name.in" log="$tmp/$name.log"
+  rm -f "$in"
+  mkfifo "$in"
+  (cd "$dir" && exec "$wine" veltoctl.exe "$@" <"$in" >"$log" 2>&1) &
+  track $!
+  eval "${name}_pid=$! ${name}_log=$log"
+  exec {fd}>"$in"
+  eval "${name}_fd=$fd"
+}
+log_has() { [ -f "$1" ] && lines "$1" | grep -qF -- "$2"; }
+exited() { ! kill -0 "$1" 2>/dev/null; }
+companions() { pgrep -f 'velto-companion(64)?\.exe' | wc -l; }
+no_companion() { [ "$(companions)" = 0 ]; }
+
+# start_ctl NAME DIR OTHER-ARCH: a controller that reports its companion ready.
+start_ctl() {
+  run_ctl "$1" "$2" intl.vkb --layout 1
+  local log="$tmp/$1.log"
+  wait_until 60 log_has "$log" "$3 applications are translated too"
+  check "$1 runs with the $3 companion" $? "$(lines "$log")"
+}
+
+start_ctl ctl "$bin" 32-bit
+
+# Notepad of each architecture, each on a file of its own so that the two
+# windows can be told apart by their titles.
+: >"$tmp/n64.txt"
+: >"$tmp/n32.txt"
+(cd "$tmp" && exec "$wine" notepad n64.txt) >/dev/null 2>&1 &
+track $!
+(cd "$tmp" && exec "$wine32" 'C:\windows\syswow64\notepad.exe' n32.txt) >/dev/null 2>&1 &
+track $!
+find_window() {  # find_window NAME: sets ${NAME}_window from the title "NAME.txt - Notepad"
+  local w
+  w="$(xdotool search --onlyvisible --name "^$1.txt - Notepad\$" 2>/dev/null | head -1)"
+  [ -n "$w" ] && eval "${1}_window=$w"
+}
+for n in n64 n32; do
+  wait_until 60 find_window "$n" || { say "FAIL: notepad for $n.txt did not open"; exit 1; }
+done
+# Side by side, so that a click reaches the one it is for (no window manager
+# runs to activate a window otherwise).
+xdotool windowmove "$n64_window" 0 0 windowsize "$n64_window" 500 400
+xdotool windowmove "$n32_window" 512 0 windowsize "$n32_window" 500 400
+say "notepad 64-bit window $n64_window, 32-bit window $n32_window"
+
+use() {  # use NAME: the notepad that the next keys go to, activated by a click
+  current="$1"
+  window="$(eval echo "\$${1}_window")"
+  xdotool mousemove --window "$window" 150 150 click 1
+  wait_until 20 focus || { say "FAIL: cannot focus $1"; exit 1; }
+  sleep 0.5
+}
+focus() {
+  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
+}
+text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad Edit "$current.txt - Notepad") 2>/dev/null | tr -d '\r'; }
+text_is() { [ "$(text)" = "$1" ]; }
+clear_notepad() {
+  focus
+  xdotool key ctrl+a BackSpace
+  wait_until 10 text_is ""
+}
+ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
+arch() { [ "$1" = n32 ] && echo 32-bit || echo 64-bit; }
+
+# types_translated WHAT: "'e" types é in the notepad in use.
+types_translated() {
+  clear_notepad
+  xdotool type --delay 60 "'e"
+  wait_until 10 text_is "é"
+  check "$1" $? "$current holds '$(text)'"
+}
+types_untranslated() {
+  clear_notepad
+  xdotool type --delay 60 "'e"
+  wait_until 10 text_is "'e"
+  check "$1" $? "$current holds '$(text)'"
+}
+
+# --- Both notepads, one after the other ---------------------------------------------
+for n in n32 n64 n32; do
+  use "$n"
+  clear_notepad
+  xdotool type --delay 60 "caf'e, na\"ive "
+  ralt 5
+  xdotool type --delay 60 " "
+  ralt g
+  ralt j  # {HOME}{LSHIFT+END}: selects the line, which the next keys replace
+  xdotool type --delay 60 "~n"
+  wait_until 15 text_is $'café, naïve € Best regards,\nñ'
+  check "$(arch "$n") notepad: dead keys, right Alt and macros, one a chord" $? "$n holds '$(text)'"
+done
+
+use n64
+xdotool keydown Shift_L keydown Shift_R keyup Shift_R keyup Shift_L
+wait_until 10 log_has "$ctl_log" "layout 0 (US), translation on"
+check "the layout hotkey in the 64-bit notepad reaches the controller" $? "$(lines "$ctl_log" | tail -2)"
+use n32
+types_untranslated "  ... and the 32-bit notepad types by layout 0"
+xdotool keydown Shift_L keydown Shift_R keyup Shift_R keyup Shift_L
+last_state_is_layout_1() { lines "$ctl_log" | grep '^layout' | tail -1 | grep -q '^layout 1 (US International)'; }
+wait_until 10 last_state_is_layout_1
+check "the hotkey in the 32-bit notepad switches back" $? "$(lines "$ctl_log" | tail -2)"
+use n64
+types_translated "  ... and the 64-bit notepad types by layout 1"
+
+burst=""
+for i in $(seq 1 50); do burst+="key $((i % 10))'e "; done   # 8 keys each, 400 in all
+burst+="$(printf 'abcdefghij%.0s' {1..10})"                     # and 100 more
+expected="${burst//\'e/é}"
+for n in n32 n64; do
+  use "$n"
+  clear_notepad
+  xdotool type --delay 15 "$burst"
+  wait_until 60 text_is "$expected"
+  check "$(arch "$n") notepad: a burst of 500 keys arrives whole and in order" $? \
+    "got $(text | wc -c) bytes: $(text | head -c 120)..."
+done
+
+# --- The companion killed ------------------------------------------------------------
+pkill -9 -f 'velto-companion\.exe'
+wait_until 30 log_has "$ctl_log" "The 32-bit companion stopped"
+check "the controller notices its companion killed" $? "$(lines "$ctl_log" | tail -2)"
+ready_twice() { [ "$(lines "$ctl_log" | grep -c '32-bit applications are translated too')" = 2 ]; }
+wait_until 30 ready_twice
+check "  ... and starts it again" $? "$(lines "$ctl_log" | tail -3)"
+use n32
+types_translated "  ... and the 32-bit notepad is translated again"
+
+# --- The controller killed -----------------------------------------------------------
+kill -9 "$ctl_pid"
+wait "$ctl_pid" 2>/dev/null
+wait_until 20 no_companion
+check "the companion ends with its controller" $? "$(companions) companion(s) still running"
+start_ctl ctl2 "$bin" 32-bit
+for n in n32 n64; do
+  use "$n"
+  types_translated "  ... and a new controller translates the $(arch "$n") notepad"
+done
+
+# --- The last RemoveHook -------------------------------------------------------------
+echo quit >&"$ctl2_fd"
+wait_until 20 exited "$ctl2_pid"
+wait "$ctl2_pid"
+status=$?
+[ "$status" = 0 ] && log_has "$ctl2_log" "Velto is stopped."
+check "'quit' stops the controller with status 0" $? "status $status: $(lines "$ctl2_log" | tail -2)"
+no_companion
+check "  ... and its companion" $? "$(companions) companion(s) still running"
+for n in n32 n64; do
+  use "$n"
+  types_untranslated "  ... and the $(arch "$n") notepad is no longer translated"
+done
+
+# --- A 32-bit controller with the 64-bit companion -----------------------------------
+start_ctl ctl3 "$bin/x86" 64-bit
+for n in n64 n32; do
+  use "$n"
+  types_translated "  ... which translates the $(arch "$n") notepad"
+done
+echo quit >&"$ctl3_fd"
+wait_until 20 exited "$ctl3_pid"
+wait_until 10 no_companion
+check "  ... and stops it on 'quit'" $? "$(companions) companion(s) still running"
+
+if [ "$failures" -ne 0 ]; then
+  say "$failures check(s) failed"
+  exit 1
+fi
+say "all checks passed"
