@@ -92,8 +92,6 @@ void RemoveCompanionHooks() {
   g_state = State{};
 }
 
-std::uint32_t CompanionThread() { return g_state.thread; }
-
 void ForgetCompanion() { g_state = State{}; }
 
 }  // namespace velto

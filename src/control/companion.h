@@ -13,8 +13,6 @@ namespace velto {
 
 void InstallCompanionHooks();
 void RemoveCompanionHooks();
-// The thread that installed the companion's hooks, 0 outside a companion.
-std::uint32_t CompanionThread();
 // Forgets everything at process attach.
 void ForgetCompanion();
 

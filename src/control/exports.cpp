@@ -85,17 +85,15 @@ void ProcessAttach() {
   AttachRegion();
 }
 
-bool InHookThread() {
-  const std::uint32_t companion = CompanionThread();
-  if (g_hookThread == 0 && companion == 0) return false;
-  const std::uint32_t thread = platform::GetCurrentThreadId();
-  return thread == g_hookThread || thread == companion;
-}
+// A companion's hooks are each for one thread of its own architecture, so
+// they always run in that thread: only the controller's are ever called here
+// for another thread.
+bool InHookThread() { return g_hookThread != 0 && platform::GetCurrentThreadId() == g_hookThread; }
 
 bool CalledForAnotherThread(platform::Handle window) {
   if (!InHookThread()) return false;
   const std::uint32_t owner = platform::GetWindowThreadId(window);
-  return owner != 0 && owner != platform::GetCurrentThreadId();
+  return owner != 0 && owner != g_hookThread;
 }
 
 void ProcessDetach() { DetachRegion(); }
