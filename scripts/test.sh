@@ -31,16 +31,14 @@ bench/instructions.sh build/native --check
 
 # The 32-bit build's Wine tests (label wine32) skip themselves where this
 # machine cannot run 32-bit programs; CTest would not say why.
+stress=(-LE stress)
+[ "${VELTO_STRESS:-0}" = 1 ] && stress=()
 if ! why="$(tests/wine/can_run_32bit.sh)"; then
-  for test in $(ctest --test-dir build/native-asan -N -L wine32 | sed -n 's/^ *Test *#[0-9]*: //p'); do
+  for test in $(ctest --test-dir build/native-asan -N -L wine32 "${stress[@]}" | sed -n 's/^ *Test *#[0-9]*: //p'); do
     echo "skipping $test: $why"
   done
 fi
 
 # The Wine stress test of right Alt (label stress) only with VELTO_STRESS=1:
 # its timing hangs on the load of the machine (see the README).
-if [ "${VELTO_STRESS:-0}" = 1 ]; then
-  ctest --test-dir build/native-asan --output-on-failure -j2
-else
-  ctest --test-dir build/native-asan --output-on-failure -j2 -LE stress
-fi
+ctest --test-dir build/native-asan --output-on-failure -j2 "${stress[@]}"
