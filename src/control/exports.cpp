@@ -24,7 +24,6 @@ std::uint32_t g_ownTimer = 0;
 // The thread of this process that installed the hooks, if any.
 std::uint32_t g_hookThread = 0;
 
-
 const Region* Attached() {
   const Region& region = velto::TheRegion();
   return region.valid() ? &region : nullptr;
@@ -81,7 +80,7 @@ namespace velto {
 void ProcessAttach() {
   g_ownTimer = 0;
   g_hookThread = 0;
-  velto::ForgetCompanion();
+  ForgetCompanion();
   AttachRegion();
 }
 

@@ -19,6 +19,9 @@
 # missing, it says so and exits 77 (skipped).
 #
 # Usage: run_wow64_test.sh WIN64-BUILD-DIR WIN32-BUILD-DIR
+# Environment: VELTO_WINE32 (Wine's 32-bit loader, default /usr/lib/wine/wine),
+#              VELTO_VELTOC (a veltoc that runs here, default the Windows
+#              builds' build/host/veltoc), and those of wine_env.sh.
 set -uo pipefail
 
 build64="${1:?usage: run_wow64_test.sh WIN64-BUILD-DIR WIN32-BUILD-DIR}"

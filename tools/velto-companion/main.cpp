@@ -1,9 +1,8 @@
 // velto-companion: started by veltoctl on 64-bit Windows, where a hook
 // library is loaded only into processes of its own architecture. It loads
 // the library of its architecture beside it (velto.dll, or velto64.dll in
-// the 64-bit build) and installs that library's hooks with a window of the
-// companion class, so that the applications of its architecture are
-// translated too, by the one region, layout and timer of the controller. It
+// the 64-bit build) and calls InstallHook with a window of the companion
+// class, so that the applications of its architecture are translated too, by the one region, layout and timer of the controller. It
 // stops when the controller's process ends or asks it to (WM_QUIT).
 #include "veltoctl/library.h"
 
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "control/exports.h"
+#include "veltoctl/companion.h"
 
 namespace {
 
@@ -21,9 +21,6 @@ constexpr const char* kDllName = "velto64.dll";
 #else
 constexpr const char* kDllName = "velto.dll";
 #endif
-// Posted to the controller's window once the hooks are installed.
-constexpr UINT kCompanionReady = WM_APP + 3;
-
 constexpr const char* kUsage = "usage: velto-companion --controller PID [--window HWND]\n";
 
 int Fail(int status, const std::string& message) {
@@ -35,14 +32,6 @@ bool ParseNumber(const char* text, unsigned long long& out) {
   char* end = nullptr;
   out = std::strtoull(text, &end, 0);
   return *text != '\0' && *end == '\0';
-}
-
-std::string BesideThisProgram(const char* name) {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe, n);
-  const std::size_t slash = dir.find_last_of("\\/");
-  return (slash == std::string::npos ? "" : dir.substr(0, slash + 1)) + name;
 }
 
 }  // namespace
@@ -69,7 +58,7 @@ int main(int argc, char** argv) {
 
   HANDLE controller = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (controller == nullptr) return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
-  const std::string dllPath = BesideThisProgram(kDllName);
+  const std::string dllPath = velto::control::BesideThisProgram(kDllName);
   HMODULE module = LoadLibraryA(dllPath.c_str());
   if (module == nullptr) {
     return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
@@ -90,12 +79,12 @@ int main(int argc, char** argv) {
 
   lib.InstallHook(reinterpret_cast<std::uintptr_t>(window));
   if (notify != 0) {
-    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), kCompanionReady, 0,
+    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), velto::control::kCompanionReady, 0,
                  static_cast<LPARAM>(GetCurrentProcessId()));
   }
 
-  // The hooks' thread must keep taking messages: on Windows the hooks are
-  // called here for the applications of the other architecture.
+  // The library watches the focus from this thread (focus events and a
+  // timer), so it must keep taking messages.
   bool running = true;
   while (running) {
     const DWORD woke = MsgWaitForMultipleObjects(1, &controller, FALSE, INFINITE, QS_ALLINPUT);

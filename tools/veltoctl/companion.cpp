@@ -1,18 +1,12 @@
 #include "veltoctl/companion.h"
 
+#include "veltoctl/library.h"
+
 namespace velto::control {
 
 namespace {
 
 constexpr DWORD kStopWaitMs = 5000;
-
-std::string BesideThisProgram(const char* name) {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe, n);
-  const std::size_t slash = dir.find_last_of("\\/");
-  return (slash == std::string::npos ? "" : dir.substr(0, slash + 1)) + name;
-}
 
 }  // namespace
 

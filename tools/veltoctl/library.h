@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 namespace velto::control {
@@ -26,6 +27,15 @@ struct Library {
   void (*CurrentLayoutName)(char*) = nullptr;
   std::uint32_t (*MMFileSize)() = nullptr;
 };
+
+// A file in the folder of this program.
+inline std::string BesideThisProgram(const char* name) {
+  char exe[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string dir(exe, n);
+  const std::size_t slash = dir.find_last_of("\\/");
+  return (slash == std::string::npos ? "" : dir.substr(0, slash + 1)) + name;
+}
 
 // Resolves every export of a loaded library. Returns the name of the first
 // one missing, or null when all are there.

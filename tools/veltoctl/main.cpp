@@ -151,13 +151,7 @@ int ParseArguments(int argc, char** argv, Options& o) {
 }
 
 std::string LibraryPath(const Options& o) {
-  if (!o.dll.empty()) return o.dll;
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe, n);
-  const std::size_t slash = dir.find_last_of("\\/");
-  dir = slash == std::string::npos ? "" : dir.substr(0, slash + 1);
-  return dir + kDllName;
+  return o.dll.empty() ? velto::control::BesideThisProgram(kDllName) : o.dll;
 }
 
 std::string LayoutName(unsigned layout) {
