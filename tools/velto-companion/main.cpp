@@ -16,11 +16,6 @@
 
 namespace {
 
-#ifdef _WIN64
-constexpr const char* kDllName = "velto64.dll";
-#else
-constexpr const char* kDllName = "velto.dll";
-#endif
 constexpr const char* kUsage = "usage: velto-companion --controller PID [--window HWND]\n";
 
 int Fail(int status, const std::string& message) {
@@ -58,7 +53,7 @@ int main(int argc, char** argv) {
 
   HANDLE controller = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (controller == nullptr) return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
-  const std::string dllPath = velto::control::BesideThisProgram(kDllName);
+  const std::string dllPath = velto::control::BesideThisProgram(velto::control::kLibraryName);
   HMODULE module = LoadLibraryA(dllPath.c_str());
   if (module == nullptr) {
     return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");

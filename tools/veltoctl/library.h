@@ -11,6 +11,13 @@
 
 namespace velto::control {
 
+// The library of this program's architecture.
+#ifdef _WIN64
+constexpr const char* kLibraryName = "velto64.dll";
+#else
+constexpr const char* kLibraryName = "velto.dll";
+#endif
+
 struct Library {
   HMODULE module = nullptr;
   void (*InstallHook)(std::uintptr_t) = nullptr;

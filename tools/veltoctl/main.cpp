@@ -23,11 +23,6 @@ namespace {
 
 using velto::layoutkit::KeyboardDescription;
 
-#ifdef _WIN64
-constexpr const char* kDllName = "velto64.dll";
-#else
-constexpr const char* kDllName = "velto.dll";
-#endif
 constexpr const char* kMutexName = "VeltoControllerRunning";
 constexpr const char* kNotifyMessageName = "quorvexmessage";
 constexpr UINT kQuitRequest = WM_APP + 1;
@@ -151,7 +146,7 @@ int ParseArguments(int argc, char** argv, Options& o) {
 }
 
 std::string LibraryPath(const Options& o) {
-  return o.dll.empty() ? velto::control::BesideThisProgram(kDllName) : o.dll;
+  return o.dll.empty() ? velto::control::BesideThisProgram(velto::control::kLibraryName) : o.dll;
 }
 
 std::string LayoutName(unsigned layout) {
