@@ -148,8 +148,8 @@ bool IsWow64(HANDLE process) {
   return ::IsWow64Process(process, &wow64) && wow64;
 }
 
-// Focus events, where the system sends them across processes, and a poll of
-// the foreground window besides: Wine sends none to other processes.
+// Focus events from every process, and a poll of the foreground window
+// besides, for a focus change whose event comes late or not at all.
 constexpr UINT kFocusPollMs = 20;
 HWINEVENTHOOK g_focusEvents = nullptr;
 UINT_PTR g_focusPoll = 0;
