@@ -28,9 +28,14 @@ struct State {
 };
 State g_state;
 
+bool Alive(const HookedThread& t) { return platform::ThreadStartTime(t.thread) == t.started; }
+
+// The hooks of a thread that has ended went with it, and their handles may
+// since belong to other hooks: only a live thread's are taken down.
 void Unhook(HookedThread& t) {
+  const bool alive = Alive(t);
   for (std::uint32_t& hook : t.hooks) {
-    if (hook != 0) platform::RemoveHook(hook);
+    if (hook != 0 && alive) platform::RemoveHook(hook);
     hook = 0;
   }
 }
@@ -40,7 +45,7 @@ void DropEnded() {
   std::size_t kept = 0;
   for (std::size_t i = 0; i < g_state.count; ++i) {
     const HookedThread& t = g_state.hooked[i];
-    if (platform::ThreadStartTime(t.thread) == t.started) g_state.hooked[kept++] = t;
+    if (Alive(t)) g_state.hooked[kept++] = t;
   }
   g_state.count = kept;
 }
@@ -62,8 +67,7 @@ void HookThread(std::uint32_t thread) {
   HookedThread* t = SlotFor(thread);
   if (t == nullptr) return;
   if (t->started != started) {
-    Unhook(*t);  // hooks of an earlier thread of this id, gone with it
-    t->started = started;
+    *t = HookedThread{thread, started, {}};  // an earlier thread of this id had them, gone with it
   }
   for (std::size_t k = 0; k < kKindCount; ++k) {
     if (t->hooks[k] == 0) t->hooks[k] = platform::InstallHook(kKinds[k], thread);
