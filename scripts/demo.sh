@@ -48,10 +48,6 @@ lines "$tmp/ctl.log" | head -1 | sed 's/^/veltoctl: /'
 (cd "$bin" && exec "$wine" notepad) >/dev/null 2>&1 &
 track $!
 notepad_window() { window="$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1)"; [ -n "$window" ]; }
-focus() {
-  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
-}
 if ! wait_until 60 notepad_window || ! wait_until 20 focus; then
   echo "notepad did not open" >&2; exit 1
 fi

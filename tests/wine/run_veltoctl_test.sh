@@ -79,20 +79,9 @@ expect_exit "second instance" 1 "Velto is already running"
 track $!
 notepad_window() { window="$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1)"; [ -n "$window" ]; }
 wait_until 60 notepad_window || { say "FAIL: notepad did not open"; exit 1; }
-focus() {
-  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
-}
 wait_until 20 focus || { say "FAIL: cannot focus notepad"; exit 1; }
 sleep 0.5
 text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad) 2>/dev/null | tr -d '\r'; }
-text_is() { [ "$(text)" = "$1" ]; }
-clear_notepad() {
-  focus
-  xdotool key ctrl+a BackSpace
-  wait_until 10 text_is ""
-}
-ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
 
 xdotool type --delay 60 "Velto: caf'e, na\"ive, ~nino "
 ralt 5

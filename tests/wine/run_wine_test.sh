@@ -81,13 +81,7 @@ use() {
   sleep 0.5  # Wine takes the FocusIn and activates the window
 }
 
-focus() {
-  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
-}
-
 text() { cat "$out" 2>/dev/null; }
-text_is() { [ "$(text)" = "$1" ]; }
 notes() { lines "$log" | grep -c '^NOTE '; }
 more_notes_than() { [ "$(notes)" -gt "$1" ]; }
 

@@ -127,18 +127,7 @@ use() {  # use NAME: the notepad that the next keys go to, activated by a click
   wait_until 20 focus || { say "FAIL: cannot focus $1"; exit 1; }
   sleep 0.5
 }
-focus() {
-  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
-  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
-}
 text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad Edit "$current.txt - Notepad") 2>/dev/null | tr -d '\r'; }
-text_is() { [ "$(text)" = "$1" ]; }
-clear_notepad() {
-  focus
-  xdotool key ctrl+a BackSpace
-  wait_until 10 text_is ""
-}
-ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
 arch() { [ "$1" = n32 ] && echo 32-bit || echo 64-bit; }
 
 # types_translated WHAT: "'e" types é in the notepad in use.

@@ -14,6 +14,10 @@
 #   track PID            a process that the clean-up ends
 #   check NAME STATUS D  "ok NAME" when STATUS is 0, else "FAIL NAME: D" (counted in $failures)
 #   lines FILE           a program's output without carriage returns
+#   focus                gives $window the X focus; true once it has it
+#   text_is TEXT         the sourcing script's `text` prints TEXT
+#   clear_notepad        empties the edit control in focus (ctrl+a, BackSpace)
+#   ralt KEY             KEY with right Alt held
 # Environment: VELTO_WINE, VELTO_WINESERVER (by default /usr/lib/wine/wine64
 # and wineserver64, for a 32-bit build /usr/lib/wine/wine and wineserver),
 # WINEARCH (win32 for a 32-bit build unless set), VELTO_KEEP_TMP=1 (keeps
@@ -72,6 +76,18 @@ check() {  # check NAME STATUS DETAILS: STATUS 0 passes
 
 # A program's stdout, without the carriage returns of Wine's text mode.
 lines() { tr -d '\r' <"$1"; }
+
+focus() {
+  timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]
+}
+text_is() { [ "$(text)" = "$1" ]; }
+clear_notepad() {
+  focus
+  xdotool key ctrl+a BackSpace
+  wait_until 10 text_is ""
+}
+ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
 
 cleanup() {
   local pid
