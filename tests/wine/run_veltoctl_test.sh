@@ -84,7 +84,7 @@ sleep 0.5
 text() { (cd "$bin" && "$wine" velto-window-text.exe Notepad) 2>/dev/null | tr -d '\r'; }
 
 xdotool type --delay 60 "Velto: caf'e, na\"ive, ~nino "
-ralt 5
+ralt 5 €
 xdotool type --delay 60 " "
 ralt g
 expected=$'Velto: café, naïve, ñino € Best regards,\nVelto'

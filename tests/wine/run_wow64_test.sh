@@ -149,7 +149,7 @@ for n in n32 n64 n32; do
   use "$n"
   clear_notepad
   xdotool type --delay 60 "caf'e, na\"ive "
-  ralt 5
+  ralt 5 €
   xdotool type --delay 60 " "
   ralt g
   ralt j  # {HOME}{LSHIFT+END}: selects the line, which the next keys replace

@@ -17,7 +17,9 @@
 #   focus                gives $window the X focus; true once it has it
 #   text_is TEXT         the sourcing script's `text` prints TEXT
 #   clear_notepad        empties the edit control in focus (ctrl+a, BackSpace)
-#   ralt KEY             KEY with right Alt held
+#   ralt KEY [TEXT]      KEY with right Alt held; with TEXT, waits (10 s at most)
+#                        until `text` ends with it: a macro the timer types
+#                        may otherwise be overtaken by a key the system types
 # Environment: VELTO_WINE, VELTO_WINESERVER (by default /usr/lib/wine/wine64
 # and wineserver64, for a 32-bit build /usr/lib/wine/wine and wineserver),
 # WINEARCH (win32 for a 32-bit build unless set), VELTO_KEEP_TMP=1 (keeps
@@ -87,7 +89,15 @@ clear_notepad() {
   xdotool key ctrl+a BackSpace
   wait_until 10 text_is ""
 }
-ralt() { xdotool keydown "$right_alt" key "$1" keyup "$right_alt"; sleep 0.1; }
+ralt() {
+  xdotool keydown "$right_alt" key "$1" keyup "$right_alt"
+  if [ -n "${2:-}" ]; then
+    wait_until 10 text_ends_with "$2"
+  else
+    sleep 0.1
+  fi
+}
+text_ends_with() { [[ "$(text)" == *"$1" ]]; }
 
 cleanup() {
   local pid
