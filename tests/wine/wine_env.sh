@@ -17,6 +17,7 @@
 #   focus                gives $window the X focus; true once it has it
 #   text_is TEXT         the sourcing script's `text` prints TEXT
 #   clear_notepad        empties the edit control in focus (ctrl+a, BackSpace)
+#   where_text_differs TEXT  where `text` first differs from TEXT, for a failure
 #   ralt KEY [TEXT]      KEY with right Alt held; with TEXT, waits (10 s at most)
 #                        until `text` ends with it: a macro the timer types
 #                        may otherwise be overtaken by a key the system types
@@ -98,6 +99,14 @@ ralt() {
   fi
 }
 text_ends_with() { [[ "$(text)" == *"$1" ]]; }
+where_text_differs() {
+  local got i=0
+  got="$(text)"
+  while [ "$i" -lt "${#1}" ] && [ "${1:i:1}" = "${got:i:1}" ]; do i=$((i + 1)); done
+  local line="${#got} characters for ${#1}, first differing at $i: '${got:i:24}' for '${1:i:24}'"
+  line+=" (before it '${got:$((i < 24 ? 0 : i - 24)):$((i < 24 ? i : 24))}')"
+  echo "${line//$'\n'/\\n}"
+}
 
 cleanup() {
   local pid
