@@ -101,6 +101,28 @@ TEST_F(Typing, ConsoleWindowsAreLeftAlone) {
   EXPECT_EQ(cb().keyQEmpty, 1);
 }
 
+// Ctrl+F12 pressed in the application and F12 let go in a console, where the
+// hook looks at nothing: that press is over, and F12 held again in the
+// application is no hotkey's.
+TEST_F(Typing, AHotkeyKeyLetGoInAConsoleIsNoLongerTheHotkeys) {
+  KeyboardDescription d = Description();
+  d.options.disableHotkeyScan = scan::kF12;
+  d.options.disableHotkeyMods = 0x0001;  // left Ctrl
+  Load(d);
+  const platform::Handle console = sim::CreateWindow(sim::CreateThread(), "ConsoleWindowClass");
+  Press(scan::kLeftCtrl);
+  Press(scan::kF12);
+  Release(scan::kLeftCtrl);
+  sim::SetFocus(console);
+  Release(scan::kF12);
+  Press(scan::kF12);
+  sim::SetFocus(app_);
+  Press(scan::kF12);  // a repeat
+  Release(scan::kF12);
+  EXPECT_EQ(cb().enabled, 1);
+  EXPECT_EQ(Received(sim::kWmKeyDown, 0x7B), 1);  // VK_F12
+}
+
 // For an application of the other architecture the system runs the hooks in
 // the controller's thread, where the application's windows are unknown: its
 // keys pass untranslated, none is lost, and the one beside it still types by

@@ -64,6 +64,14 @@ bool MayBeHotkey(const Region& region, std::uint16_t scan) {
 
 }  // namespace
 
+void ForgetHotkeyPress(const Region& region, std::uint16_t scan) {
+  ControlBlock& cb = region.control();
+  const OptionBlock& opt = region.options();
+  if (scan == opt.layoutHotkeyScan) SetBit(&cb.hotkeysPressed, kHotkeyToggle, 0);
+  if (scan == opt.disableHotkeyScan) SetBit(&cb.hotkeysPressed, kHotkeyDisable, 0);
+  if (scan == opt.enableHotkeyScan) SetBit(&cb.hotkeysPressed, kHotkeyEnable, 0);
+}
+
 int KeyStep(const Region& region, std::uint16_t scan, bool prevDown, bool keyUp) {
   ControlBlock& cb = region.control();
   const OptionBlock& opt = region.options();

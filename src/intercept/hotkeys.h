@@ -14,6 +14,10 @@ namespace velto {
 int HotkeyMatches(const Region& region, std::uint16_t scan, std::uint16_t hotkeyScan,
                   std::uint16_t hotkeyMask);
 
+// Forgets the hotkey presses on this scan code: its key was let go where the
+// hotkeys do not look, in a console window, so its release there cannot act.
+void ForgetHotkeyPress(const Region& region, std::uint16_t scan);
+
 // Modifier update, then the hotkeys. Returns 1 when the keyboard hook must
 // swallow the key. Hotkeys act on their key-up only.
 int KeyStep(const Region& region, std::uint16_t scan, bool prevDown, bool keyUp);

@@ -297,9 +297,11 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   const bool console = IsConsole(cb);
   if (console && e.keyUp && code == kHcAction) {
     // Consoles are left alone, but a modifier let go there is no longer held:
-    // a macro played later must not press it again.
+    // a macro played later must not press it again. Nor is a hotkey's key:
+    // its repeats elsewhere are no longer the hotkey's.
     const int bit = ModifierBitOf(e.scan);
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), 0);
+    ForgetHotkeyPress(region, e.scan);
   }
   if (code == kHcAction && !console) result = KeyStep(region, e.scan, e.prevDown, e.keyUp);
   if (cb.enabled == 0 || code < 0 || console || e.scan == 0) {
