@@ -21,6 +21,7 @@ set -uo pipefail
 build="${1:?usage: run_veltoctl_test.sh WIN64-OR-WIN32-BUILD-DIR}"
 started=$SECONDS
 source "$(dirname "$0")/wine_env.sh"
+source "$(dirname "$0")/veltoctl_env.sh"
 for file in veltoctl.exe velto-window-text.exe layouts/intl.vkb; do
   [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win$bits)"; exit 1; }
 done
@@ -29,23 +30,6 @@ say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/
 bin="$tmp/bin"
 mkdir -p "$bin"
 cp "$build/$dll" "$build/veltoctl.exe" "$build/velto-window-text.exe" "$build/layouts/intl.vkb" "$bin/"
-
-# run_ctl NAME ARGS...: veltoctl in the background, its input a FIFO kept
-# open on a file descriptor of this shell; $NAME_pid, $NAME_in, $NAME_log.
-run_ctl() {
-  local name="$1"
-  shift
-  local in="$tmp/$name.in" log="$tmp/$name.log"
-  rm -f "$in"
-  mkfifo "$in"
-  (cd "$bin" && exec "$wine" veltoctl.exe "$@" <"$in" >"$log" 2>&1) &
-  track $!
-  eval "${name}_pid=$! ${name}_in=$in ${name}_log=$log"
-  exec {fd}>"$in"
-  eval "${name}_fd=$fd"
-}
-log_has() { lines "$1" | grep -qF -- "$2"; }
-exited() { ! kill -0 "$1" 2>/dev/null; }
 
 # expect_exit NAME STATUS MESSAGE ARGS...: veltoctl in the foreground.
 expect_exit() {
@@ -68,7 +52,7 @@ expect_exit "library without the exports" 2 "lacks the export _InstallHook" --dl
 expect_exit "attach to nothing" 1 "Velto is not running" --attach
 
 # --- The controller and notepad ----------------------------------------------------
-run_ctl ctl intl.vkb --layout 1 --events
+run_ctl ctl "$bin" intl.vkb --layout 1 --events
 wait_until 30 log_has "$ctl_log" "Velto is running"
 check "veltoctl starts" $? "$(lines "$ctl_log")"
 log_has "$ctl_log" "layout 1 (US International), translation on"
@@ -104,7 +88,7 @@ wait_until 60 text_is "$expected"
 check "a burst of 500 keys arrives whole and in order" $? "$(where_text_differs "$expected")"
 
 # --- A second process watching through the exports ---------------------------------
-run_ctl watch --attach
+run_ctl watch "$bin" --attach
 wait_until 30 log_has "$watch_log" "Watching Velto"
 log_has "$watch_log" "layout 1 (US International), translation on"
 check "--attach reads the state through the exports" $? "$(lines "$watch_log")"
@@ -125,7 +109,7 @@ check "layout 0 types as the US keyboard" $? "notepad holds '$(text)'"
 # --- A controller killed, and a new one taking over ----------------------------------
 kill -9 "$ctl_pid"
 wait "$ctl_pid" 2>/dev/null
-run_ctl ctl2 --layout 1
+run_ctl ctl2 "$bin" --layout 1
 wait_until 30 log_has "$ctl2_log" "Velto is running"
 check "a new controller starts after kill -9" $? "$(lines "$ctl2_log")"
 clear_notepad
@@ -134,19 +118,14 @@ wait_until 10 text_is "é"
 check "  ... and typing is translated again" $? "notepad holds '$(text)'"
 
 # --- Stopping ----------------------------------------------------------------------
-echo quit >&"$ctl2_fd"
-wait_until 20 exited "$ctl2_pid"
-wait "$ctl2_pid"
-status=$?
-[ "$status" = 0 ] && log_has "$ctl2_log" "Velto is stopped."
-check "a line 'quit' stops it with status 0" $? "status $status: $(lines "$ctl2_log" | tail -2)"
+quit_ctl ctl2 "a line 'quit' stops it with status 0"
 clear_notepad
 xdotool type --delay 60 "'e"
 wait_until 10 text_is "'e"
 check "  ... and keys are no longer translated" $? "notepad holds '$(text)'"
 
 cp "$build/layouts/ru-phonetic.vkb" "$bin/"
-run_ctl ctl3 ru-phonetic.vkb --disabled --quiet
+run_ctl ctl3 "$bin" ru-phonetic.vkb --disabled --quiet
 wait_until 30 log_has "$ctl3_log" "the characters of layout 1 (code page 1251) will arrive as others"
 check "a layout in another code page than the system's is warned of" $? "$(lines "$ctl3_log")"
 clear_notepad
@@ -160,7 +139,7 @@ check "the end of its input stops it with status 0" $? "status $?"
 [ "$(lines "$ctl3_log" | grep -vc 'warning:')" = 0 ]
 check "--quiet prints nothing but errors and warnings" $? "$(lines "$ctl3_log")"
 
-run_ctl ctl4
+run_ctl ctl4 "$bin"
 wait_until 30 log_has "$ctl4_log" "Velto is running"
 kill -INT "$ctl4_pid"
 wait_until 20 exited "$ctl4_pid"

@@ -42,6 +42,7 @@ fi
 build="$build64"  # the prefix is 64-bit: wine64 boots it
 export VELTO_BUDGET="${VELTO_BUDGET:-600}"
 source "$here/wine_env.sh"
+source "$here/veltoctl_env.sh"
 for file in "$build64"/{velto64.dll,veltoctl.exe,velto-companion64.exe,velto-window-text.exe} \
   "$build32"/{velto.dll,veltoctl.exe,velto-companion.exe}; do
   [ -f "$file" ] || { say "FAIL: $file is missing (scripts/build.sh win64 and win32)"; exit 1; }
@@ -69,22 +70,6 @@ if ! "$veltoc" compile "$tmp/src/intl.vkl" -o "$bin/intl.vkb" >"$tmp/veltoc.log"
 fi
 cp "$bin/intl.vkb" "$bin/x86/"
 
-# run_ctl NAME DIR ARGS...: veltoctl in the background, its input a FIFO kept
-# open on a file descriptor of this shell; $NAME_pid, $NAME_fd, $NAME_log.
-run_ctl() {
-  local name="$1" dir="$2"
-  shift 2
-  local in="$tmp/$name.in" log="$tmp/$name.log"
-  rm -f "$in"
-  mkfifo "$in"
-  (cd "$dir" && exec "$wine" veltoctl.exe "$@" <"$in" >"$log" 2>&1) &
-  track $!
-  eval "${name}_pid=$! ${name}_log=$log"
-  exec {fd}>"$in"
-  eval "${name}_fd=$fd"
-}
-log_has() { [ -f "$1" ] && lines "$1" | grep -qF -- "$2"; }
-exited() { ! kill -0 "$1" 2>/dev/null; }
 companions() { pgrep -f 'velto-companion(64)?\.exe' | wc -l; }
 no_companion() { [ "$(companions)" = 0 ]; }
 
@@ -208,12 +193,7 @@ for n in n32 n64; do
 done
 
 # --- The last RemoveHook -------------------------------------------------------------
-echo quit >&"$ctl2_fd"
-wait_until 20 exited "$ctl2_pid"
-wait "$ctl2_pid"
-status=$?
-[ "$status" = 0 ] && log_has "$ctl2_log" "Velto is stopped."
-check "'quit' stops the controller with status 0" $? "status $status: $(lines "$ctl2_log" | tail -2)"
+quit_ctl ctl2 "'quit' stops the controller with status 0"
 no_companion
 check "  ... and its companion" $? "$(companions) companion(s) still running"
 for n in n32 n64; do
