@@ -13,6 +13,7 @@ void RegionTest::SetUp() {
   sim::Reset();
   sim::SetSharedMemoryPrefix("velto-test-" + std::to_string(::getpid()) + "-" +
                              std::to_string(counter++) + "-");
+  sim::RemoveSharedMemory(kRegionName);  // left by a killed process of the same pid
   ASSERT_TRUE(AttachRegion());
   ResetState(TheRegion());
 }

@@ -13,6 +13,7 @@ void SystemTest::SetUp() {
   sim::FailSharedMemory(false);
   sim::Reset();
   sim::SetSharedMemoryPrefix("velto-sys-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-");
+  sim::RemoveSharedMemory(kRegionName);  // left by a killed process of the same pid
   ProcessAttach();
   ASSERT_TRUE(TheRegion().valid());
 
