@@ -30,12 +30,8 @@ started=$SECONDS
 here="$(dirname "$0")"
 wine32="${VELTO_WINE32:-/usr/lib/wine/wine}"
 
-if ! reason="$("$here/can_run_32bit.sh")"; then
+if ! reason="$("$here/wine32_ready.sh" "$wine32")"; then
   echo "SKIP: the WoW64 test, because $reason"
-  exit 77
-fi
-if [ ! -x "$wine32" ]; then
-  echo "SKIP: the WoW64 test, because Wine's 32-bit loader $wine32 is missing (scripts/deps.sh wine32)"
   exit 77
 fi
 

@@ -5,8 +5,8 @@
 # Before sourcing, set `started=$SECONDS`, and `build` to a Windows build
 # directory: its library, velto64.dll or velto.dll ($dll), chooses 64-bit or
 # 32-bit Wine ($bits 64 or 32). A 32-bit build runs in a 32-bit prefix; where
-# this machine cannot run 32-bit programs (can_run_32bit.sh) or 32-bit Wine is
-# not installed, the sourcing script prints why and exits 77 (skipped).
+# this machine cannot run 32-bit programs or 32-bit Wine is not installed
+# (wine32_ready.sh), the sourcing script prints why and exits 77 (skipped).
 # After it: $tmp, $wine, $wineserver, $DISPLAY, $right_alt (the right Alt
 # key's X keycode), and
 #   say TEXT...          a line with the seconds since the start
@@ -44,10 +44,9 @@ else
   wineserver="${VELTO_WINESERVER:-/usr/lib/wine/wineserver}"
   export WINEARCH="${WINEARCH:-win32}"
   skip() { echo "SKIP: $(basename "$0") $build ($dll under 32-bit Wine), because $*"; exit 77; }
-  if ! why="$("$(dirname "${BASH_SOURCE[0]}")/can_run_32bit.sh")"; then
+  if ! why="$("$(dirname "${BASH_SOURCE[0]}")/wine32_ready.sh" "$wine")"; then
     skip "$why"
   fi
-  command -v "$wine" >/dev/null || skip "32-bit Wine is not installed: no $wine (scripts/deps.sh wine32)"
 fi
 
 for tool in "$wine" "$wineserver" Xvfb xdotool xkbcomp; do
