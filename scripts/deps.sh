@@ -69,7 +69,8 @@ update_lists() {
   done
   local why
   why="$(grep -m1 -E '^[WE]: Failed to fetch' "$log")" || why="$(reason_in "$log")"
-  echo "deps.sh: warning: apt-get update failed 3 times (${why#?: }); installing from the package lists there are"
+  why="$(echo "${why#?: }" | sed 's/ *\[IP: .*//')"
+  echo "deps.sh: warning: apt-get update failed 3 times ($why); installing from the package lists there are"
 }
 
 # reason_in LOG: apt's reason for a failure, on one line: the first unmet
@@ -84,19 +85,27 @@ reason_in() {
 }
 
 # Tries to install PACKAGE... (a fetch that fails, as in a mirror sync, is
-# tried again after fresh lists); on failure sets $culprit and $reason to
-# the package that cannot be installed and apt's reason.
+# tried again after fresh lists; an install that an earlier run left
+# unfinished is finished first); on failure sets $culprit and $reason to the
+# package that cannot be installed and apt's reason.
 culprit="" reason=""
 try_install() {
   local try pkg fetch
   for try in 1 2 3; do
     apt_get install -y -q --no-install-recommends "$@" >"$log" 2>&1 && return 0
+    if grep -q "dpkg --configure -a" "$log"; then
+      $sudo dpkg --configure -a >/dev/null 2>&1 || break
+      continue
+    fi
     grep -qE 'Failed to fetch|Hash Sum mismatch|unexpected size' "$log" || break
     if [ "$try" != 3 ]; then sleep "$pause"; lists_fresh=0; update_lists >/dev/null; fi
   done
   reason="$(reason_in "$log")"
   culprit=""
-  fetch="$(grep -m1 -oE 'Failed to fetch [^ ]+\.deb' "$log")" && culprit="$(basename "$fetch" | cut -d_ -f1)"
+  if fetch="$(grep -m1 -E 'Failed to fetch [^ ]+\.deb' "$log")"; then
+    reason="$(echo "${fetch#?: }" | sed 's/ *\[IP: .*//')"
+    culprit="$(echo "$fetch" | grep -oE '[^/ ]+_[^/ ]+\.deb' | tail -1 | cut -d_ -f1)"
+  fi
   if [ -z "$culprit" ] && [ $# -gt 1 ]; then  # which one? ask apt of each, without installing
     for pkg; do
       if ! apt_get install -s --no-install-recommends "$pkg" >"$log" 2>&1; then
@@ -106,6 +115,7 @@ try_install() {
     done
   fi
   [ -n "$culprit" ] || culprit="$1"
+  [ -n "$reason" ] || reason="apt-get install failed and said nothing"
   reason="${reason#"$culprit : "}"
   return 1
 }

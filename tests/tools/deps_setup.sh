@@ -4,7 +4,8 @@
 #   - every `apt-get update` fails for an i386 index, then the install works;
 #   - wine32:i386 (and the screenshot tool) cannot be installed: the run goes
 #     on, and the 32-bit Wine tests skip with apt's reason;
-#   - a needed package cannot be installed: one line names it and the reason.
+#   - a needed package cannot be installed, or its file is missing from the
+#     mirror: one line names it and apt's reason.
 # Usage: deps_setup.sh NATIVE-BUILD-DIR (its CTest lists the wine32 tests)
 set -uo pipefail
 build="${1:?usage: deps_setup.sh NATIVE-BUILD-DIR}"
@@ -124,6 +125,13 @@ deps needed native
 [ "$status" = 1 ] || fail "a needed package that cannot be installed: status $status, not 1"
 [ "$(cat "$tmp/needed.err")" = "deps.sh: g++ cannot be installed: Depends: g++-12 (>= 12.2.0-1~) but it is not going to be installed" ] ||
   fail "the error is not the one line expected: $(cat "$tmp/needed.err")"
+# A package file missing from the mirror: tried three times, then named.
+rm -f "$fake/broken/"*
+echo "E: Failed to fetch http://deb.debian.org/debian/pool/main/w/wine/wine64_8.0%7erepack-4_amd64.deb  404  Not Found [IP: 151.101.2.132 80]" >"$fake/broken/wine64"
+deps fetch wine
+[ "$status" = 1 ] && [ "$(grep -c '^install -y' "$fake/calls")" = 3 ] ||
+  fail "a package file the mirror lacks: status $status, $(grep -c '^install -y' "$fake/calls") tries"
+has "$tmp/fetch.err" "deps.sh: wine64 cannot be installed: Failed to fetch http://deb.debian.org/debian/pool/main/w/wine/wine64_8.0%7erepack-4_amd64.deb  404  Not Found"
 
 [ "$failures" = 0 ] && echo "deps_setup: all passed" || echo "deps_setup: $failures failed"
 [ "$failures" = 0 ]
