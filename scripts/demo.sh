@@ -2,7 +2,8 @@
 # Velto in a minute: veltoctl with the built-in layouts (US, and US
 # International) types into Wine's own notepad, through real key events on a
 # virtual X display. Prints the keys typed beside what notepad received, and
-# saves a screenshot of notepad.
+# saves a screenshot of notepad (where ImageMagick could be installed: it is
+# optional, and without it the demo says why it took none).
 #
 # Usage: scripts/demo.sh [--verbose]
 set -uo pipefail
@@ -16,15 +17,33 @@ case "${1:-}" in
 esac
 root="$PWD"
 started=$SECONDS
-quietly() { if [ "$verbose" = 1 ]; then "$@"; else "$@" >/dev/null 2>&1; fi; }
+
+# prepare WHAT COMMAND...: runs a step of the preparation, quietly (into
+# build/demo/prepare.log) unless --verbose; a failure is told in two lines:
+# what failed with apt's or the compiler's words, and the command to run.
+mkdir -p build/demo
+prepare_log="$root/build/demo/prepare.log"
+prepare() {
+  local what="$1" why=""
+  shift
+  if [ "$verbose" = 1 ]; then
+    "$@" && return 0
+  else
+    "$@" >"$prepare_log" 2>&1 && return 0
+    echo "failed."
+    why="$(grep -m1 -E 'error:|Error|cannot|Unable' "$prepare_log")" || why="$(grep -v '^ *$' "$prepare_log" | tail -1)"
+    why="${why#deps.sh: }"
+  fi
+  echo "The demo stopped: $what failed${why:+: $why}" >&2
+  echo "Run $* to see why." >&2
+  exit 1
+}
 
 echo "Velto demo: the international layout typed into Wine's notepad."
 printf 'Preparing (packages, build, a virtual display and Wine)... '
 [ "$verbose" = 1 ] && echo
-if ! quietly scripts/deps.sh mingw wine demo || ! quietly scripts/build.sh win64; then
-  echo "failed; run scripts/demo.sh --verbose to see why" >&2
-  exit 1
-fi
+prepare "installing the packages" scripts/deps.sh mingw wine demo
+prepare "building the 64-bit library and veltoctl.exe" scripts/build.sh win64
 build="$root/build/win64"
 VELTO_BUDGET=120 source tests/wine/wine_env.sh
 say() { if [ "$verbose" = 1 ] || [[ "$1" == FAIL* ]]; then printf '[%3ds] %s\n' $((SECONDS - started)) "$*"; fi; }
@@ -83,10 +102,15 @@ step "caf'e, na\"ive, ~nino (dead keys)" typed " caf'e, na\"ive, ~nino"
 step "right Alt + 5, right Alt + s" eval 'typed " "; ralt 5; ralt s'
 step "right Alt + g (a macro)" eval 'typed " "; ralt g'
 
-mkdir -p "$root/build/demo"
 shot="$root/build/demo/notepad.png"
-if command -v import >/dev/null && import -window "$window" "$shot" 2>/dev/null; then
-  echo
+echo
+if [ -s build/deps/screenshot.unavailable ] && ! command -v import >/dev/null; then
+  echo "No screenshot was taken: $(head -1 build/deps/screenshot.unavailable)."
+elif ! command -v import >/dev/null; then
+  echo "No screenshot was taken: ImageMagick's import is not installed (scripts/deps.sh demo)."
+elif ! import -window "$window" "$shot" 2>"$tmp/import.err"; then
+  echo "No screenshot was taken: import failed ($(head -1 "$tmp/import.err"))."
+else
   echo "Screenshot of notepad: $shot"
 fi
 echo quit >&7
