@@ -70,7 +70,7 @@ update_lists() {
   local why
   why="$(grep -m1 -E '^[WE]: Failed to fetch' "$log")" || why="$(reason_in "$log")"
   why="$(echo "${why#?: }" | sed 's/ *\[IP: .*//')"
-  echo "deps.sh: warning: apt-get update failed 3 times ($why); installing from the package lists there are"
+  echo "deps.sh: warning: apt-get update failed 3 times ($why); going on with the package lists at hand"
 }
 
 # reason_in LOG: apt's reason for a failure, on one line: the first unmet
