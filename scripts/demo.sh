@@ -104,10 +104,10 @@ step "right Alt + g (a macro)" eval 'typed " "; ralt g'
 
 shot="$root/build/demo/notepad.png"
 echo
-if [ -s build/deps/screenshot.unavailable ] && ! command -v import >/dev/null; then
-  echo "No screenshot was taken: $(head -1 build/deps/screenshot.unavailable)."
-elif ! command -v import >/dev/null; then
-  echo "No screenshot was taken: ImageMagick's import is not installed (scripts/deps.sh demo)."
+if ! command -v import >/dev/null; then
+  why="ImageMagick's import is not installed (scripts/deps.sh demo)"
+  [ -s build/deps/screenshot.unavailable ] && why="$(head -1 build/deps/screenshot.unavailable)"
+  echo "No screenshot was taken: $why."
 elif ! import -window "$window" "$shot" 2>"$tmp/import.err"; then
   echo "No screenshot was taken: import failed ($(head -1 "$tmp/import.err"))."
 else

@@ -68,9 +68,16 @@ update_lists() {
     [ "$try" = 3 ] || sleep "$pause"
   done
   local why
-  why="$(grep -m1 -E '^[WE]: Failed to fetch' "$log")" || why="$(reason_in "$log")"
-  why="$(echo "${why#?: }" | sed 's/ *\[IP: .*//')"
+  why="$(grep -m1 -E '^[WE]: Failed to fetch' "$log")" && why="$(one_line "$why")" || why="$(reason_in "$log")"
   echo "deps.sh: warning: apt-get update failed 3 times ($why); going on with the package lists at hand"
+}
+
+# one_line LINE: a line of apt's without its "E: " or "W: ", its indent and
+# the mirror's address.
+one_line() {
+  local line="${1#[EW]: }"
+  line="${line#"${line%%[! ]*}"}"
+  echo "${line%% \[IP: *}"
 }
 
 # reason_in LOG: apt's reason for a failure, on one line: the first unmet
@@ -80,8 +87,7 @@ reason_in() {
   line="$(grep -m1 -E '^ +[^ ]+ : (Depends|PreDepends|Breaks|Conflicts):' "$1")" ||
     line="$(grep -E '^E: ' "$1" | tail -1)" ||
     line="$(grep -v '^ *$' "$1" | tail -1)"
-  line="${line#E: }"
-  echo "${line#"${line%%[! ]*}"}"
+  one_line "$line"
 }
 
 # Tries to install PACKAGE... (a fetch that fails, as in a mirror sync, is
@@ -103,7 +109,7 @@ try_install() {
   reason="$(reason_in "$log")"
   culprit=""
   if fetch="$(grep -m1 -E 'Failed to fetch [^ ]+\.deb' "$log")"; then
-    reason="$(echo "${fetch#?: }" | sed 's/ *\[IP: .*//')"
+    reason="$(one_line "$fetch")"
     culprit="$(echo "$fetch" | grep -oE '[^/ ]+_[^/ ]+\.deb' | tail -1 | cut -d_ -f1)"
   fi
   if [ -z "$culprit" ] && [ $# -gt 1 ]; then  # which one? ask apt of each, without installing
