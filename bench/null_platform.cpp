@@ -183,6 +183,10 @@ std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t, Handle) {
   return Sys().scanOfVk[code & 0xFF] & 0xFF;
 }
 std::int16_t VkKeyScanEx(char ch, Handle) { return Sys().vkOfChar[static_cast<unsigned char>(ch)]; }
+int ToUnicodeEx(std::uint32_t, std::uint32_t, const std::uint8_t*, char16_t*, int, std::uint32_t, Handle) {
+  return 0;
+}
+std::int16_t VkKeyScanExW(char16_t ch, Handle) { return ch < 0x100 ? Sys().vkOfChar[ch] : -1; }
 
 Handle GetFocus() { return bench::kFocusWindow; }
 Handle GetForegroundWindow() { return bench::kFocusWindow; }
@@ -199,6 +203,9 @@ bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lPa
   if (window != 0 && window != bench::kFocusWindow) return true;
   s.posted.push({bench::kFocusWindow, message, wParam, lParam});
   return true;
+}
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  return PostMessage(window, message, wParam, lParam);
 }
 std::uint32_t RegisterWindowMessage(const char*) { return 0xC0DE; }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes tools/layoutkit/codepage_tables.inc: the upper halves (0x80..0xFF) of
+"""Writes src/shared/codepage_tables.inc: the upper halves (0x80..0xFF) of
 the single-byte Windows code pages that layouts may use, from Python's codecs.
 A byte the code page leaves undefined is 0. Beside each character, the byte of
 the same letter in the other case (the byte itself where there is none, or
@@ -39,5 +39,5 @@ for cp in PAGES:
     for i in range(0, 128, 16):
         out.append("    " + ", ".join(f"0x{c:02X}" for c in swapped[i:i + 16]) + ",")
     out.append("}},")
-path = pathlib.Path(__file__).resolve().parent.parent / "tools/layoutkit/codepage_tables.inc"
+path = pathlib.Path(__file__).resolve().parent.parent / "src/shared/codepage_tables.inc"
 path.write_text("\n".join(out) + "\n")

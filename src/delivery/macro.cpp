@@ -1,10 +1,11 @@
 #include "delivery/macro.h"
 
-#include <cstring>
+#include <string_view>
 
 #include "delivery/queues.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -12,7 +13,9 @@ namespace {
 
 // Where an expansion stands, packed into ControlBlock::macroCursor:
 // bits 0..7 index, 8..9 mode, 10..18 next text position (1-based),
-// 19 plain, 20..21 phase, 22..29 the modifiers released before the text.
+// 19 plain, 20..21 phase, 22..29 the modifiers released before the text,
+// 30..31 the layout whose character set the text is read in (a layout
+// without one when the text's bytes are ANSI).
 enum class Phase : std::uint8_t { kIdle = 0, kRelease = 1, kText = 2, kClose = 3 };
 
 struct Cursor {
@@ -22,13 +25,14 @@ struct Cursor {
   bool plain = true;
   Phase phase = Phase::kIdle;
   std::uint8_t released = 0;
+  std::uint8_t layout = 0;
 };
 
 std::uint32_t Pack(const Cursor& c) {
   if (c.phase == Phase::kIdle) return 0;
   return c.index | static_cast<std::uint32_t>(c.mode) << 8 | static_cast<std::uint32_t>(c.pos) << 10 |
          static_cast<std::uint32_t>(c.plain) << 19 | static_cast<std::uint32_t>(c.phase) << 20 |
-         static_cast<std::uint32_t>(c.released) << 22;
+         static_cast<std::uint32_t>(c.released) << 22 | static_cast<std::uint32_t>(c.layout) << 30;
 }
 
 Cursor Unpack(std::uint32_t v) {
@@ -39,36 +43,53 @@ Cursor Unpack(std::uint32_t v) {
   c.plain = ((v >> 19) & 1) != 0;
   c.phase = static_cast<Phase>((v >> 20) & 3);
   c.released = (v >> 22) & 0xFF;
+  c.layout = (v >> 30) & 3;
   if (mode > 2 || c.pos == 0 || c.pos > 256) return Cursor{};  // not a cursor of ours
   c.mode = static_cast<MacroMode>(mode);
   return c;
 }
 
+// A macro's text as characters: its bytes as they stand, or what they stand
+// for in the character set of `setLayout`.
 struct MacroText {
-  char chars[256];
+  char32_t chars[256];
   std::uint16_t length;
   bool literalFirst;  // the character of a one-character macro is never a brace
+  int setLayout;      // -1: the characters are ANSI bytes
 
-  bool ChordAt(std::uint16_t pos) const { return chars[pos - 1] == '{' && !(literalFirst && pos == 1); }
+  bool ChordAt(std::uint16_t pos) const { return chars[pos - 1] == U'{' && !(literalFirst && pos == 1); }
 };
 
 MacroText TextOf(const Region& region, const Cursor& c) {
   MacroText t{};
+  t.setLayout = CharSetLayout(region, c.layout);
+  auto character = [&](std::uint8_t byte) -> char32_t {
+    return t.setLayout < 0 ? byte : CharOf(region, t.setLayout, byte);
+  };
   if (c.mode == MacroMode::kTable) {
     const MacroEntry& entry = region.macros().entries[c.index];
     t.length = entry.length;
-    std::memcpy(t.chars, entry.text, entry.length);
+    for (std::uint16_t i = 0; i < t.length; ++i) t.chars[i] = character(static_cast<std::uint8_t>(entry.text[i]));
     t.literalFirst = false;
   } else {
-    t.chars[0] = static_cast<char>(c.index);
+    t.chars[0] = character(c.index);
     t.length = 1;
     if (c.mode == MacroMode::kCharThenLeft) {
-      std::memcpy(t.chars + 1, "{LEFT}", 6);
-      t.length = 7;
+      for (const char ch : std::string_view("{LEFT}")) t.chars[t.length++] = static_cast<char32_t>(ch);
     }
     t.literalFirst = true;
   }
   return t;
+}
+
+// The layout a cursor names for a text read in `setLayout`'s character set,
+// or, for ANSI bytes (-1), one whose record has no set.
+std::uint8_t CursorLayout(const Region& region, int setLayout) {
+  if (setLayout >= 0) return static_cast<std::uint8_t>(setLayout);
+  for (unsigned layout = 0; layout < kLayouts; ++layout) {
+    if (CharSetLayout(region, layout) < 0) return static_cast<std::uint8_t>(layout);
+  }
+  return 0;
 }
 
 // The eight modifier keys in the order they are released and pressed again.
@@ -94,12 +115,19 @@ void PushModifierBlock(const Region& region, std::uint8_t mods, std::uint16_t op
   PushKeyAction(region, kOpKeyUp, end);
 }
 
-// The vk of one chord key name, or 0 when no key stands for it.
-std::uint16_t ChordKey(const char* name, const Region& region) {
+// The vk of one chord key name, or 0 when no key stands for it. `first` is
+// the name's first character, for a name that is the character of its key.
+std::uint16_t ChordKey(const char* name, char32_t first, const MacroText& text, const Region& region) {
   if (name[0] == '\0') return 0;
   const std::uint16_t vk = LookupKeyName(name);
   if (vk != 0) return vk;
-  const std::int16_t scan = platform::VkKeyScanEx(name[0], region.control().focusLayout);
+  const platform::Handle layout = region.control().focusLayout;
+  std::int16_t scan = -1;
+  if (text.setLayout < 0) {
+    scan = platform::VkKeyScanEx(name[0], layout);
+  } else if (first < 0x10000) {
+    scan = platform::VkKeyScanExW(static_cast<char16_t>(first), layout);
+  }
   if (scan == -1) return 0;
   return static_cast<std::uint16_t>(scan) & 0xFF;
 }
@@ -110,20 +138,24 @@ std::uint16_t PushChord(const Region& region, const MacroText& text, std::uint16
   std::uint16_t keys[kMaxChordKeys];
   std::size_t count = 0;
   char name[kMaxKeyName + 1];
+  char32_t first = 0;
   std::size_t nameLength = 0;
   ++pos;  // past "{"
   for (;;) {
     const bool atEnd = pos > text.length;
-    const char c = atEnd ? '}' : text.chars[pos - 1];
+    const char32_t c = atEnd ? U'}' : text.chars[pos - 1];
     if (!atEnd) ++pos;
-    if (c == '+' || c == '}') {
+    if (c == U'+' || c == U'}') {
       name[nameLength] = '\0';
       nameLength = 0;
-      const std::uint16_t vk = ChordKey(name, region);
+      const std::uint16_t vk = ChordKey(name, first, text, region);
       if (vk != 0 && count < kMaxChordKeys) keys[count++] = vk;
-      if (c == '}') break;
+      if (c == U'}') break;
     } else if (nameLength < kMaxKeyName) {
-      name[nameLength++] = c;
+      if (nameLength == 0) first = c;
+      // ANSI bytes stand as they are; a character of a set beyond ASCII is
+      // in no key name, and 0x7F keeps it from matching one.
+      name[nameLength++] = static_cast<char>(text.setLayout < 0 || c < 0x7F ? c : 0x7F);
     }
   }
   for (std::size_t i = 0; i < count; ++i) PushKeyAction(region, kOpKeyDown, keys[i]);
@@ -152,13 +184,13 @@ bool Continue(const Region& region, Cursor c) {
   }
 
   while (c.phase == Phase::kText && c.pos <= text.length) {
-    const char ch = text.chars[c.pos - 1];
+    const char32_t ch = text.chars[c.pos - 1];
     if (text.ChordAt(c.pos)) {
       if (!room(kChordWords)) goto save;
       c.plain = false;
       c.pos = PushChord(region, text, c.pos);
       pushed = true;
-    } else if (ch == '\r' || ch == '\n') {
+    } else if (ch == U'\r' || ch == U'\n') {
       ++c.pos;
     } else {
       if (!room(kCharWords)) goto save;
@@ -166,7 +198,11 @@ bool Continue(const Region& region, Cursor c) {
         PushKeyAction(region, kOpKeyUp, kMarkPlainStart);
         c.plain = true;
       }
-      PushPostedMessage(region, kOpPostChar, static_cast<std::uint8_t>(ch), 1u << 16);
+      if (text.setLayout < 0) {
+        PushPostedMessage(region, kOpPostChar, static_cast<std::uint8_t>(ch), 1u << 16);
+      } else {
+        PushWideChar(region, ch, 1);
+      }
       ++c.pos;
       pushed = true;
     }
@@ -203,10 +239,11 @@ int ModifierBitOfVkWord(std::uint16_t vkWord) {
   return -1;
 }
 
-void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode) {
+void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode, int setLayout) {
   Cursor c;
   c.index = index;
   c.mode = mode;
+  c.layout = CursorLayout(region, setLayout);
   c.phase = Phase::kRelease;
   Continue(region, c);
 }

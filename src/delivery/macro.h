@@ -40,7 +40,9 @@ std::uint16_t LookupKeyName(const char* name);
 // word with the 0x100 extended flag: 16 left Shift, 272 right Shift, ...), or -1.
 int ModifierBitOfVkWord(std::uint16_t vkWord);
 
-void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode);
+// `setLayout`: the layout whose character set the text's bytes are in, or -1
+// for ANSI bytes, posted as they are.
+void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode, int setLayout = -1);
 
 // Whether a macroCursor value is an expansion under way.
 bool CursorPending(std::uint32_t cursor);

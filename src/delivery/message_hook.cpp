@@ -7,6 +7,7 @@
 #include "delivery/queues.h"
 #include "intercept/bits.h"
 #include "intercept/lookup.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -40,7 +41,8 @@ void TranslateWinHotkey(const Region& region, platform::LParam msgPtr, const pla
   const std::uint16_t scan = static_cast<std::uint16_t>(platform::MapVirtualKey(vk, 0));
   const int r = TranslateKey(region, scan);
   if (r != 0) {
-    if (PushKeyResult(region, static_cast<std::uint32_t>(scan) << 16 | static_cast<std::uint32_t>(r))) {
+    const std::uint32_t result = static_cast<std::uint32_t>(scan) << 16 | static_cast<std::uint32_t>(r);
+    if (PushKeyResult(region, WithCharSet(result, CharSetLayout(region, region.control().currentLayout)))) {
       platform::ReplaceHookedMessage(msgPtr, 0);
     }
   } else if (TestBit(region.currentLayoutRecord().modMask, kLayoutMaskWinHotkeyEats)) {
@@ -53,6 +55,7 @@ void Deliver(const Region& region, std::uint32_t r) {
   ControlBlock& cb = region.control();
   std::uint8_t ch = ResultChar(r);
   const std::uint8_t kind = ResultKindOf(r);
+  const int setLayout = ResultCharSet(r);
   if (TestBit(cb.modifiers, 10)) cb.capsUsedWhileShifted = 1;
   switch (kind) {
     case kKindDeadKey:
@@ -65,16 +68,17 @@ void Deliver(const Region& region, std::uint32_t r) {
     case kKindCharThenLeft:
     case kKindOneCharMacro:
       if (cb.pendingDeadKey != 0) {
-        const std::uint8_t combined = CombineDeadKey(region, cb.pendingDeadKey & 0xFF, ch);
+        const std::uint8_t combined = CombineDeadKey(region, cb.pendingDeadKey & 0xFF, ch, setLayout);
         if (combined != 0) ch = combined;
       }
-      if (kind == kKindChar) PushPostedMessage(region, kOpPostChar, ch, r);
-      if (kind == kKindCharThenLeft) ExpandMacro(region, ch, MacroMode::kCharThenLeft);
-      if (kind == kKindOneCharMacro) ExpandMacro(region, ch, MacroMode::kOneChar);
+      if (kind == kKindChar && setLayout < 0) PushPostedMessage(region, kOpPostChar, ch, r);
+      if (kind == kKindChar && setLayout >= 0) PushWideChar(region, CharOf(region, setLayout, ch), ResultScan(r));
+      if (kind == kKindCharThenLeft) ExpandMacro(region, ch, MacroMode::kCharThenLeft, setLayout);
+      if (kind == kKindOneCharMacro) ExpandMacro(region, ch, MacroMode::kOneChar, setLayout);
       break;
     case kKindMacro:
       cb.pendingDeadKey = 0;
-      ExpandMacro(region, ch, MacroMode::kTable);
+      ExpandMacro(region, ch, MacroMode::kTable, setLayout);
       break;
     default:
       break;  // consumed without output
@@ -93,8 +97,9 @@ void DrainKeys(const Region& region) {
 
 }  // namespace
 
-std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next) {
-  if (next == 0x20) return dead;
+std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout) {
+  const bool space = setLayout < 0 ? next == 0x20 : CharOf(region, setLayout, next) == U' ';
+  if (space) return dead;
   for (const DeadKeyRow& row : region.deadKeys().rows) {
     if (row.dead == dead && row.next == next) return row.composed;
   }

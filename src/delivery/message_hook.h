@@ -10,7 +10,8 @@ namespace velto {
 
 // The character a dead key and the following character make: the first
 // matching row of the DeadKeyTable; a space always gives the dead character
-// itself; 0 when nothing matches.
-std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next);
+// itself; 0 when nothing matches. The bytes are of the character set of
+// layout `setLayout`, or ANSI bytes for -1.
+std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout = -1);
 
 }  // namespace velto

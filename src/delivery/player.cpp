@@ -12,11 +12,31 @@ namespace velto {
 
 namespace {
 
+constexpr std::uint32_t kWmChar = 0x0102;
+
 void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
   const std::uint16_t wParam = reader.Next() & 0xFF;
   const std::uint32_t scan = reader.Next();
   const std::uint32_t lParam = (scan << 16) + 1;
   platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
+}
+
+// A character beyond U+FFFF goes as its two halves, high first, with
+// nothing between them.
+void PostWideEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
+  char16_t units[2] = {reader.Next(), 0};
+  int count = 1;
+  if (IsWidePairOp(op)) {
+    const char32_t v = static_cast<char32_t>(op & 0xF) << 16 | units[0];
+    units[0] = static_cast<char16_t>(0xD800 + (v >> 10));
+    units[1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    count = 2;
+  }
+  const std::uint32_t scan = reader.Next();
+  const auto lParam = static_cast<platform::LParam>((scan << 16) + 1);
+  for (int i = 0; i < count; ++i) {
+    platform::PostUnicodeMessage(region.control().focusWnd, kWmChar, units[i], lParam);
+  }
 }
 
 // `playerBusy` is the player's turn: taken and given back atomically, since
@@ -52,6 +72,8 @@ void PlayActions(const Region& region) {
     const std::uint16_t op = reader.Next();
     if (op == kOpPostKeyDown || op == kOpPostChar) {
       PostEntry(region, reader, op);
+    } else if (op == kOpPostWideChar || IsWidePairOp(op)) {
+      PostWideEntry(region, reader, op);
     } else if (op == kOpKeyUp || op == kOpKeyDown) {
       cb.playbackWait = 1;
       const std::uint16_t word = reader.Next();

@@ -1,5 +1,7 @@
 #include "delivery/queues.h"
 
+#include "intercept/lookup.h"
+
 namespace velto {
 
 namespace {
@@ -76,8 +78,19 @@ bool PushKeyAction(const Region& region, std::uint16_t op, std::uint16_t vk) {
 
 bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_t value,
                        std::uint32_t result) {
-  const std::uint16_t words[] = {message, static_cast<std::uint16_t>(value & 0xFF),
-                                 static_cast<std::uint16_t>(result >> 16)};
+  const std::uint16_t words[] = {message, static_cast<std::uint16_t>(value & 0xFF), ResultScan(result)};
+  return PushActionEntry(region, words);
+}
+
+bool PushWideChar(const Region& region, char32_t c, std::uint16_t scan) {
+  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  if (c < 0x10000) {
+    const std::uint16_t words[] = {kOpPostWideChar, static_cast<std::uint16_t>(c), scan};
+    return PushActionEntry(region, words);
+  }
+  const char32_t v = c - 0x10000;
+  const std::uint16_t words[] = {static_cast<std::uint16_t>(kOpPostWidePair | v >> 16),
+                                 static_cast<std::uint16_t>(v & 0xFFFF), scan};
   return PushActionEntry(region, words);
 }
 

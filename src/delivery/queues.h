@@ -23,6 +23,13 @@ constexpr std::uint16_t kOpKeyUp = 8;
 constexpr std::uint16_t kOpKeyDown = 9;
 constexpr std::uint16_t kOpPostKeyDown = 256;  // WM_KEYDOWN
 constexpr std::uint16_t kOpPostChar = 258;     // WM_CHAR
+// A character of a layout's character set, posted with PostMessageW:
+// (kOpPostWideChar, UTF-16 unit, scan) for one up to U+FFFF;
+// (kOpPostWidePair | v >> 16, v & 0xFFFF, scan) with v = c - 0x10000 for one
+// beyond, which the player posts as its two halves at once.
+constexpr std::uint16_t kOpPostWideChar = 0x1102;
+constexpr std::uint16_t kOpPostWidePair = 0x2000;  // up to 0x200F
+constexpr bool IsWidePairOp(std::uint16_t op) { return (op & 0xFFF0) == kOpPostWidePair; }
 
 bool PushKeyResult(const Region& region, std::uint32_t result);
 // Callers test keyQEmpty first; an empty queue pops 0.
@@ -33,6 +40,9 @@ std::uint32_t PeekKeyResult(const Region& region);
 bool PushKeyAction(const Region& region, std::uint16_t op, std::uint16_t vk);
 bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_t value,
                        std::uint32_t result);
+// A Unicode character as one entry (nothing is pushed for a code point that
+// is no character); `scan` as in the posted message's lParam.
+bool PushWideChar(const Region& region, char32_t c, std::uint16_t scan);
 
 // Words that can certainly still be pushed, whatever their split into entries.
 std::size_t ActionQueueRoom(const Region& region);

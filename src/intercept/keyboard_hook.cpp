@@ -10,6 +10,8 @@
 #include "intercept/hotkeys.h"
 #include "intercept/lookup.h"
 #include "intercept/modifiers.h"
+#include "platform/platform.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -218,6 +220,25 @@ int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
   return r;
 }
 
+// Whether the system's own layout would type the character of byte `ch`
+// for the key: then the key is left to it. Without a character set the
+// bytes are compared, as the system's ANSI answer is in the same code page;
+// with one, the characters, since a byte of the set may happen to be what
+// the system types in a code page of its own.
+bool SystemTypesTheSame(const Region& region, const KeyEvent& e, const std::uint8_t* state, std::uint8_t ch,
+                        int setLayout) {
+  const ControlBlock& cb = region.control();
+  if (setLayout < 0) {
+    std::uint16_t out = 0;
+    return platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == ch;
+  }
+  char16_t want[2];
+  const int length = ToUtf16(CharOf(region, setLayout, ch), want);
+  char16_t out[4] = {};
+  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 0, cb.focusLayout);
+  return length > 0 && typed == length && out[0] == want[0] && (length == 1 || out[1] == want[1]);
+}
+
 struct Translation {
   std::uint8_t kind;
   std::uint8_t ch;
@@ -225,7 +246,8 @@ struct Translation {
 
 // Queues a translated key-down unless the system would type the same
 // character itself. Returns whether the key is swallowed.
-bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, std::uint16_t activeMods) {
+bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, std::uint16_t activeMods,
+                      int setLayout) {
   ControlBlock& cb = region.control();
   const LayoutRecord& layout = region.currentLayoutRecord();
   const bool useSys = TestBit(layout.flags, kLayoutFlagCharThenLeft) != 0;
@@ -238,11 +260,9 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
     // With Alt held without Ctrl the system would make it a WM_SYSCHAR, which
     // types nothing: then the library delivers the character itself.
     const bool altOnly = (cb.modifiers & kAltMask) != 0 && (cb.modifiers & kCtrlMask) == 0;
-    if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys && !altOnly) {
-      std::uint16_t out = 0;
-      if (platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == t.ch) {
-        return false;  // the system types the same character
-      }
+    if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys && !altOnly &&
+        SystemTypesTheSame(region, e, state, t.ch, setLayout)) {
+      return false;
     }
   }
   std::uint8_t kind = t.kind;
@@ -252,9 +272,15 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
     kind = kKindOneCharMacro;
   }
   // A full queue must not lose keys: the key then goes its normal way.
-  if (!PushKeyResult(region, MakeResult(e.scan, kind, t.ch))) return false;
+  if (!PushKeyResult(region, WithCharSet(MakeResult(e.scan, kind, t.ch), setLayout))) return false;
   if (t.kind != kKindDeadKey) cb.deadKeyPending = 0;
   return true;
+}
+
+// A plain character below 32 (or, in a character set, a byte that stands
+// for none) is never typed.
+bool IsControlChar(const Region& region, int setLayout, std::uint8_t ch) {
+  return setLayout < 0 ? ch < 32 : CharOf(region, setLayout, ch) < 32;
 }
 
 }  // namespace
@@ -320,7 +346,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   r = NumpadTranslation(region, e, r);
   Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
   ++cb.diagnostics[0];
-  if (t.kind == kKindChar && t.ch < 32) t.ch = 0;
+  const int setLayout = CharSetLayout(region, cb.currentLayout);
+  if (t.kind == kKindChar && t.ch != 0 && IsControlChar(region, setLayout, t.ch)) t.ch = 0;
   if (t.kind == kKindMacro && region.macros().entries[t.ch].length == 0) t.ch = 0;
 
   // Ctrl and Alt combinations that translate to nothing go nowhere.
@@ -336,7 +363,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     result = 1;
   }
   ++cb.diagnostics[1];
-  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, activeMods)) result = 1;
+  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, activeMods, setLayout)) result = 1;
   if (result == 1) {
     if (t.kind != kKindKeyPress) cb.swallowedScan = e.scan;
     PostKeyNotice(region);

@@ -48,6 +48,10 @@ int ToAsciiEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256
 std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t mapType);
 std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle layout);
 std::int16_t VkKeyScanEx(char ch, Handle layout);
+// The Unicode forms: ToUnicodeEx writes up to `size` UTF-16 units.
+int ToUnicodeEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256], char16_t* out,
+                int size, std::uint32_t flags, Handle layout);
+std::int16_t VkKeyScanExW(char16_t ch, Handle layout);
 
 // --- Windows and messages ----------------------------------------------------
 
@@ -61,6 +65,9 @@ std::uint32_t GetWindowThreadId(Handle window);
 int GetClassName(Handle window, char* buf, int size);
 // A window of 0 posts to the calling thread's own queue.
 bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
+// PostMessageW: a WM_CHAR so posted carries a UTF-16 unit, which the system
+// converts for a window that takes ANSI messages.
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
 std::uint32_t RegisterWindowMessage(const char* name);
 
 // The MSG that a WH_GETMESSAGE hook receives through its lParam.

@@ -128,6 +128,19 @@ std::int16_t VkKeyScanEx(char ch, Handle layout) {
   Log("VkKeyScanEx %d %x", ch, layout);
   return sim::UsVkKeyScan(ch);
 }
+int ToUnicodeEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256], char16_t* out, int size,
+                std::uint32_t flags, Handle layout) {
+  Log("ToUnicodeEx %u %u %d %u %x", vk, scan, size, flags, layout);
+  const char ch = sim::UsCharOf(static_cast<std::uint8_t>(vk), (state[0x10] & 0x80) != 0,
+                                (state[0x11] & 0x80) != 0, (state[0x14] & 1) != 0);
+  if (ch == 0 || size < 1) return 0;
+  *out = static_cast<unsigned char>(ch);
+  return 1;
+}
+std::int16_t VkKeyScanExW(char16_t ch, Handle layout) {
+  Log("VkKeyScanExW %d %x", ch, layout);
+  return ch < 0x80 ? sim::UsVkKeyScan(static_cast<char>(ch)) : -1;
+}
 
 Handle GetFocus() {
   Log("GetFocus");
@@ -154,6 +167,14 @@ int GetClassName(Handle window, char* buf, int size) {
 }
 bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
   Log("PostMessage %x %x %zx %zx", window, message, static_cast<std::size_t>(wParam),
+      static_cast<std::size_t>(lParam));
+  if (window == 0 ? g.thread == kAppThread : GetWindowThreadId(window) == kAppThread) {
+    g.posted.push_back({window, message, wParam, lParam});
+  }
+  return true;
+}
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  Log("PostMessageW %x %x %zx %zx", window, message, static_cast<std::size_t>(wParam),
       static_cast<std::size_t>(lParam));
   if (window == 0 ? g.thread == kAppThread : GetWindowThreadId(window) == kAppThread) {
     g.posted.push_back({window, message, wParam, lParam});

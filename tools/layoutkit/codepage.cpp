@@ -13,7 +13,7 @@ struct CodePageTable {
 };
 
 constexpr CodePageTable kTables[] = {
-#include "layoutkit/codepage_tables.inc"
+#include "shared/codepage_tables.inc"
 };
 
 const CodePageTable* Find(int codePage) {

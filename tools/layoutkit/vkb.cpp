@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "layoutkit/codepage.h"
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 
@@ -104,6 +105,12 @@ int LayoutCodePage(const KeyboardDescription& d, unsigned layout) {
   const LayoutRecord& r = d.layouts[layout % kLayouts];
   const int number = r.reserved[0] | r.reserved[1] << 8;
   return IsSupportedCodePage(number) ? number : kDefaultCodePage;
+}
+
+char32_t LayoutChar(const KeyboardDescription& d, unsigned layout, std::uint8_t byte) {
+  const LayoutRecord& r = d.layouts[layout % kLayouts];
+  if (CharSetOf(r) != CharSetKind::kNone) return CharOfByte(r, d.macros, byte);
+  return DecodeByte(LayoutCodePage(d, layout), byte);
 }
 
 }  // namespace velto::layoutkit

@@ -33,4 +33,10 @@ bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& dia
 // in bytes 6..7, or the default when that is not a supported code page.
 int LayoutCodePage(const KeyboardDescription& d, unsigned layout);
 
+// The character a byte of a layout stands for, as a program receives it: by
+// the layout's character set where its record carries one, else by its code
+// page (the byte is posted as ANSI, which a program on a system of that code
+// page reads so). 0 for none.
+char32_t LayoutChar(const KeyboardDescription& d, unsigned layout, std::uint8_t byte);
+
 }  // namespace velto::layoutkit

@@ -97,6 +97,19 @@ std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle)
 
 std::int16_t VkKeyScanEx(char ch, Handle) { return sim::UsVkKeyScan(ch); }
 
+// The US layout types only ASCII, so its Unicode answers are its ANSI ones.
+int ToUnicodeEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256], char16_t* out, int size,
+                std::uint32_t flags, Handle layout) {
+  std::uint16_t ch = 0;
+  if (size < 1 || ToAsciiEx(vk, scan, state, &ch, flags, layout) != 1) return 0;
+  *out = ch;
+  return 1;
+}
+
+std::int16_t VkKeyScanExW(char16_t ch, Handle layout) {
+  return ch < 0x80 ? VkKeyScanEx(static_cast<char>(ch), layout) : -1;
+}
+
 // --- Windows and messages ----------------------------------------------------
 
 Handle GetFocus() {
@@ -124,6 +137,10 @@ int GetClassName(Handle window, char* buf, int size) {
 
 bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
   return detail::PostFromCurrent(window, message, wParam, lParam);
+}
+
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  return detail::PostFromCurrent(window, message, wParam, lParam, true);
 }
 
 std::uint32_t RegisterWindowMessage(const char* name) {

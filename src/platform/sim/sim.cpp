@@ -27,10 +27,10 @@ bool PostToThread(Handle thread, const Message& msg) {
   return true;
 }
 
-bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
-  if (window == 0) return PostToThread(Sys().current, {0, message, wParam, lParam});
+bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam, bool unicode) {
+  if (window == 0) return PostToThread(Sys().current, {0, message, wParam, lParam, unicode});
   const Handle thread = ThreadOf(window);
-  return thread != 0 && PostToThread(thread, {window, message, wParam, lParam});
+  return thread != 0 && PostToThread(thread, {window, message, wParam, lParam, unicode});
 }
 
 Message Retrieve(Handle thread, Message msg) {
@@ -164,11 +164,42 @@ std::vector<Message> DispatchedTo(Handle window) {
   return out;
 }
 
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+}  // namespace
+
 std::string CharsOf(Handle window) {
   std::string chars;
+  char16_t high = 0;  // a high half waiting for its low half
   for (const Message& msg : DispatchedTo(window)) {
-    if (msg.message == kWmChar) chars.push_back(static_cast<char>(msg.wParam));
+    if (msg.message != kWmChar) continue;
+    const auto unit = static_cast<char16_t>(msg.wParam);
+    const bool low = msg.unicode && unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high != 0 && !low) AppendUtf8(chars, 0xFFFD);
+    if (!msg.unicode) {
+      chars.push_back(static_cast<char>(msg.wParam));
+    } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+      high = unit;
+      continue;
+    } else if (low) {
+      AppendUtf8(chars, high != 0 ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : 0xFFFD);
+    } else {
+      AppendUtf8(chars, unit);
+    }
+    high = 0;
   }
+  if (high != 0) AppendUtf8(chars, 0xFFFD);
   return chars;
 }
 

@@ -158,6 +158,7 @@ struct Message {
   std::uint32_t message;
   WParam wParam;
   LParam lParam;
+  bool unicode = false;  // posted with PostMessageW: a WM_CHAR carries a UTF-16 unit
   bool operator==(const Message&) const = default;
 };
 // Messages dispatched in a thread (after the WH_GETMESSAGE chain; WM_NULL
@@ -165,7 +166,9 @@ struct Message {
 const std::vector<Message>& Dispatched(Handle thread);
 // Messages dispatched to one window.
 std::vector<Message> DispatchedTo(Handle window);
-// The WM_CHAR characters a window received, in order.
+// The WM_CHAR characters a window received, in order: an ANSI one as its
+// byte, a Unicode one in UTF-8 (the two halves of a character beyond U+FFFF
+// together; a half without its other one as U+FFFD).
 std::string CharsOf(Handle window);
 // Forgets the dispatched messages of every thread.
 void ClearDispatched();

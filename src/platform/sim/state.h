@@ -130,7 +130,8 @@ class ThreadScope {
 // Appends to a thread's posted queue; false if there is no such thread.
 bool PostToThread(Handle thread, const Message& msg);
 // PostMessage: to the window's thread, or the current thread for window 0.
-bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam);
+bool PostFromCurrent(Handle window, std::uint32_t message, WParam wParam, LParam lParam,
+                     bool unicode = false);
 // GetMessage's last step: the WH_GETMESSAGE chain may change the message.
 Message Retrieve(Handle thread, Message msg);
 void RecordDispatch(Handle thread, const Message& msg);

@@ -62,6 +62,16 @@ std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t mapType, Handle 
 
 std::int16_t VkKeyScanEx(char ch, Handle layout) { return ::VkKeyScanExA(ch, Widen<HKL>(layout)); }
 
+int ToUnicodeEx(std::uint32_t vk, std::uint32_t scan, const std::uint8_t state[256], char16_t* out, int size,
+                std::uint32_t flags, Handle layout) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return ::ToUnicodeEx(vk, scan, state, reinterpret_cast<wchar_t*>(out), size, flags, Widen<HKL>(layout));
+}
+
+std::int16_t VkKeyScanExW(char16_t ch, Handle layout) {
+  return ::VkKeyScanExW(static_cast<wchar_t>(ch), Widen<HKL>(layout));
+}
+
 // --- Windows and messages ----------------------------------------------------
 
 Handle GetFocus() { return Narrow(::GetFocus()); }
@@ -87,6 +97,10 @@ int GetClassName(Handle window, char* buf, int size) {
 
 bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
   return ::PostMessageA(Widen<HWND>(window), message, wParam, lParam) != FALSE;
+}
+
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  return ::PostMessageW(Widen<HWND>(window), message, wParam, lParam) != FALSE;
 }
 
 std::uint32_t RegisterWindowMessage(const char* name) { return ::RegisterWindowMessageA(name); }

@@ -1,0 +1,87 @@
+// Character sets of layouts.
+//
+// The key records, the dead-key table, the macros and the character bitmap
+// hold characters as bytes. A description written by veltoc says, in each
+// layout record, which character each byte stands for: a Windows code page,
+// or a table of up to 255 Unicode characters kept in three MacroTable
+// entries that no key types. Such a layout's characters are delivered as
+// Unicode, whatever the system's ANSI code page.
+//
+// A layout record without the mark keeps the bytes as they are: they are
+// posted to the window as ANSI characters, which each program reads in its
+// own code page. That is every description of another controlling
+// application, and every record whose bytes 6..37 are zero.
+//
+// The header lives in LayoutRecord bytes 6..37 (`reserved`):
+//
+//   bytes  6..7   u16  code page number; 1200 for a Unicode set
+//   bytes  8..15       the mark, "velto-cs"
+//   byte  16           kind: 1 code page, 2 Unicode
+//   byte  17           Unicode set: E, the first of the MacroTable entries
+//                      E, E+1, E+2 (E <= 253) that hold its table
+//   bytes 18..19  u16  characters in the set (for tools; not read here)
+//   bytes 20..37       zero; the controlling application's
+//
+// The Unicode table is 256 little-endian 3-byte code points at MacroTable
+// offset E * 256: byte b stands for the code point at E * 256 + 3 * b.
+// Slot 0 is zero: byte 0 is no character. A code point of 0, above
+// U+10FFFF or in the surrogate range is no character either, as is a byte a
+// code page leaves undefined: such a byte delivers nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "shared/region.h"
+#include "shared/tables.h"
+
+namespace velto {
+
+constexpr char kCharSetMark[8] = {'v', 'e', 'l', 't', 'o', '-', 'c', 's'};
+constexpr std::uint16_t kUnicodeCodePageId = 1200;
+constexpr std::size_t kUnicodeTableEntries = 3;
+constexpr std::size_t kUnicodeTableBytes = 3 * 256;
+constexpr std::uint8_t kLastUnicodeTableEntry = kMacros - kUnicodeTableEntries;  // 253
+
+enum class CharSetKind : std::uint8_t { kNone = 0, kCodePage = 1, kUnicode = 2 };
+
+struct CharSetHeader {
+  std::uint16_t codePage;
+  char mark[8];
+  std::uint8_t kind;
+  std::uint8_t tableEntry;
+  std::uint16_t count;
+  std::uint8_t rest[18];
+};
+static_assert(sizeof(CharSetHeader) == sizeof(LayoutRecord::reserved));
+static_assert(offsetof(CharSetHeader, mark) == 2);
+static_assert(offsetof(CharSetHeader, kind) == 10);
+static_assert(offsetof(CharSetHeader, rest) == 14);
+
+// Windows code pages a set may be: 874 and 1250 to 1258.
+bool IsCharSetCodePage(int codePage);
+// The character a byte stands for in a Windows code page (0 if undefined).
+char16_t CodePageChar(int codePage, std::uint8_t byte);
+
+CharSetHeader HeaderOf(const LayoutRecord& record);
+// The kind of set a record carries; kNone for a record without a valid mark.
+CharSetKind CharSetOf(const LayoutRecord& record);
+// The character `byte` stands for in the set of `record` (0: none). Only for
+// a record whose CharSetOf is not kNone.
+char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte);
+
+// The layout itself when its record carries a character set, else -1: its
+// bytes are then ANSI characters, posted as they are. Translation results
+// and macro expansions keep this number, since the active layout may change
+// before they are delivered.
+int CharSetLayout(const Region& region, unsigned layout);
+// The character a byte stands for in the set of `setLayout` (>= 0).
+inline char32_t CharOf(const Region& region, int setLayout, std::uint8_t byte) {
+  return CharOfByte(region.layoutRecords()[setLayout & 3], region.macros(), byte);
+}
+
+// The UTF-16 code units of a character: 1 or 2 (high half first), 0 if it
+// is not one.
+int ToUtf16(char32_t c, char16_t units[2]);
+
+}  // namespace velto
