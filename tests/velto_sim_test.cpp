@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "layoutkit/codepage.h"
 #include "shared/region.h"
 #include "velto-sim/simrun.h"
 
@@ -126,8 +127,13 @@ TEST(VeltoSimCommandLine, OptionsAndErrors) {
 TEST(VeltoSimOutput, ControlCharactersAndUndefinedBytes) {
   std::string out;
   for (const std::uint8_t byte : {0x61, 0x0D, 0x09, 0x08, 0x1B, 0x7F, 0x80, 0x81})
-    AppendReceived(out, 1252, byte);
+    AppendReceived(out, layoutkit::DecodeByte(1252, byte), byte);
   EXPECT_EQ(out, "a\n\t\xE2\x82\xAC\xEF\xBF\xBD");  // the euro sign, then U+FFFD
+  out.clear();
+  char16_t high = 0;
+  for (const char16_t unit : {u'ж', u'\xD83D', u'\xDE00', u'\xD83D', u'a', u'\xDE00', u'\r'})
+    AppendReceivedUnit(out, high, unit);
+  EXPECT_EQ(out, "ж😀\xEF\xBF\xBD" "a\xEF\xBF\xBD\n");  // lone halves as U+FFFD
 }
 
 // This process's shared memory objects now; /dev/shm may also hold those of

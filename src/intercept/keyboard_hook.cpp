@@ -235,7 +235,8 @@ bool SystemTypesTheSame(const Region& region, const KeyEvent& e, const std::uint
   char16_t want[2];
   const int length = ToUtf16(CharOf(region, setLayout, ch), want);
   char16_t out[4] = {};
-  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 0, cb.focusLayout);
+  // Flag 4: the system layout keeps any dead key of its own pending.
+  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
   return length > 0 && typed == length && out[0] == want[0] && (length == 1 || out[1] == want[1]);
 }
 

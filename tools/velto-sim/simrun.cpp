@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "control/exports.h"
 #include "control/procs.h"
@@ -128,7 +129,9 @@ bool ParseKeyToken(std::string_view token, std::vector<KeyAction>& out, std::str
 
 // --- Describing what happened ------------------------------------------------------
 
-std::string CharText(int codePage, std::uint8_t byte) {
+// A character as the trace shows it: `c` is what `byte` stands for (0 for
+// nothing); the byte is shown beside a character beyond ASCII when it differs.
+std::string CharText(char32_t c, std::uint8_t byte) {
   switch (byte) {
     case '\r':
       return "'\\r'";
@@ -139,29 +142,38 @@ std::string CharText(int codePage, std::uint8_t byte) {
     default:
       break;
   }
-  if (byte < 32 || byte == 127) return Hex(byte);
-  const char32_t c = layoutkit::DecodeByte(codePage, byte);
-  if (c == 0) return Hex(byte) + " (undefined)";
+  if (c < 32 || c == 127) return Hex(byte);
   std::string s = "'";
   layoutkit::AppendUtf8(s, c);
   s += "'";
-  if (byte >= 0x80) s += " " + Hex(byte);
+  if (byte >= 0x80 || c >= 0x80) s += " " + Hex(byte);
   return s;
 }
 
-std::string ResultText(int codePage, std::uint32_t r) {
+// A UTF-16 unit posted as a Unicode WM_CHAR.
+std::string UnitText(char16_t unit) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(unit));
+  if (unit >= 0xD800 && unit <= 0xDFFF) return std::string(hex) + (unit < 0xDC00 ? " (high half)" : " (low half)");
+  if (unit < 32 || unit == 127) return hex;
+  std::string s = "'";
+  layoutkit::AppendUtf8(s, unit);
+  return s + "' " + hex;
+}
+
+std::string ResultText(const std::function<std::string(std::uint8_t)>& charText, std::uint32_t r) {
   const std::uint8_t ch = ResultChar(r);
   switch (ResultKindOf(r)) {
     case kKindChar:
-      return "char " + CharText(codePage, ch);
+      return "char " + charText(ch);
     case kKindDeadKey:
-      return "dead key " + CharText(codePage, ch);
+      return "dead key " + charText(ch);
     case kKindMacro:
       return "macro " + std::to_string(ch);
     case kKindCharThenLeft:
-      return "char then Left " + CharText(codePage, ch);
+      return "char then Left " + charText(ch);
     case kKindOneCharMacro:
-      return "one-character macro " + CharText(codePage, ch);
+      return "one-character macro " + charText(ch);
     case kKindKeyPress:
       return "key press vk " + Hex(ch);
     default:
@@ -281,7 +293,14 @@ class Session {
 
  private:
   const ControlBlock& cb() const { return TheRegion().control(); }
-  int CodePage() const { return layoutkit::LayoutCodePage(d_, cb().currentLayout); }
+  // An ANSI character as a system of the active layout's code page reads it.
+  char32_t AnsiChar(std::uint8_t byte) const {
+    return layoutkit::DecodeByte(layoutkit::LayoutCodePage(d_, cb().currentLayout), byte);
+  }
+  // A byte of a layout as the library delivers it.
+  std::string CharTextIn(int layout, std::uint8_t byte) const {
+    return CharText(layoutkit::LayoutChar(d_, static_cast<unsigned>(layout), byte), byte);
+  }
 
   LParam OnKey(int code, WParam wParam, LParam lParam);
   LParam OnMessage(int code, WParam wParam, LParam lParam);
@@ -303,6 +322,7 @@ class Session {
   bool awaitingEvent_ = false;  // the next keyboard hook call is the event's
   std::size_t eventLine_ = 0;
   std::size_t keyEventsSeen_ = 0;
+  char16_t highHalf_ = 0;  // of a character beyond U+FFFF, until its low half comes
   unsigned layout_ = 0;
   bool enabled_ = false;
   std::uint16_t leds_ = 0;
@@ -398,7 +418,8 @@ LParam Session::OnKey(int code, WParam wParam, LParam lParam) {
   const bool queued = cb().keyQWrite != writeBefore && cb().keyQWrite < kKeySlots;
   if (queued) {
     const std::uint32_t r = TheRegion().queues().keys[(cb().keyQWrite + kKeySlots - 1) % kKeySlots];
-    decision += "  queued: " + ResultText(CodePage(), r);
+    const int layout = ResultCharSet(r) >= 0 ? ResultCharSet(r) : cb().currentLayout;
+    decision += "  queued: " + ResultText([&](std::uint8_t ch) { return CharTextIn(layout, ch); }, r);
   }
   if (awaitingEvent_) {
     awaitingEvent_ = false;
@@ -421,13 +442,21 @@ LParam Session::OnMessage(int code, WParam wParam, LParam lParam) {
   if (m.window == app_ && m.message != sim::kWmNull) {
     const auto byte = static_cast<std::uint8_t>(m.wParam & 0xFF);
     std::string line = MessageName(m.message);
-    if (m.message == sim::kWmChar || m.message == sim::kWmSysChar) {
-      line += " " + CharText(CodePage(), byte);
+    // A Unicode WM_CHAR carries a UTF-16 unit; an ANSI one a byte, read
+    // here in the active layout's code page.
+    const bool unicode = reinterpret_cast<const sim::Message*>(lParam)->unicode;
+    const bool isChar = m.message == sim::kWmChar || m.message == sim::kWmSysChar;
+    const auto unit = static_cast<char16_t>(m.wParam & 0xFFFF);
+    if (isChar && unicode) {
+      line += " " + UnitText(unit);
+    } else if (isChar) {
+      line += " " + CharText(AnsiChar(byte), byte);
     } else {
       line += " vk " + Hex(byte) + KeyOfLParam(m.lParam);
     }
     Note(line);
-    if (m.message == sim::kWmChar) AppendReceived(out_.text, CodePage(), byte);
+    if (m.message == sim::kWmChar && unicode) AppendReceivedUnit(out_.text, highHalf_, unit);
+    if (m.message == sim::kWmChar && !unicode) AppendReceived(out_.text, AnsiChar(byte), byte);
   } else if (m.window == controller_ && m.message == cb().notifyMsg && m.message != 0) {
     Note(NoticeText(m.wParam, m.lParam));
   }
@@ -555,15 +584,29 @@ SimOutput Run(const KeyboardDescription& d, const SimOptions& options) {
   return out;
 }
 
-void AppendReceived(std::string& out, int codePage, std::uint8_t byte) {
+void AppendReceived(std::string& out, char32_t c, std::uint8_t byte) {
   if (byte == '\r') {
     out += '\n';
   } else if (byte == '\t') {
     out += '\t';
   } else if (byte >= 32 && byte != 127) {
-    const char32_t c = layoutkit::DecodeByte(codePage, byte);
     layoutkit::AppendUtf8(out, c == 0 ? U'\uFFFD' : c);
   }
+}
+
+void AppendReceivedUnit(std::string& out, char16_t& high, char16_t unit) {
+  const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+  if (high != 0 && !low) layoutkit::AppendUtf8(out, U'\uFFFD');
+  if (unit >= 0xD800 && unit < 0xDC00) {
+    high = unit;
+    return;
+  }
+  if (low) {
+    layoutkit::AppendUtf8(out, high != 0 ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : 0xFFFD);
+  } else {
+    AppendReceived(out, unit, static_cast<std::uint8_t>(unit < 0x80 ? unit : 0x80));
+  }
+  high = 0;
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {

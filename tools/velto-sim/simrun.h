@@ -57,10 +57,14 @@ struct SimOutput {
 // run while the region is attached.
 SimOutput Run(const layoutkit::KeyboardDescription& d, const SimOptions& options);
 
-// Appends one byte received as WM_CHAR, as the output shows it: '\r' as a line
-// break, '\t' as it is, other control characters (below 32, and 127) not at
-// all, the rest decoded by the code page (U+FFFD where it has no character).
-void AppendReceived(std::string& out, int codePage, std::uint8_t byte);
+// Appends one character received as WM_CHAR, as the output shows it: '\r'
+// as a line break, '\t' as it is, other control characters (below 32, and
+// 127) not at all, the rest in UTF-8. `c` is what the byte stands for, 0 for
+// nothing (shown as U+FFFD).
+void AppendReceived(std::string& out, char32_t c, std::uint8_t byte);
+// The same for one UTF-16 unit of a Unicode WM_CHAR: a high half waits in
+// `high` for its low half; a half without its other one shows as U+FFFD.
+void AppendReceivedUnit(std::string& out, char16_t& high, char16_t unit);
 
 // The command line: velto-sim [DESCRIPTION] [--layout N] [--caps] [--numlock]
 // (--type TEXT | --keys KEYS) [--trace].

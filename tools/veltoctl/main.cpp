@@ -17,6 +17,7 @@
 #include "layoutkit/default_layout.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
+#include "shared/charset.h"
 #include "veltoctl/companion.h"
 
 namespace {
@@ -270,14 +271,16 @@ DWORD WINAPI ReadInput(void*) {
   return 0;
 }
 
-// A layout whose characters are in another code page than the system's
-// arrives wrong: posted 8-bit characters are converted by the receiving
-// thread's ANSI code page.
+// A layout without a character set whose characters are in another code
+// page than the system's arrives wrong: its 8-bit characters are posted as
+// they are and converted by the receiving thread's ANSI code page. A layout
+// with a set is delivered as Unicode and types right on any system.
 void WarnAboutCodePages(const KeyboardDescription& d) {
   const UINT acp = GetACP();
   std::string layouts;
   for (unsigned n = 0; n < 4; ++n) {
     const velto::LayoutRecord& r = d.layouts[n];
+    if (velto::CharSetOf(r) != velto::CharSetKind::kNone) continue;
     const int cp = r.reserved[0] | r.reserved[1] << 8;
     if (cp == 0 || static_cast<UINT>(cp) == acp) continue;
     layouts += (layouts.empty() ? "" : ", ") + std::to_string(n) + " (code page " + std::to_string(cp) + ")";
