@@ -49,33 +49,39 @@ Cursor Unpack(std::uint32_t v) {
   return c;
 }
 
-// A macro's text as characters: its bytes as they stand, or what they stand
-// for in the character set of `setLayout`.
+// A macro's text: its bytes, read as they stand or as what they stand for in
+// the character set of `setLayout`.
 struct MacroText {
-  char32_t chars[256];
+  const Region* region;
+  const std::uint8_t* entryText;  // the MacroTable entry's text, or null for `pseudo`
+  std::uint8_t pseudo[7];         // a one-character macro: the character, maybe "{LEFT}"
   std::uint16_t length;
   bool literalFirst;  // the character of a one-character macro is never a brace
   int setLayout;      // -1: the characters are ANSI bytes
 
-  bool ChordAt(std::uint16_t pos) const { return chars[pos - 1] == U'{' && !(literalFirst && pos == 1); }
+  char32_t At(std::uint16_t pos) const {
+    const std::uint8_t byte = entryText != nullptr ? entryText[pos - 1] : pseudo[pos - 1];
+    // The "{LEFT}" after a one-character macro's character is the library's own text.
+    if (setLayout < 0 || (literalFirst && pos > 1)) return byte;
+    return CharOf(*region, setLayout, byte);
+  }
+  bool ChordAt(std::uint16_t pos) const { return At(pos) == U'{' && !(literalFirst && pos == 1); }
 };
 
 MacroText TextOf(const Region& region, const Cursor& c) {
   MacroText t{};
+  t.region = &region;
   t.setLayout = CharSetLayout(region, c.layout);
-  auto character = [&](std::uint8_t byte) -> char32_t {
-    return t.setLayout < 0 ? byte : CharOf(region, t.setLayout, byte);
-  };
   if (c.mode == MacroMode::kTable) {
     const MacroEntry& entry = region.macros().entries[c.index];
+    t.entryText = reinterpret_cast<const std::uint8_t*>(entry.text);
     t.length = entry.length;
-    for (std::uint16_t i = 0; i < t.length; ++i) t.chars[i] = character(static_cast<std::uint8_t>(entry.text[i]));
     t.literalFirst = false;
   } else {
-    t.chars[0] = character(c.index);
+    t.pseudo[0] = c.index;
     t.length = 1;
     if (c.mode == MacroMode::kCharThenLeft) {
-      for (const char ch : std::string_view("{LEFT}")) t.chars[t.length++] = static_cast<char32_t>(ch);
+      for (const char ch : std::string_view("{LEFT}")) t.pseudo[t.length++] = static_cast<std::uint8_t>(ch);
     }
     t.literalFirst = true;
   }
@@ -143,7 +149,7 @@ std::uint16_t PushChord(const Region& region, const MacroText& text, std::uint16
   ++pos;  // past "{"
   for (;;) {
     const bool atEnd = pos > text.length;
-    const char32_t c = atEnd ? U'}' : text.chars[pos - 1];
+    const char32_t c = atEnd ? U'}' : text.At(pos);
     if (!atEnd) ++pos;
     if (c == U'+' || c == U'}') {
       name[nameLength] = '\0';
@@ -184,7 +190,7 @@ bool Continue(const Region& region, Cursor c) {
   }
 
   while (c.phase == Phase::kText && c.pos <= text.length) {
-    const char32_t ch = text.chars[c.pos - 1];
+    const char32_t ch = text.At(c.pos);
     if (text.ChordAt(c.pos)) {
       if (!room(kChordWords)) goto save;
       c.plain = false;

@@ -16,12 +16,14 @@ constexpr CodePageTable kTables[] = {
 #include "shared/codepage_tables.inc"
 };
 
+// The tables are 874, then 1250 to 1258 in order.
 const CodePageTable* Find(int codePage) {
-  for (const CodePageTable& t : kTables) {
-    if (t.number == codePage) return &t;
-  }
-  return nullptr;
+  const unsigned windows = static_cast<unsigned>(codePage - 1250);
+  if (windows < 9) return &kTables[1 + windows];
+  return codePage == 874 ? &kTables[0] : nullptr;
 }
+
+static_assert(kTables[0].number == 874 && kTables[1].number == 1250 && kTables[9].number == 1258);
 
 }  // namespace
 
@@ -39,31 +41,33 @@ CharSetHeader HeaderOf(const LayoutRecord& record) {
   return h;
 }
 
-CharSetKind CharSetOf(const LayoutRecord& record) {
-  const CharSetHeader h = HeaderOf(record);
-  if (std::memcmp(h.mark, kCharSetMark, sizeof kCharSetMark) != 0) return CharSetKind::kNone;
-  if (h.kind == static_cast<std::uint8_t>(CharSetKind::kCodePage) && IsCharSetCodePage(h.codePage)) {
+CharSetKind CheckedCharSetOf(const LayoutRecord& record) {
+  if (std::memcmp(record.reserved + offsetof(CharSetHeader, mark), kCharSetMark, sizeof kCharSetMark) != 0) {
+    return CharSetKind::kNone;
+  }
+  const std::uint8_t kind = record.reserved[offsetof(CharSetHeader, kind)];
+  if (kind == static_cast<std::uint8_t>(CharSetKind::kCodePage) &&
+      IsCharSetCodePage(record.reserved[0] | record.reserved[1] << 8)) {
     return CharSetKind::kCodePage;
   }
-  if (h.kind == static_cast<std::uint8_t>(CharSetKind::kUnicode) && h.tableEntry <= kLastUnicodeTableEntry) {
+  if (kind == static_cast<std::uint8_t>(CharSetKind::kUnicode) &&
+      record.reserved[offsetof(CharSetHeader, tableEntry)] <= kLastUnicodeTableEntry) {
     return CharSetKind::kUnicode;
   }
   return CharSetKind::kNone;
 }
 
 char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte) {
-  const CharSetHeader h = HeaderOf(record);
-  if (h.kind == static_cast<std::uint8_t>(CharSetKind::kCodePage)) return CodePageChar(h.codePage, byte);
-  if (byte == 0 || h.tableEntry > kLastUnicodeTableEntry) return 0;
-  const auto* table = reinterpret_cast<const std::uint8_t*>(&macros.entries[h.tableEntry]) + 3 * byte;
+  const std::uint8_t kind = record.reserved[offsetof(CharSetHeader, kind)];
+  if (kind == static_cast<std::uint8_t>(CharSetKind::kCodePage)) {
+    return CodePageChar(record.reserved[0] | record.reserved[1] << 8, byte);
+  }
+  const std::uint8_t entry = record.reserved[offsetof(CharSetHeader, tableEntry)];
+  if (byte == 0 || entry > kLastUnicodeTableEntry) return 0;
+  const auto* table = reinterpret_cast<const std::uint8_t*>(&macros.entries[entry]) + 3 * byte;
   const char32_t c = table[0] | static_cast<char32_t>(table[1]) << 8 | static_cast<char32_t>(table[2]) << 16;
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
   return c;
-}
-
-int CharSetLayout(const Region& region, unsigned layout) {
-  if (layout >= kLayouts) return -1;
-  return CharSetOf(region.layoutRecords()[layout]) != CharSetKind::kNone ? static_cast<int>(layout) : -1;
 }
 
 int ToUtf16(char32_t c, char16_t units[2]) {

@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "shared/region.h"
 #include "shared/tables.h"
@@ -65,7 +66,14 @@ char16_t CodePageChar(int codePage, std::uint8_t byte);
 
 CharSetHeader HeaderOf(const LayoutRecord& record);
 // The kind of set a record carries; kNone for a record without a valid mark.
-CharSetKind CharSetOf(const LayoutRecord& record);
+CharSetKind CheckedCharSetOf(const LayoutRecord& record);
+inline CharSetKind CharSetOf(const LayoutRecord& record) {
+  // Most records have no mark: one comparison tells.
+  std::uint64_t mark, want;
+  std::memcpy(&mark, record.reserved + offsetof(CharSetHeader, mark), sizeof mark);
+  std::memcpy(&want, kCharSetMark, sizeof want);
+  return mark == want ? CheckedCharSetOf(record) : CharSetKind::kNone;
+}
 // The character `byte` stands for in the set of `record` (0: none). Only for
 // a record whose CharSetOf is not kNone.
 char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte);
@@ -74,7 +82,10 @@ char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::u
 // bytes are then ANSI characters, posted as they are. Translation results
 // and macro expansions keep this number, since the active layout may change
 // before they are delivered.
-int CharSetLayout(const Region& region, unsigned layout);
+inline int CharSetLayout(const Region& region, unsigned layout) {
+  if (layout >= kLayouts) return -1;
+  return CharSetOf(region.layoutRecords()[layout]) != CharSetKind::kNone ? static_cast<int>(layout) : -1;
+}
 // The character a byte stands for in the set of `setLayout` (>= 0).
 inline char32_t CharOf(const Region& region, int setLayout, std::uint8_t byte) {
   return CharOfByte(region.layoutRecords()[setLayout & 3], region.macros(), byte);
