@@ -10,6 +10,7 @@
 
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "platform/sim/us_layout.h"
 #include "testing/system_fixture.h"
@@ -26,8 +27,9 @@ struct Mods {
   bool lshift = false, rshift = false, ralt = false;
 };
 
-// What the keystrokes type: layout 1 from its planes, layout 0 and the keys
-// a layout leaves alone by the US layout, dead keys by the table.
+// What the keystrokes type, in UTF-8: layout 1 from its planes (each byte
+// read in the layout's character set), layout 0 and the keys a layout leaves
+// alone by the US layout, dead keys by the table.
 class Model {
  public:
   explicit Model(const KeyboardDescription& d) : d_(d) {}
@@ -63,16 +65,18 @@ class Model {
           text += '\r';
           i += 6;
         } else if (s[i] != '\r' && s[i] != '\n') {
-          text += s[i];
+          Add(static_cast<std::uint8_t>(s[i]));
         }
       }
     } else if (slot.flags & 1u << column) {
       dead_ = ch;
     } else {
-      text += static_cast<char>(Compose(ch));
+      Add(Compose(ch));
     }
     return true;
   }
+
+  void Add(std::uint8_t byte) { layoutkit::AppendUtf8(text, layoutkit::LayoutChar(d_, 1, byte)); }
 
   std::uint8_t Compose(std::uint8_t ch) {
     const std::uint8_t dead = dead_;
@@ -89,16 +93,17 @@ class Model {
   std::uint8_t dead_ = 0;
 };
 
-std::string Shown(const std::string& bytes) {
+// UTF-8 with its control characters escaped.
+std::string Shown(const std::string& utf8) {
   std::string out;
-  for (const char c : bytes) {
+  for (const char c : utf8) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b < 32) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02X", b);
       out += hex;
     } else {
-      layoutkit::AppendUtf8(out, layoutkit::DecodeByte(1252, b));
+      out += c;
     }
   }
   return out;

@@ -72,6 +72,8 @@ TEST(ShippedLayouts, German) {
   const auto d = Shipped("de");
   EXPECT_EQ(Keys(d, 1, "lshift+semicolon y z minus equals e lshift+equals lshift+a"), "ÖzyßéÀ");
   EXPECT_EQ(Keys(d, 1, "ralt+q ralt+e grave space"), "@€^");
+  // The capital sharp s, beyond Windows-1252; Caps Lock leaves ß as it is.
+  EXPECT_EQ(Keys(d, 1, "ralt+lshift+minus minus", true), "ẞß");
 }
 
 TEST(ShippedLayouts, RussianPhonetic) {

@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 
 #include "layoutkit/codepage.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "layoutkit/vkl_syntax.h"
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 namespace {
@@ -52,6 +55,22 @@ std::string Hex(int n) {
 }
 
 constexpr std::uint16_t kScanA = 0x1E, kScanE = 0x12, kScanM = 0x32, kScanF12 = 0x58;
+
+// A Unicode layout 1 whose keys type `count` CJK characters (which have no
+// case) from U+4E00, fifteen to a key line, then `extra` lines.
+std::string ManyCharacters(int count, const std::string& extra = "") {
+  std::string text = "layout 1 {\n  unicode\n  caps same\n";
+  for (int i = 0; i < count; i += 15) {
+    text += "  key sc:" + Hex(0x100 + i / 15);
+    for (int j = i; j < count && j < i + 15; ++j) {
+      static const char* const kLabels[] = {"", " lctrl:", " rctrl:", " lalt:", " ralt:"};
+      if (j % 3 == 0) text += kLabels[j % 15 / 3];
+      text += " U+" + Hex(0x4E00 + j);
+    }
+    text += "\n";
+  }
+  return text + extra + "}\n";
+}
 
 TEST(Vkl, KeysOptionsHotkeysAndRecords) {
   const Compiled c = Compile(R"(
@@ -188,6 +207,17 @@ TEST(Vkl, EveryErrorIsReportedWithItsPlaceAndNothingIsBuilt) {
       {"layout 2 {\nkey A a\n}", "test.vkl:2:5: error: layouts 2 and 3 have no planes of their own"},
       {"layout 1 {\nkey A a\n", "test.vkl:1:1: error: layout 1 is not closed"},
       {"frobnicate", "test.vkl:1:1: error: unknown statement \"frobnicate\""},
+      // Character sets.
+      {ManyCharacters(256), "test.vkl:21:14: error: layout 1 needs 256 characters; a Unicode set holds at most 255"},
+      {"unicode\nlayout 1 {\nkey A я\n}\nmacro m @254 \"x\"",
+       "test.vkl:5:7: error: macro @254 is where layout 1's character table (macro entries 253 to 255) is kept"},
+      {"layout 1 {\nbytes 18 01 00\n}", "test.vkl:2:7: error: bytes 6 to 19 of the record of layout 1 hold its character set"},
+      {"layout 1 {\nunicode\nkey A ж macro:m\n}\nmacro m \"é\"",
+       "test.vkl:3:9: error: macro m means other characters in layout 1: its byte 0xE9 is U+00E9 'é' in the set of "
+       "the macros and dead keys, no character in the layout's"},
+      {"unicode\nlayout 0 {\ncodepage 1251\nkey A dead:acute\n}\ndeadkey acute ´ e é",
+       "test.vkl:4:7: error: dead key acute means other characters in layout 0: its byte 0x80 is U+00B4 '´'"},
+      {"layout 1 {\nunicode\ntable 0x80 ж\nkey A ж я\n}", "test.vkl:4:9: error: character U+044F 'я' is not in the table of layout 1"},
   };
   for (const auto& c : cases) {
     const Compiled r = Compile(c.source);
@@ -234,6 +264,7 @@ TEST(Vkl, ShippedLayoutsRoundTripByteForByte) {
     EXPECT_EQ(diags.all().size(), 0u) << name << ": " << diags.Text();
     std::string source;
     EXPECT_EQ(RoundTrip(d, &source), ToVkb(d)) << name;
+    EXPECT_EQ(source.find("table 0x"), std::string::npos) << "a table where the compiler's own placement does:\n" << source;
     for (std::size_t at = source.find(" @"); at != std::string::npos; at = source.find(" @", at + 1)) {
       EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(source[at + 2]))) << "a record number where none is needed:\n" << source;
     }
@@ -250,6 +281,20 @@ TEST(Vkl, AnyDescriptionRoundTrips) {
     for (auto& b : bytes) b = density == 1 || rng() % (density * 3) == 0 ? static_cast<std::uint8_t>(rng()) : 0;
     KeyboardDescription d;
     ASSERT_TRUE(FromVkb(bytes, d));
+    // Every third seed, character sets on most layouts: code pages, and
+    // Unicode tables of random values at random entries.
+    std::set<int> tables;
+    for (LayoutRecord& l : d.layouts) {
+      if (seed % 3 != 0 || rng() % 4 == 0) continue;
+      CharSetHeader h = HeaderOf(l);
+      std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
+      h.kind = static_cast<std::uint8_t>(1 + rng() % 2);
+      h.tableEntry = static_cast<std::uint8_t>(rng() % (kLastUnicodeTableEntry + 1));
+      if (h.kind == 1) h.codePage = static_cast<std::uint16_t>(1250 + rng() % 9);
+      if (h.kind == 1 && rng() % 2) h.tableEntry = 0, h.count = 0;
+      for (int e = 0; e < 3 && h.kind == 2; ++e) tables.insert(h.tableEntry + e);
+      std::memcpy(l.reserved, &h, sizeof h);
+    }
     bool reached[kKeysPerPlane] = {};
     for (const std::uint8_t r : d.options.scanMap) reached[r % kKeysPerPlane] |= r < kKeysPerPlane;
     for (auto& plane : d.keys.planes) {
@@ -258,7 +303,10 @@ TEST(Vkl, AnyDescriptionRoundTrips) {
         for (KeySlot& s : plane[k].slots) s.flags &= 0x3F;
       }
     }
-    for (MacroEntry& e : d.macros.entries) std::memset(e.text + e.length, 0, sizeof e.text - e.length);
+    for (int m = 0; m < static_cast<int>(kMacros); ++m) {
+      MacroEntry& e = d.macros.entries[m];
+      if (!tables.count(m)) std::memset(e.text + e.length, 0, sizeof e.text - e.length);
+    }
     for (LayoutRecord& l : d.layouts) l.flags &= 1;
     ASSERT_EQ(RoundTrip(d), ToVkb(d)) << "seed " << seed;
   }
@@ -288,14 +336,15 @@ layout 1 "Jedna" {
   claims lctrl rctrl lalt ralt lwin rwin lshift rshift caps win-hotkeys apps-key 0x8000
   right-as-left ctrl alt win shift 0x0100
   charset 0x00..0x1f a..z ř
-  bytes 8 01 02 03
+  bytes 20 01 02 03
   bytes 37 ff
   key A        dead:acute dead+macro:two macro:two   caps=shift
   key B @200
 }
 layout 3 "Tri" {
-  codepage 1251
+  codepage 1251 ansi
   bytes 6 00 00
+  bytes 8 01
 }
 key C @9
 deadkey acute ´  a á  - x
@@ -307,6 +356,119 @@ macro nothing @0 unchecked "{FOO"
   ASSERT_TRUE(c.ok) << c.diagnostics;
   std::string source;
   EXPECT_EQ(RoundTrip(c.d, &source), ToVkb(c.d)) << source;
+}
+
+// A Unicode layout's bytes stand for the characters its table gives them:
+// ASCII on its own bytes, the macros' and dead keys' characters first and
+// the same in every set, any character up to U+10FFFF.
+TEST(Vkl, UnicodeLayoutsPlaceTheirCharactersAndRoundTrip) {
+  const Compiled c = Compile(R"(
+unicode
+layout 0 "Кириллица" {
+  key A  ф Ф   ralt: U+1F600 macro:hi
+  key Q  я     ralt: dead:acute
+}
+layout 1 "Ελληνικά" {
+  key A  α     ralt: macro:hi
+}
+layout 2 "Два" {
+}
+layout 3 "Win-1253" {
+  codepage 1253
+}
+deadkey acute ´  e é
+macro hi "Hé!"
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  const KeyboardDescription& d = c.d;
+  const CharSetHeader zero = HeaderOf(d.layouts[0]), one = HeaderOf(d.layouts[1]);
+  EXPECT_EQ(CharSetOf(d.layouts[0]), CharSetKind::kUnicode);
+  EXPECT_EQ(zero.codePage, 1200);
+  EXPECT_EQ(zero.tableEntry, 253);
+  EXPECT_EQ(one.tableEntry, 250);                          // another set, the next table
+  EXPECT_EQ(HeaderOf(d.layouts[2]).tableEntry, 253);       // layout 2 shares layout 0's
+  EXPECT_EQ(zero.count, 18);  // ´ e é H !, ф Ф 😀 я Я, and 8 more of the names of layouts 0 and 2
+  EXPECT_EQ(CharSetOf(d.layouts[3]), CharSetKind::kCodePage);
+  // The shared characters first, from 0x80, in both sets; ASCII as it is.
+  for (unsigned layout : {0u, 1u}) {
+    EXPECT_EQ(LayoutChar(d, layout, 0x80), U'´') << layout;
+    EXPECT_EQ(LayoutChar(d, layout, 0x81), U'é') << layout;
+    EXPECT_EQ(LayoutChar(d, layout, 'H'), U'H') << layout;
+  }
+  EXPECT_EQ(std::string(d.macros.entries[1].text, 3), "H\x81!");
+  EXPECT_EQ(LayoutChar(d, 0, Slot(d, 0, kScanA, kSlotPlain).ch[0]), U'ф');
+  EXPECT_EQ(LayoutChar(d, 0, Slot(d, 0, kScanA, kSlotRightAlt).ch[0]), U'\U0001F600');
+  EXPECT_EQ(LayoutChar(d, 0, Slot(d, 2, 0x10, kSlotPlain).ch[0]), U'Я');  // Caps Lock swaps Cyrillic case
+  EXPECT_EQ(LayoutChar(d, 1, Slot(d, 3, kScanA, kSlotPlain).ch[0]), U'Α');  // and Greek
+  EXPECT_EQ(LayoutChar(d, 2, static_cast<std::uint8_t>(d.layouts[2].name[0])), U'Д');
+  EXPECT_EQ(LayoutChar(d, 3, static_cast<std::uint8_t>(d.layouts[3].name[0])), U'W');
+  std::string source;
+  EXPECT_EQ(RoundTrip(d, &source), ToVkb(d)) << source;
+  EXPECT_EQ(source.find("table"), std::string::npos) << "the compiler's own placement needs no table:\n" << source;
+
+  // More than 128 characters: the rest take the free bytes below 0x80.
+  const Compiled many = Compile(ManyCharacters(200));
+  ASSERT_TRUE(many.ok) << many.diagnostics;
+  EXPECT_EQ(LayoutChar(many.d, 1, 0xFF), U'\u4E7F');
+  EXPECT_EQ(LayoutChar(many.d, 1, 0x01), U'\u4E80');
+  EXPECT_EQ(RoundTrip(many.d, &source), ToVkb(many.d)) << source;
+}
+
+// An `ansi` layout is the record of old: the code page in bytes 6..7 and no
+// mark. Without `ansi` the record carries the mark and the same bytes.
+TEST(Vkl, AnsiLayoutsKeepTheOldRecordAndMarkedOnesDecode) {
+  const Compiled ansi = Compile("layout 1 {\n  codepage 1251 ansi\n  key A ф\n}\n");
+  const Compiled marked = Compile("layout 1 {\n  codepage 1251\n  key A ф\n}\n");
+  ASSERT_TRUE(ansi.ok && marked.ok) << ansi.diagnostics << marked.diagnostics;
+  const std::uint8_t old[32] = {0xE3, 0x04};  // 1251
+  EXPECT_EQ(std::memcmp(ansi.d.layouts[1].reserved, old, sizeof old), 0);
+  EXPECT_EQ(CharSetOf(ansi.d.layouts[1]), CharSetKind::kNone);
+  EXPECT_EQ(CharSetOf(marked.d.layouts[1]), CharSetKind::kCodePage);
+  EXPECT_EQ(HeaderOf(marked.d.layouts[1]).codePage, 1251);
+  EXPECT_EQ(Slot(marked.d, 1, kScanA, kSlotPlain).ch[0], 0xF4);
+  EXPECT_EQ(LayoutChar(marked.d, 1, 0xF4), U'ф');
+  EXPECT_EQ(LayoutChar(marked.d, 1, 0xDB), U'Ы');
+  std::string source;
+  EXPECT_EQ(RoundTrip(ansi.d, &source), ToVkb(ansi.d));
+  EXPECT_NE(source.find("codepage 1251 ansi"), std::string::npos) << source;
+}
+
+// Another tool may keep a table elsewhere, fill slots no key uses, and
+// order it otherwise: the source then pins the table, and a mark that is
+// not valid is no mark.
+TEST(Vkl, HandMadeTablesAndBrokenMarksRoundTrip) {
+  const Compiled c = Compile(R"(
+unicode
+layout 1 "Ж" {
+  key A  ж Ж   ralt: macro:hi
+  key B  ÿ
+}
+layout 0 "Broken" {
+  codepage 1252
+  key A  x
+}
+macro hi "жЖ"
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  KeyboardDescription d = c.d;
+  auto* macros = reinterpret_cast<std::uint8_t*>(&d.macros);
+  std::memcpy(macros + 100 * 256, macros + 253 * 256, 768);  // the table at entry 100
+  std::memset(macros + 253 * 256, 0, 768);
+  d.layouts[1].reserved[offsetof(CharSetHeader, tableEntry)] = 100;
+  std::swap_ranges(macros + 100 * 256 + 3 * 0x80, macros + 100 * 256 + 3 * 0x81, macros + 100 * 256 + 3 * 0x81);
+  const std::uint8_t snowman[3] = {0x03, 0x26, 0x00}, surrogate[3] = {0x00, 0xD8, 0x00};
+  std::memcpy(macros + 100 * 256 + 3 * 0xF0, snowman, 3);
+  std::memcpy(macros + 100 * 256 + 3 * 0xF1, surrogate, 3);
+  d.keys.planes[1][2].slots[kSlotPlain].ch[1] = 101;  // key B, Shift: "macro" 101, which is the table
+  d.keys.planes[1][2].slots[kSlotPlain].flags = 0x10;
+  d.layouts[0].reserved[offsetof(CharSetHeader, kind)] = 7;
+  ASSERT_EQ(CharSetOf(d.layouts[0]), CharSetKind::kNone);
+  std::string source;
+  EXPECT_EQ(RoundTrip(d, &source), ToVkb(d)) << source;
+  for (const char* expected : {"unicode @100", "table 0x80 Ж ж ÿ Ÿ", "☃ U+d800", "macro:@101", "codepage 1252 ansi",
+                               "bytes 8 76 65 6c 74 6f 2d 63 73 07"}) {
+    EXPECT_NE(source.find(expected), std::string::npos) << expected << " in\n" << source;
+  }
 }
 
 TEST(Vkl, CompiledFilesAreExactlyTheFiveBlocks) {

@@ -87,6 +87,30 @@ def macro_seeds():
     seed("one-char", 2, (1 << 3) | (1 << 10), b"{")
 
 
+UNICODE_TABLES = """\
+# Unicode sets: a table placed by hand, a table entry used by number, an
+# ANSI layout beside them, and layout 3 sharing the set of layout 1.
+unicode
+layout 0 "Ansi" {
+  codepage 1251 ansi
+  bytes 8 01
+  key A  ф Ф
+}
+layout 1 "Ж" {
+  unicode @100 count 9
+  table 0x41 A
+  table 0x80 Ж ж я Я 😀 U+D800
+  key A  ж Ж   ralt: 😀 macro:@101
+  key B  я     caps: A
+}
+layout 3 "Three" {
+  unicode
+}
+deadkey acute ´  e é
+macro hi "Hi 👋{ENTER}"
+"""
+
+
 def text_seeds():
     for name in ("us.vkl", "intl.vkl", "ru-phonetic.vkl"):
         shutil.copy(os.path.join(ROOT, "layouts", name), os.path.join(CORPUS, "vkl_fuzz", name))
@@ -103,6 +127,8 @@ def text_seeds():
     }
     for name, text in errors.items():
         write("vkl_fuzz", name, text.encode("utf-8"))
+    # Unicode sets as another tool might place them: what the decompiler pins.
+    write("vkl_fuzz", "unicode-tables.vkl", UNICODE_TABLES.encode("utf-8"))
     klc = os.path.join(ROOT, "tests", "data", "klc")
     for name in sorted(os.listdir(klc)):
         shutil.copy(os.path.join(klc, name), os.path.join(CORPUS, "klc_fuzz", name))

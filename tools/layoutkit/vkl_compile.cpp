@@ -20,6 +20,7 @@
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 
@@ -54,6 +55,7 @@ struct Cell {
   Char ch;           // kChar, kDead
   std::string name;  // kDeadNamed, kMacro
   bool deadToo = false;  // dead+macro:NAME
+  int macroIndex = -1;   // macro:@N
   Pos pos;
 };
 
@@ -77,7 +79,26 @@ struct KeyLine {
 struct Bytes {
   int offset;
   std::vector<std::uint8_t> values;
+  Pos pos;  // of the offset
+};
+
+// One slot of a Unicode table as `table` gives it.
+struct Pin {
+  int byte;
+  char32_t value;
   Pos pos;
+};
+
+// A character set as written: `codepage N [ansi]` or `unicode [@E] [count N]
+// [id N]`, with the `table` lines that pin a Unicode table's slots.
+struct SetSpec {
+  enum Kind { kInherit, kCodePage, kAnsi, kUnicode } kind = kInherit;
+  int codePage = 0;
+  int entry = -1;  // the first macro entry of the table; -1: the compiler picks
+  int count = -1;  // bytes 18..19; -1: the number of characters
+  int id = -1;     // bytes 6..7 of a Unicode set; -1: 1200
+  std::vector<Pin> pins;
+  Pos pos, tablePos;
 };
 
 struct LayoutDef {
@@ -85,7 +106,7 @@ struct LayoutDef {
   Pos pos;
   std::vector<Char> name;
   Pos namePos;
-  int codePage = 0;  // 0: the description's
+  SetSpec set;  // kInherit: the description's
   bool charThenLeft = false;
   std::uint16_t claims = 0;
   std::uint16_t rightAsLeft = 0;
@@ -118,7 +139,7 @@ struct Hotkey {
 };
 
 struct Model {
-  int codePage = 0;
+  SetSpec set;  // of the macros and dead keys, and of layouts that name none
   std::uint16_t options = 0;
   std::uint16_t optionBits = 0;
   std::uint8_t optionBytes[2] = {0, 0};
@@ -220,6 +241,7 @@ class Parser {
   }
 
   const std::vector<std::string>& files() const { return files_; }
+  bool HasErrors() const { return diags_.HasErrors(); }
 
   void Error(const Pos& p, const std::string& message) {
     diags_.Error(files_[static_cast<std::size_t>(p.file)], p.line, p.column, message);
@@ -301,7 +323,8 @@ class Parser {
     if (word == "key") return Key(t);
     if (layout_ >= 0) return LayoutStatement(word, t);
     if (word == "include") return Include(t, path, depth);
-    if (word == "codepage") return CodePageStatement(t, m_.codePage, m_.seen);
+    if (word == "codepage" || word == "unicode") return SetStatement(t, m_.set, m_.seen, false);
+    if (word == "table") return Table(t, m_.set);
     if (word == "option") return Option(t);
     if (word == "option-bits") return OptionBits(t);
     if (word == "option-bytes") return OptionBytes(t);
@@ -344,13 +367,76 @@ class Parser {
     ParseFile(absolute ? name : dir + name, depth + 1, &t[1].pos);
   }
 
-  void CodePageStatement(const std::vector<Token>& t, int& codePage, std::set<std::string>& seen) {
-    if (!Arity(t, 2, 2, "codepage NUMBER (874, 1250..1258)") || !Once(seen, "the code page", t[0])) return;
-    const auto n = ParseNumber(t[1].text);
-    if (!n || !IsSupportedCodePage(static_cast<int>(*n))) {
-      return Error(t[1].pos, "unknown code page \"" + t[1].text + "\"; use 874 or 1250 to 1258");
+  // codepage N [ansi] | unicode [@ENTRY] [count N] [id N]
+  void SetStatement(const std::vector<Token>& t, SetSpec& set, std::set<std::string>& seen, bool inLayout) {
+    if (Lower(t[0].text) == "codepage") {
+      if (!Arity(t, 2, 3, "codepage NUMBER (874, 1250..1258) [ansi]") || !Once(seen, "the character set", t[0])) return;
+      const auto n = ParseNumber(t[1].text);
+      if (!n || !IsSupportedCodePage(static_cast<int>(*n))) {
+        return Error(t[1].pos, "unknown code page \"" + t[1].text + "\"; use 874 or 1250 to 1258");
+      }
+      if (t.size() == 3 && Lower(t[2].text) != "ansi") {
+        return Error(t[2].pos, "expected \"ansi\" (the bytes posted as ANSI characters) or nothing");
+      }
+      set.kind = t.size() == 3 ? SetSpec::kAnsi : SetSpec::kCodePage;
+      set.codePage = static_cast<int>(*n);
+      set.pos = t[0].pos;
+      return;
     }
-    codePage = static_cast<int>(*n);
+    if (!Arity(t, 1, 6, "unicode [@ENTRY] [count N] [id N]") || !Once(seen, "the character set", t[0])) return;
+    set.kind = SetSpec::kUnicode;
+    set.pos = t[0].pos;
+    for (std::size_t i = 1; i < t.size(); ++i) {
+      if (!inLayout) return Error(t[i].pos, "@ENTRY, count and id belong to a layout's own set, in its block");
+      const std::string w = Lower(t[i].text);
+      if (w.size() > 1 && w[0] == '@' && set.entry < 0) {
+        const auto n = ParseNumber(w.substr(1));
+        if (!n || *n > kLastUnicodeTableEntry) {
+          return Error(t[i].pos, "a table starts at macro entry @0 to @253 (it takes three)");
+        }
+        set.entry = static_cast<int>(*n);
+        continue;
+      }
+      int* field = w == "count" && set.count < 0 ? &set.count : w == "id" && set.id < 0 ? &set.id : nullptr;
+      if (field == nullptr || i + 1 == t.size()) {
+        return Error(t[i].pos, "unexpected \"" + t[i].text + "\"; usage: unicode [@ENTRY] [count N] [id N]");
+      }
+      const auto n = ParseNumber(t[++i].text);
+      if (!n || *n > 0xFFFF) return Error(t[i].pos, w + " is a 16-bit number");
+      *field = static_cast<int>(*n);
+    }
+  }
+
+  // table BYTE CHAR...: byte BYTE of a Unicode set stands for the first
+  // character, the next byte for the next, and so on.
+  void Table(const std::vector<Token>& t, SetSpec& set) {
+    if (!Arity(t, 3, 258, "table BYTE CHAR...")) return;
+    const auto first = ParseNumber(t[1].text);
+    if (!first || *first > 255) return Error(t[1].pos, "a table's byte is 0x00 to 0xff");
+    if (*first + (t.size() - 2) > 256) return Error(t[1].pos, "this line runs past byte 0xff of the table");
+    if (set.pins.empty()) set.tablePos = t[0].pos;
+    for (std::size_t i = 2; i < t.size(); ++i) {
+      const int byte = static_cast<int>(*first + i - 2);
+      char32_t value = 0;
+      const std::string& w = t[i].text;
+      if (w.size() > 2 && (w[0] == 'U' || w[0] == 'u') && w[1] == '+') {
+        // Any value a slot can hold, also one that is no character.
+        const auto v = ParseNumber("0x" + w.substr(2));
+        if (!v || *v > 0xFFFFFF) return Error(t[i].pos, "\"" + w + "\" is not a code point (U+0 to U+FFFFFF)");
+        value = static_cast<char32_t>(*v);
+      } else if (const auto c = CharOf(t[i])) {
+        if (c->raw) return Error(t[i].pos, "a table holds characters, not raw bytes");
+        value = c->code;
+      } else {
+        return;
+      }
+      for (const Pin& p : set.pins) {
+        if (p.byte == byte) {
+          return Error(t[i].pos, "byte 0x" + Hex(static_cast<unsigned>(byte), 2) + " of the table is given twice");
+        }
+      }
+      set.pins.push_back({byte, value, t[i].pos});
+    }
   }
 
   void Option(const std::vector<Token>& t) {
@@ -488,7 +574,8 @@ class Parser {
 
   void LayoutStatement(const std::string& word, const std::vector<Token>& t) {
     LayoutDef& l = m_.layouts[layout_];
-    if (word == "codepage") return CodePageStatement(t, l.codePage, l.seen);
+    if (word == "codepage" || word == "unicode") return SetStatement(t, l.set, l.seen, true);
+    if (word == "table") return Table(t, l.set);
     if (word == "char-then-left") {
       if (Arity(t, 1, 1, "char-then-left") && Once(l.seen, "char-then-left", t[0])) l.charThenLeft = true;
       return;
@@ -571,7 +658,7 @@ class Parser {
     if (!offset || *offset < vkl::kRecordBytesFirst || *offset + count > vkl::kRecordBytesLast + 1) {
       return Error(t[1].pos, "raw bytes go at offsets 6 to 37 of the layout record");
     }
-    Bytes b{static_cast<int>(*offset), {}, t[0].pos};
+    Bytes b{static_cast<int>(*offset), {}, t[1].pos};
     for (std::size_t i = 2; i < t.size(); ++i) {
       if (const auto v = HexByte(t[i])) b.values.push_back(*v);
     }
@@ -669,6 +756,15 @@ class Parser {
       c.kind = Cell::kMacro;
       c.deadToo = n == 11;
       c.name = s.substr(n);
+      if (c.name.size() > 1 && c.name[0] == '@') {  // by number, whatever the entry holds
+        const auto index = ParseNumber(c.name.substr(1));
+        if (!index || *index > 255) {
+          Error(rest(n).pos, "a macro number is @0 to @255");
+          return false;
+        }
+        c.macroIndex = static_cast<int>(*index);
+        return true;
+      }
       if (!IsIdentifier(c.name, 1)) {
         Error(rest(n).pos, "a macro name is made of letters, digits, '_' and '-', starting with a letter");
         return false;
@@ -861,28 +957,229 @@ class Builder {
   Builder(Model& m, Parser& p, KeyboardDescription& out) : m_(m), p_(p), d_(out) {}
 
   void Build() {
-    if (m_.codePage == 0) m_.codePage = kDefaultCodePage;
-    for (LayoutDef& l : m_.layouts) {
-      if (l.codePage == 0) l.codePage = m_.codePage;
-    }
+    Sets();
+    Entries();
     Options();
     Macros();
     DeadKeys();
     Records();
     Layouts();
+    Tables();
+    Uses();
     Warnings();
   }
 
  private:
-  // The byte of a character in a code page; raw bytes stand as they are.
-  std::optional<std::uint8_t> Encode(const Char& c, int codePage) {
-    if (c.raw) return static_cast<std::uint8_t>(c.code);
-    const int b = EncodeChar(codePage, c.code);
-    if (b < 0) {
-      p_.Error(c.pos, "character " + Describe(c.code) + " is not in code page " + std::to_string(codePage));
-      return std::nullopt;
+  // A character a Unicode set must hold, and where it was written.
+  struct Need {
+    char32_t c;
+    Pos pos;
+  };
+
+  static vkl::CharSet SetOf(const SetSpec& spec) {
+    if (spec.kind == SetSpec::kUnicode) {
+      vkl::CharSet set;
+      set.kind = vkl::CharSet::Kind::kUnicode;
+      set.codePage = kUnicodeCodePageId;
+      return set;
     }
-    return static_cast<std::uint8_t>(b);
+    return vkl::CharSet::CodePage(spec.codePage, spec.kind == SetSpec::kAnsi ? vkl::CharSet::Kind::kAnsi
+                                                                             : vkl::CharSet::Kind::kCodePage);
+  }
+
+  static std::string LayoutName(unsigned n) { return "layout " + std::to_string(n); }
+
+  // Layout 2 or 3 takes the Unicode set of layout 0 or 1 unless it names a
+  // table of its own: the library reads their keys from the same planes.
+  bool Joins(unsigned n) const {
+    if (n < 2) return false;
+    const LayoutDef &l = m_.layouts[n], &owner = m_.layouts[n - 2];
+    return owner.defined && owner.set.kind == SetSpec::kUnicode && l.set.kind == SetSpec::kUnicode &&
+           l.set.pins.empty() && l.set.entry < 0;
+  }
+
+  void Sets() {
+    if (m_.set.kind == SetSpec::kInherit) m_.set.kind = SetSpec::kCodePage, m_.set.codePage = kDefaultCodePage;
+    for (LayoutDef& l : m_.layouts) {
+      if (l.set.kind == SetSpec::kInherit) l.set.kind = m_.set.kind, l.set.codePage = m_.set.codePage;
+    }
+    const auto tableWithoutUnicode = [&](const SetSpec& s) {
+      if (!s.pins.empty() && s.kind != SetSpec::kUnicode) {
+        p_.Error(s.tablePos, "a table belongs to a Unicode set: say \"unicode\"");
+      }
+    };
+    tableWithoutUnicode(m_.set);
+    // The characters of the macros and dead keys come first in every
+    // Unicode set, in the same order, so that they get the same bytes.
+    std::vector<Need> shared;
+    const auto add = [](std::vector<Need>& to, const Char& c) {
+      if (!c.raw && c.code != 0) to.push_back({c.code, c.pos});
+    };
+    for (const DeadRow& r : m_.deadRows) {
+      if (!r.deadZero) add(shared, r.dead);
+      if (!r.baseZero) add(shared, r.base);
+      if (!r.resultZero) add(shared, r.result);
+    }
+    for (const auto& [name, c] : m_.deadNames) add(shared, c);
+    for (const MacroDef& mdef : m_.macros) {
+      for (const Char& c : mdef.text) add(shared, c);
+    }
+    top_ = SetOf(m_.set);
+    if (m_.set.kind == SetSpec::kUnicode) Place(top_, m_.set.pins, {}, shared, "the macros and dead keys");
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      const LayoutDef& l = m_.layouts[n];
+      if (!l.defined) continue;
+      tableWithoutUnicode(l.set);
+      if (Joins(n)) continue;  // set with its owner's below
+      sets_[n] = SetOf(l.set);
+      if (l.set.kind != SetSpec::kUnicode) continue;
+      std::vector<Need> own = LayoutNeeds(n, add);
+      std::string what = LayoutName(n);
+      if (n < 2 && Joins(n + 2)) {
+        for (const Need& c : LayoutNeeds(n + 2, add)) own.push_back(c);
+        what = "layouts " + std::to_string(n) + " and " + std::to_string(n + 2);
+      }
+      Place(sets_[n], l.set.pins, sharedOverflow_ ? std::vector<Need>{} : shared, own, what);
+      if (n < 2 && Joins(n + 2)) sets_[n + 2] = sets_[n];
+    }
+  }
+
+  // A layout's own characters: its keys' (the Caps Lock plane's included)
+  // in the order they are written, its charset's, its name's.
+  template <typename Add>
+  std::vector<Need> LayoutNeeds(unsigned n, const Add& add) const {
+    std::vector<Need> needs;
+    const LayoutDef& l = m_.layouts[n];
+    for (const KeyLine& k : m_.keys) {
+      if (k.layout != static_cast<int>(n)) continue;
+      const auto plane = [&](const Plane& p, bool otherCase) {
+        for (const auto& slot : p.cells) {
+          for (const Cell& c : slot) {
+            if (c.kind != Cell::kChar && c.kind != Cell::kDead) continue;
+            if (!otherCase) {
+              add(needs, c.ch);
+            } else if (c.kind == Cell::kChar && !c.ch.raw && vkl::OtherCase(c.ch.code) != c.ch.code) {
+              needs.push_back({vkl::OtherCase(c.ch.code), c.pos});
+            }
+          }
+        }
+      };
+      plane(k.plain, false);
+      if (k.capsExplicit) {
+        plane(k.caps, false);
+      } else if (k.capsMode.value_or(l.caps) == CapsMode::kLetters) {
+        plane(k.plain, true);
+      }
+    }
+    for (const Char& c : l.charset) add(needs, c);
+    for (const Char& c : l.name) add(needs, c);
+    return needs;
+  }
+
+  // Fills a Unicode table: U+0001..U+007F on their own bytes, the others on
+  // free bytes from 0x80 up, then from 0x01 up; `preferred` (the macros'
+  // and dead keys') before `own`. With pinned slots the table is closed:
+  // only `own` characters of U+0001..U+007F join it, on their own bytes.
+  void Place(vkl::CharSet& set, const std::vector<Pin>& pins, const std::vector<Need>& preferred,
+             const std::vector<Need>& own, const std::string& what) {
+    for (const Pin& p : pins) set.table[p.byte] = p.value;
+    const bool closed = !pins.empty();
+    std::vector<const Need*> order;
+    for (const Need& c : preferred) order.push_back(&c);
+    const std::size_t ownFrom = order.size();
+    for (const Need& c : own) order.push_back(&c);
+    for (std::size_t i = closed ? ownFrom : 0; i < order.size(); ++i) {
+      const char32_t c = order[i]->c;
+      if (c < 0x80 && set.table[c] == 0 && set.Byte(c) < 0) set.table[c] = c;
+    }
+    // Bytes 0x80..0xFF, then 0x01..0x7F.
+    const auto freeByte = [&set]() {
+      for (int i = 0; i < 255; ++i) {
+        const int b = i < 128 ? 0x80 + i : i - 127;
+        if (set.table[b] == 0) return b;
+      }
+      return -1;
+    };
+    std::set<char32_t> missing;
+    const Need* first = nullptr;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const Need& c = *order[i];
+      if (set.Byte(c.c) >= 0) continue;
+      if (closed) {
+        if (i >= ownFrom) p_.Error(c.pos, "character " + Describe(c.c) + " is not in the table of " + what);
+        continue;
+      }
+      const int b = freeByte();
+      if (b < 0) {
+        if (missing.insert(c.c).second && first == nullptr) first = &c;
+        continue;
+      }
+      set.table[b] = c.c;
+    }
+    if (first != nullptr) {
+      p_.Error(first->pos, what + " needs " + std::to_string(Count(set) + static_cast<int>(missing.size())) +
+                               " characters; a Unicode set holds at most 255");
+      if (&set == &top_) sharedOverflow_ = true;
+    }
+  }
+
+  static int Count(const vkl::CharSet& set) {
+    int n = 0;
+    for (int b = 1; b < 256; ++b) n += set.Char(static_cast<std::uint8_t>(b)) != 0;
+    return n;
+  }
+
+  // The macro entries of the tables: the given ones, then 253..255 for the
+  // first distinct table, 250..252 for the next, and so on.
+  void Entries() {
+    std::set<int> given;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      const LayoutDef& l = m_.layouts[n];
+      if (l.defined && l.set.kind == SetSpec::kUnicode && l.set.entry >= 0) {
+        entry_[n] = l.set.entry;
+        for (int e = 0; e < 3; ++e) given.insert(l.set.entry + e);
+      }
+    }
+    int candidate = kLastUnicodeTableEntry;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      const LayoutDef& l = m_.layouts[n];
+      if (!l.defined || l.set.kind != SetSpec::kUnicode || entry_[n] >= 0) continue;
+      if (Joins(n)) {
+        entry_[n] = entry_[n - 2];
+        continue;
+      }
+      for (unsigned m = 0; m < n && entry_[n] < 0; ++m) {
+        const LayoutDef& o = m_.layouts[m];
+        if (o.defined && o.set.kind == SetSpec::kUnicode && o.set.entry < 0 &&
+            std::equal(std::begin(sets_[m].table), std::end(sets_[m].table), std::begin(sets_[n].table))) {
+          entry_[n] = entry_[m];
+        }
+      }
+      if (entry_[n] >= 0) continue;
+      while (candidate >= 0 && (given.count(candidate) || given.count(candidate + 1) || given.count(candidate + 2))) {
+        candidate -= 3;
+      }
+      entry_[n] = candidate;
+      candidate -= 3;
+    }
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      for (int e = 0; e < 3 && entry_[n] >= 0; ++e) tableOf_.emplace(entry_[n] + e, n);
+    }
+  }
+
+  // The byte of a character in a set; raw bytes stand as they are.
+  std::optional<std::uint8_t> Encode(const Char& c, const vkl::CharSet& set) {
+    if (c.raw) return static_cast<std::uint8_t>(c.code);
+    if (c.code == 0) return 0;
+    const int b = set.Byte(c.code);
+    if (b >= 0) return static_cast<std::uint8_t>(b);
+    // A Unicode set lacks a character only where an error said so already.
+    if (!set.unicode()) {
+      p_.Error(c.pos, "character " + Describe(c.code) + " is not in code page " + std::to_string(set.codePage));
+    } else if (!p_.HasErrors()) {
+      p_.Error(c.pos, "character " + Describe(c.code) + " is not in its Unicode set");
+    }
+    return std::nullopt;
   }
 
   void Options() {
@@ -898,24 +1195,35 @@ class Builder {
     o.reserved = static_cast<std::uint16_t>(m_.optionBytes[0] | m_.optionBytes[1] << 8);
   }
 
+  std::string TableText(int entry) const {
+    const int e = tableOf_.at(entry);
+    return LayoutName(static_cast<unsigned>(e)) + "'s character table (macro entries " +
+           std::to_string(entry_[e]) + " to " + std::to_string(entry_[e] + 2) + ")";
+  }
+
   void Macros() {
     std::set<int> taken;
     for (const MacroDef& mdef : m_.macros) {
       if (mdef.index < 0) continue;
-      if (!taken.insert(mdef.index).second) {
+      if (tableOf_.count(mdef.index)) {
+        p_.Error(mdef.pos, "macro @" + std::to_string(mdef.index) + " is where " + TableText(mdef.index) + " is kept");
+      } else if (!taken.insert(mdef.index).second) {
         p_.Error(mdef.pos, "duplicate definition of macro index @" + std::to_string(mdef.index));
       }
     }
     int next = 1;
     for (MacroDef& mdef : m_.macros) {
       if (mdef.index < 0) {
-        while (next < 256 && taken.count(next)) ++next;
+        while (next < 256 && (taken.count(next) || tableOf_.count(next))) ++next;
         if (next >= 256) {
-          p_.Error(mdef.pos, "more than 255 macros");
+          p_.Error(mdef.pos, "more than " + std::to_string(255 - tableOf_.size()) + " macros" +
+                                 (tableOf_.empty() ? "" : " beside the character tables"));
           continue;
         }
         mdef.index = next;
         taken.insert(next);
+      } else if (tableOf_.count(mdef.index)) {
+        continue;
       }
       if (mdef.index == 0) p_.Warning(mdef.pos, "macro @0 is never typed: a key's macro number 0 means nothing");
       MacroText(mdef);
@@ -925,11 +1233,12 @@ class Builder {
   void MacroText(const MacroDef& mdef) {
     std::vector<std::uint8_t> bytes;
     std::vector<Pos> at;
+    std::vector<std::pair<std::uint8_t, Char>> chars;
     bool ok = true;
     for (const Char& c : mdef.text) {
-      const auto b = Encode(c, m_.codePage);
+      const auto b = Encode(c, top_);
       ok = ok && b.has_value();
-      if (b) bytes.push_back(*b), at.push_back(c.pos);
+      if (b) bytes.push_back(*b), at.push_back(c.pos), chars.emplace_back(*b, c);
     }
     if (!ok) return;
     if (bytes.size() > kMaxMacroLength) {
@@ -941,10 +1250,11 @@ class Builder {
     MacroEntry& e = d_.macros.entries[mdef.index];
     e.length = static_cast<std::uint8_t>(bytes.size());
     std::copy(bytes.begin(), bytes.end(), e.text);
+    macroChars_[mdef.index] = std::move(chars);
   }
 
   void Chords(const std::vector<std::uint8_t>& text, const std::vector<Pos>& at) {
-    for (const vkl::ChordProblem& problem : vkl::CheckChords(text, m_.codePage)) {
+    for (const vkl::ChordProblem& problem : vkl::CheckChords(text, top_)) {
       p_.Error(at[problem.offset], problem.message);
     }
   }
@@ -956,11 +1266,12 @@ class Builder {
     std::map<std::pair<int, int>, int> first;
     for (std::size_t i = 0; i < m_.deadRows.size() && i < kDeadKeyRows; ++i) {
       const DeadRow& r = m_.deadRows[i];
-      const auto dead = r.deadZero ? std::optional<std::uint8_t>(0) : Encode(r.dead, m_.codePage);
-      const auto base = r.baseZero ? std::optional<std::uint8_t>(0) : Encode(r.base, m_.codePage);
-      const auto result = r.resultZero ? std::optional<std::uint8_t>(0) : Encode(r.result, m_.codePage);
+      const auto dead = r.deadZero ? std::optional<std::uint8_t>(0) : Encode(r.dead, top_);
+      const auto base = r.baseZero ? std::optional<std::uint8_t>(0) : Encode(r.base, top_);
+      const auto result = r.resultZero ? std::optional<std::uint8_t>(0) : Encode(r.result, top_);
       if (!dead || !base || !result) continue;
       d_.deadKeys.rows[i] = {*dead, *base, *result};
+      rowWritten_[i] = true;
       if (*dead != 0 && !first.emplace(std::make_pair(*dead, *base), r.pos.line).second) {
         p_.Warning(r.pos, "never used: an earlier row for the same dead key and base character wins");
       }
@@ -1019,34 +1330,38 @@ class Builder {
 
   void WriteKey(const KeyLine& k, int record) {
     const LayoutDef& l = m_.layouts[k.layout];
+    const vkl::CharSet& set = sets_[k.layout];
     KeyRecord& plain = d_.keys.planes[k.layout][record];
     KeyRecord& caps = d_.keys.planes[k.layout + 2][record];
-    WritePlane(k.plain, l.codePage, plain);
+    WritePlane(k.plain, k.layout, plain);
     if (k.capsExplicit) {
-      WritePlane(k.caps, l.codePage, caps);
+      WritePlane(k.caps, k.layout, caps);
     } else {
-      caps = vkl::DeriveCaps(plain, k.capsMode.value_or(l.caps), l.codePage);
+      caps = vkl::DeriveCaps(plain, k.capsMode.value_or(l.caps), set);
     }
   }
 
-  void WritePlane(const Plane& p, int codePage, KeyRecord& out) {
+  void WritePlane(const Plane& p, int layout, KeyRecord& out) {
+    const vkl::CharSet& set = sets_[layout];
     for (std::size_t slot = 0; slot < kSlotsPerKey; ++slot) {
       for (int col = 0; col < 3; ++col) {
         const Cell& c = p.cells[slot][col];
+        const std::tuple<int, int, int> at{c.pos.file, c.pos.line, c.pos.column};
         std::uint8_t byte = 0, flags = 0;
         switch (c.kind) {
           case Cell::kEmpty:
             continue;
           case Cell::kChar:
           case Cell::kDead: {
-            const auto b = Encode(c.ch, codePage);
+            const auto b = Encode(c.ch, set);
             if (!b) continue;
             byte = *b;
+            const char32_t ch = set.Char(byte);
             if (c.kind == Cell::kDead) {
               flags = static_cast<std::uint8_t>(1u << col);
-              deadUses_[{c.pos.file, c.pos.line, c.pos.column}] = byte;
-            } else if (byte > 0 && byte < 0x20) {
-              p_.Warning(c.pos, "character " + Describe(byte) + " is below 32: the library never types it");
+              deadUses_[at] = {layout, byte, {}};
+            } else if (ch > 0 && ch < 0x20) {
+              p_.Warning(c.pos, "character " + Describe(ch) + " is below 32: the library never types it");
             }
             break;
           }
@@ -1056,22 +1371,27 @@ class Builder {
               p_.Error(c.pos, "no dead key named " + c.name + " (deadkey " + c.name + " CHAR ... defines one)");
               continue;
             }
-            const auto b = Encode(it->second, m_.codePage);
+            const auto b = Encode(it->second, top_);
             if (!b) continue;
             byte = *b;
             flags = static_cast<std::uint8_t>(1u << col);
-            deadUses_[{c.pos.file, c.pos.line, c.pos.column}] = byte;
+            deadUses_[at] = {layout, byte, c.name};
             break;
           }
           case Cell::kMacro: {
-            const auto it = std::find_if(m_.macros.begin(), m_.macros.end(),
-                                         [&](const MacroDef& d) { return d.name == c.name; });
-            if (it == m_.macros.end() || it->index < 0) {
-              if (it == m_.macros.end()) p_.Error(c.pos, "no macro named " + c.name);
-              continue;
+            if (c.macroIndex >= 0) {  // by number: the entry as it stands
+              byte = static_cast<std::uint8_t>(c.macroIndex);
+            } else {
+              const auto it = std::find_if(m_.macros.begin(), m_.macros.end(),
+                                           [&](const MacroDef& d) { return d.name == c.name; });
+              if (it == m_.macros.end() || it->index < 0) {
+                if (it == m_.macros.end()) p_.Error(c.pos, "no macro named " + c.name);
+                continue;
+              }
+              it->used = true;
+              byte = static_cast<std::uint8_t>(it->index);
+              macroUses_[at] = {layout, byte, c.name};
             }
-            it->used = true;
-            byte = static_cast<std::uint8_t>(it->index);
             flags = static_cast<std::uint8_t>(1u << (col + 3) | (c.deadToo ? 1u << col : 0));
             break;
           }
@@ -1087,39 +1407,118 @@ class Builder {
     for (unsigned n = 0; n < kLayouts; ++n) {
       const LayoutDef& l = m_.layouts[n];
       if (!l.defined) continue;
+      const vkl::CharSet& set = sets_[n];
       LayoutRecord& r = d_.layouts[n];
       r.flags = l.charThenLeft ? 1u << kLayoutFlagCharThenLeft : 0;
       r.modMask = l.claims;
       r.rightModEquivalence = l.rightAsLeft;
-      r.reserved[0] = static_cast<std::uint8_t>(l.codePage & 0xFF);
-      r.reserved[1] = static_cast<std::uint8_t>(l.codePage >> 8);
+      const bool ansi = set.kind == vkl::CharSet::Kind::kAnsi;
+      if (ansi) {
+        r.reserved[0] = static_cast<std::uint8_t>(set.codePage & 0xFF);
+        r.reserved[1] = static_cast<std::uint8_t>(set.codePage >> 8);
+      } else {
+        CharSetHeader h{};
+        h.codePage = static_cast<std::uint16_t>(set.unicode() && l.set.id >= 0 ? l.set.id : set.codePage);
+        std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
+        h.kind = static_cast<std::uint8_t>(set.unicode() ? CharSetKind::kUnicode : CharSetKind::kCodePage);
+        if (set.unicode()) {
+          h.tableEntry = static_cast<std::uint8_t>(entry_[n]);
+          h.count = static_cast<std::uint16_t>(l.set.count >= 0 ? l.set.count : Count(set));
+        }
+        std::memcpy(r.reserved, &h, sizeof h);
+      }
       auto* record = reinterpret_cast<std::uint8_t*>(&r);
       for (const Bytes& b : l.bytes) {
+        if (!ansi && b.offset < vkl::kRecordBytesFirstMarked) {
+          p_.Error(b.pos, "bytes 6 to 19 of the record of " + LayoutName(n) +
+                              " hold its character set; raw bytes go at offsets 20 to 37 (or say \"codepage N ansi\")");
+          continue;
+        }
         std::copy(b.values.begin(), b.values.end(), record + b.offset);
       }
       for (const Char& c : l.charset) {
-        if (const auto b = Encode(c, l.codePage)) r.charBitmap[*b / 8] |= static_cast<std::uint8_t>(1u << (*b % 8));
+        if (const auto b = Encode(c, set)) r.charBitmap[*b / 8] |= static_cast<std::uint8_t>(1u << (*b % 8));
       }
       std::vector<std::uint8_t> name;
       bool ok = true;
       for (const Char& c : l.name) {
-        const auto b = Encode(c, l.codePage);
+        const auto b = Encode(c, set);
         ok = ok && b.has_value();
         if (b) name.push_back(*b);
       }
       if (ok && name.size() > kLayoutNameSize) {
-        p_.Error(l.namePos, "the layout name is " + std::to_string(name.size()) + " bytes in code page " +
-                                std::to_string(l.codePage) + "; at most 20");
+        p_.Error(l.namePos, "the layout name is " + std::to_string(name.size()) + " bytes in " +
+                                (set.unicode() ? std::string("its Unicode set") : "code page " + std::to_string(set.codePage)) +
+                                "; at most 20");
       } else if (ok) {
         std::copy(name.begin(), name.end(), r.name);
       }
     }
   }
 
+  // Writes the Unicode tables into their macro entries; tables given at
+  // entries that overlap must agree where they do.
+  void Tables() {
+    auto* block = reinterpret_cast<std::uint8_t*>(&d_.macros);
+    std::map<int, unsigned> writer;  // byte of the macro block -> layout
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      if (entry_[n] < 0) continue;
+      const int base = entry_[n] * static_cast<int>(sizeof(MacroEntry));
+      bool clash = false;
+      for (int i = 0; i < static_cast<int>(kUnicodeTableBytes); ++i) {
+        const auto value = static_cast<std::uint8_t>(sets_[n].table[i / 3] >> (8 * (i % 3)));
+        const auto [it, fresh] = writer.emplace(base + i, n);
+        if (!fresh && block[base + i] != value && !clash) {
+          clash = true;
+          p_.Error(m_.layouts[n].set.pos, "the character tables of layouts " + std::to_string(it->second) + " and " +
+                                              std::to_string(n) + " overlap in the macro entries and differ");
+        }
+        block[base + i] = value;
+      }
+    }
+  }
+
+  // A macro or a dead key means the characters it was written with in the
+  // set of the macros and dead keys; a layout with another set that would
+  // make other characters of its bytes may not use it. A layout posting ANSI
+  // bytes is not checked: the system's code page decides there.
+  void Uses() {
+    const auto check = [&](const Use& u, const std::string& what, std::uint8_t byte, const Char& c) {
+      const vkl::CharSet& set = sets_[u.layout];
+      if (c.raw || c.code == 0 || set.Char(byte) == c.code) return true;
+      const char32_t there = set.Char(byte);
+      p_.Error(u.pos(), what + " means other characters in " + LayoutName(static_cast<unsigned>(u.layout)) +
+                            ": its byte 0x" + Hex(byte, 2) + " is " + Describe(c.code) +
+                            " in the set of the macros and dead keys, " + (there ? Describe(there) : "no character") +
+                            " in the layout's (give them the same set)");
+      return false;
+    };
+    for (auto& [at, u] : macroUses_) {
+      u.at = at;
+      if (sets_[u.layout].kind == vkl::CharSet::Kind::kAnsi) continue;
+      for (const auto& [byte, c] : macroChars_[u.byte]) {
+        if (!check(u, "macro " + u.name, byte, c)) break;
+      }
+    }
+    for (auto& [at, u] : deadUses_) {
+      u.at = at;
+      if (sets_[u.layout].kind == vkl::CharSet::Kind::kAnsi) continue;
+      const std::string what = "dead key " + (u.name.empty() ? Describe(sets_[u.layout].Char(u.byte)) : u.name);
+      bool ok = true;
+      for (std::size_t i = 0; i < m_.deadRows.size() && i < kDeadKeyRows && ok; ++i) {
+        const DeadKeyRow& row = d_.deadKeys.rows[i];
+        if (!rowWritten_[i] || row.dead != u.byte) continue;
+        const DeadRow& r = m_.deadRows[i];
+        ok = check(u, what, row.dead, r.dead) && (r.baseZero || check(u, what, row.next, r.base)) &&
+             (r.resultZero || check(u, what, row.composed, r.result));
+      }
+    }
+  }
+
   void Warnings() {
-    for (const auto& [pos, byte] : deadUses_) {
-      if (!deadBytes_.count(byte)) {
-        p_.Warning(Pos{std::get<0>(pos), std::get<1>(pos), std::get<2>(pos)}, "dead key " + Describe(DecodeByte(m_.codePage, byte)) + " has no row in the dead-key table");
+    for (const auto& [at, u] : deadUses_) {
+      if (!deadBytes_.count(u.byte)) {
+        p_.Warning(u.pos(), "dead key " + Describe(sets_[u.layout].Char(u.byte)) + " has no row in the dead-key table");
       }
     }
     for (const MacroDef& mdef : m_.macros) {
@@ -1127,11 +1526,28 @@ class Builder {
     }
   }
 
+  // A key cell that types a dead key or a macro.
+  struct Use {
+    int layout = 0;
+    std::uint8_t byte = 0;
+    std::string name;
+    std::tuple<int, int, int> at{};
+    Pos pos() const { return Pos{std::get<0>(at), std::get<1>(at), std::get<2>(at)}; }
+  };
+
   Model& m_;
   Parser& p_;
   KeyboardDescription& d_;
+  vkl::CharSet top_;  // of the macros and dead keys
+  bool sharedOverflow_ = false;
+  vkl::CharSet sets_[kLayouts];
+  int entry_[kLayouts] = {-1, -1, -1, -1};  // of each Unicode layout's table
+  std::map<int, unsigned> tableOf_;          // macro entry -> the layout whose table it holds
+  std::map<int, std::vector<std::pair<std::uint8_t, Char>>> macroChars_;  // index -> bytes and characters
+  bool rowWritten_[kDeadKeyRows] = {};
   std::set<std::uint8_t> deadBytes_;
-  std::map<std::tuple<int, int, int>, std::uint8_t> deadUses_;  // place of the cell -> byte
+  std::map<std::tuple<int, int, int>, Use> deadUses_;  // place of the cell -> use
+  std::map<std::tuple<int, int, int>, Use> macroUses_;
 };
 
 bool Compile(KeyboardDescription& out, Diagnostics& diags, const std::function<void(Parser&)>& parse) {
@@ -1177,12 +1593,95 @@ void SwapShift(KeySlot& s) {
 
 }  // namespace
 
+namespace {
+
+struct CaseRun {
+  char32_t first;  // the first capital
+  int count, stride, delta;  // capitals first + i * stride; lower case = capital + delta
+};
+
+constexpr CaseRun kCaseRuns[] = {
+#include "layoutkit/casepairs.inc"
+};
+
+}  // namespace
+
+char32_t OtherCase(char32_t c) {
+  for (const CaseRun& r : kCaseRuns) {
+    for (const bool upper : {true, false}) {
+      const long from = static_cast<long>(r.first) + (upper ? 0 : r.delta);
+      const long offset = static_cast<long>(c) - from;
+      if (offset < 0 || offset > static_cast<long>(r.count - 1) * r.stride) continue;
+      if (r.stride == 0 ? offset != 0 : offset % r.stride != 0) continue;
+      return static_cast<char32_t>(static_cast<long>(c) + (upper ? r.delta : -r.delta));
+    }
+  }
+  return c;
+}
+
+CharSet CharSet::CodePage(int number, Kind kind) {
+  CharSet set;
+  set.kind = kind;
+  set.codePage = number;
+  return set;
+}
+
+char32_t CharSet::Char(std::uint8_t byte) const {
+  if (!unicode()) return DecodeByte(codePage, byte);
+  const char32_t c = table[byte];
+  if (byte == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return c;
+}
+
+int CharSet::Byte(char32_t c) const {
+  if (!unicode()) return EncodeChar(codePage, c);
+  if (c == 0) return -1;
+  for (int b = 1; b < 256; ++b) {
+    if (table[b] == c) return b;
+  }
+  return -1;
+}
+
+std::uint8_t CharSet::SwapCase(std::uint8_t byte) const {
+  if (!unicode()) return SwapCaseByte(codePage, byte);
+  const char32_t c = Char(byte);
+  const int other = c == 0 ? -1 : Byte(OtherCase(c));
+  return other < 0 ? byte : static_cast<std::uint8_t>(other);
+}
+
+CharSet LayoutCharSet(const KeyboardDescription& d, unsigned layout) {
+  const LayoutRecord& r = d.layouts[layout % kLayouts];
+  const CharSetHeader h = HeaderOf(r);
+  switch (CharSetOf(r)) {
+    case CharSetKind::kCodePage:
+      return CharSet::CodePage(h.codePage);
+    case CharSetKind::kUnicode: {
+      CharSet set;
+      set.kind = CharSet::Kind::kUnicode;
+      set.codePage = kUnicodeCodePageId;
+      const auto* table = reinterpret_cast<const std::uint8_t*>(&d.macros.entries[h.tableEntry]);
+      for (int b = 0; b < 256; ++b) {
+        set.table[b] = table[3 * b] | static_cast<char32_t>(table[3 * b + 1]) << 8 |
+                       static_cast<char32_t>(table[3 * b + 2]) << 16;
+      }
+      return set;
+    }
+    case CharSetKind::kNone:
+      break;
+  }
+  return CharSet::CodePage(LayoutCodePage(d, layout), CharSet::Kind::kAnsi);
+}
+
 std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int codePage) {
+  return CheckChords(text, CharSet::CodePage(codePage));
+}
+
+std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, const CharSet& set) {
   std::vector<ChordProblem> problems;
-  auto shown = [codePage](const std::string& name) {
+  auto shown = [&set](const std::string& name) {
     std::string out;
     for (const char c : name) {
-      const char32_t u = DecodeByte(codePage, static_cast<std::uint8_t>(c));
+      const char32_t u = set.Char(static_cast<std::uint8_t>(c));
       if (u < 0x20 || u == 0x7F) {
         out += "\\x" + Hex(static_cast<std::uint8_t>(c), 2);
       } else {
@@ -1228,6 +1727,10 @@ std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int
 }
 
 KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage) {
+  return DeriveCaps(plain, mode, CharSet::CodePage(codePage));
+}
+
+KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set) {
   if (mode == CapsMode::kNone) return KeyRecord{};
   KeyRecord caps = plain;
   if (mode == CapsMode::kShift || mode == CapsMode::kShiftAltGr) SwapShift(caps.slots[kSlotPlain]);
@@ -1235,7 +1738,7 @@ KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage) {
   if (mode == CapsMode::kLetters) {
     for (KeySlot& s : caps.slots) {
       for (int col = 0; col < 3; ++col) {
-        if ((s.flags >> col & 9) == 0) s.ch[col] = SwapCaseByte(codePage, s.ch[col]);
+        if ((s.flags >> col & 9) == 0) s.ch[col] = set.SwapCase(s.ch[col]);
       }
     }
   }

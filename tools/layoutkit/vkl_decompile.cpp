@@ -1,10 +1,13 @@
 // The decompiler: any compiled description back to source that compiles to
 // the same bytes. It writes the short forms where they give the same bytes,
 // and falls back to explicit record numbers, raw bytes and raw hotkeys
-// where the file holds what the short forms cannot say.
+// where the file holds what the short forms cannot say. Whether a Unicode
+// table comes out of the compiler's own placement is found by compiling the
+// source once: where it does not, the source pins the table.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -16,6 +19,7 @@
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 
@@ -37,11 +41,10 @@ bool Invisible(char32_t c) {
          (c >= 0x200B && c <= 0x200F);
 }
 
-// A character cell as the compiler reads it back to the same byte.
-std::string CharText(std::uint8_t byte, int codePage) {
-  const char32_t c = DecodeByte(codePage, byte);
-  if (c == 0 || byte < 0x20) return "0x" + Hex(byte, 2);
-  if (Invisible(c)) return "U+" + Hex(c, 4);
+// A character written so that the compiler reads it back: quoted where the
+// language gives it another meaning, U+XXXX where it would not show.
+std::string CodePointText(char32_t c) {
+  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || Invisible(c)) return "U+" + Hex(c, 4);
   switch (c) {
     case '-':
     case '#':
@@ -59,22 +62,37 @@ std::string CharText(std::uint8_t byte, int codePage) {
   return out;
 }
 
-// A "string" with the bytes decoded in the code page.
-std::string StringText(const std::uint8_t* bytes, std::size_t n, int codePage) {
+// Whether a byte may be written as the character the set makes of it: the
+// compiler must read that character back to this very byte.
+bool Writable(std::uint8_t byte, const vkl::CharSet& set) {
+  const char32_t c = set.Char(byte);
+  return c >= 0x20 && set.Byte(c) == byte;
+}
+
+// A character cell as the compiler reads it back to the same byte.
+std::string CharText(std::uint8_t byte, const vkl::CharSet& set, bool raw = false) {
+  if (raw || !Writable(byte, set)) return "0x" + Hex(byte, 2);
+  return CodePointText(set.Char(byte));
+}
+
+// A "string" with the bytes decoded in the set; `raw` bytes as \xNN.
+std::string StringText(const std::uint8_t* bytes, std::size_t n, const vkl::CharSet& set,
+                       const std::function<bool(std::uint8_t)>& raw = {}) {
   std::string out = "\"";
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint8_t b = bytes[i];
-    const char32_t c = DecodeByte(codePage, b);
-    if (b == '"' || b == '\\') {
+    const char32_t c = set.Char(b);
+    const bool ok = c != 0 && set.Byte(c) == b && !(raw && raw(b));
+    if (ok && (c == '"' || c == '\\')) {
       out += '\\';
-      out += static_cast<char>(b);
-    } else if (b == '\n') {
+      out += static_cast<char>(c);
+    } else if (ok && c == '\n') {
       out += "\\n";
-    } else if (b == '\r') {
+    } else if (ok && c == '\r') {
       out += "\\r";
-    } else if (b == '\t') {
+    } else if (ok && c == '\t') {
       out += "\\t";
-    } else if (c == 0 || b < 0x20 || b == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    } else if (!ok || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       out += "\\x" + Hex(b, 2);
     } else {
       AppendUtf8(out, c);
@@ -104,32 +122,139 @@ class Writer {
   explicit Writer(const KeyboardDescription& d) : d_(d) {}
 
   std::string Write() {
-    codePage_ = DescriptionCodePage();
+    Sets();
     Scan();
+    // First the short forms; where the compiler would place a Unicode table
+    // otherwise, pin that table; if that is not enough either, pin them all.
+    const bool tables = std::find(std::begin(mode_), std::end(mode_), Mode::kUnicode) != std::end(mode_);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Compose();
+      if (!tables || attempt == 2 || Settled(attempt == 0)) break;
+      if (attempt == 1) PinAll();
+    }
+    return out_;
+  }
+
+ private:
+  enum class Mode : std::uint8_t { kAnsi, kCodePage, kUnicode };
+
+  void PinAll() {
+    pinTop_ = top_.unicode();
+    explicitEntries_ = true;
+    for (unsigned n = 0; n < kLayouts; ++n) pin_[n] = mode_[n] == Mode::kUnicode;
+  }
+
+  void Line(const std::string& s) { out_ += s + "\n"; }
+
+  // How each layout's set is written. A record whose header the set
+  // statements cannot say is written `ansi`, its header as raw bytes.
+  void Sets() {
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      const LayoutRecord& r = d_.layouts[n];
+      const CharSetHeader h = HeaderOf(r);
+      const CharSetKind kind = CharSetOf(r);
+      sets_[n] = vkl::LayoutCharSet(d_, n);
+      if (kind == CharSetKind::kUnicode) {
+        mode_[n] = Mode::kUnicode;
+        for (int e = 0; e < 3; ++e) tableEntries_.insert(h.tableEntry + e);
+      } else if (kind == CharSetKind::kCodePage && h.tableEntry == 0 && h.count == 0) {
+        mode_[n] = Mode::kCodePage;
+      } else {
+        mode_[n] = Mode::kAnsi;
+        sets_[n] = vkl::CharSet::CodePage(LayoutCodePage(d_, n), vkl::CharSet::Kind::kAnsi);
+      }
+    }
+    for (unsigned n = 2; n < kLayouts; ++n) {
+      shares_[n] = mode_[n] == Mode::kUnicode && mode_[n - 2] == Mode::kUnicode &&
+                   HeaderOf(d_.layouts[n]).tableEntry == HeaderOf(d_.layouts[n - 2]).tableEntry;
+    }
+    // The macros and dead keys are written in the set of layout 1, else 0.
+    // A Unicode set of the top of the file has the characters U+0001..U+007F
+    // on their own bytes wherever its table leaves them free.
+    top_ = vkl::CharSet::CodePage(kDefaultCodePage);
+    topMode_ = Mode::kCodePage;
+    for (unsigned layout : {1u, 0u}) {
+      if (LayoutUsed(layout)) {
+        top_ = sets_[layout];
+        topMode_ = mode_[layout];
+        break;
+      }
+    }
+    for (char32_t b = 1; b < 0x80 && top_.unicode(); ++b) {
+      if (top_.table[b] == 0 && top_.Byte(b) < 0) top_.table[b] = b;
+    }
+  }
+
+  std::string SetText(Mode mode, const vkl::CharSet& set) const {
+    if (mode == Mode::kUnicode) return "unicode";
+    return "codepage " + std::to_string(set.codePage) + (mode == Mode::kAnsi ? " ansi" : "");
+  }
+
+  // `table` lines: every slot that holds a value (one line at least, which
+  // closes the table even where it is empty).
+  void TableLines(const vkl::CharSet& set, const std::string& indent) {
+    bool any = false;
+    for (int b = 0; b < 256;) {
+      if (set.table[b] == 0) {
+        ++b;
+        continue;
+      }
+      std::string line = indent + "table 0x" + Hex(static_cast<unsigned>(b), 2);
+      for (int i = 0; b < 256 && set.table[b] != 0 && i < 16; ++b, ++i) line += " " + CodePointText(set.table[b]);
+      Line(line);
+      any = true;
+    }
+    if (!any) Line(indent + "table 0x00 U+0000");
+  }
+
+  void Compose() {
+    out_.clear();
+    keyLines_.clear();
+    written_.clear();
     Line("# Keyboard description for Velto (veltoc decompile).");
-    Line("codepage " + std::to_string(codePage_));
+    Line(SetText(topMode_, top_));
+    if (pinTop_) TableLines(top_, "");
     Options();
     Hotkeys();
     Layouts();
     Mappings();
     DeadKeys();
     Macros();
-    return out_;
   }
 
- private:
-  void Line(const std::string& s) { out_ += s + "\n"; }
-
-  int DescriptionCodePage() const {
-    for (unsigned layout : {1u, 0u}) {
-      const LayoutRecord& r = d_.layouts[layout];
-      const int n = r.reserved[0] | r.reserved[1] << 8;
-      if (IsSupportedCodePage(n)) return n;
+  // Whether the source compiles to the file's tables and to its macros and
+  // dead keys; the first time, which tables to pin if not.
+  bool Settled(bool decide) {
+    KeyboardDescription back;
+    Diagnostics diags;
+    if (!CompileVklText(out_, "decompiled.vkl", back, diags)) {
+      if (decide) PinAll();
+      return false;
     }
-    return kDefaultCodePage;
+    bool same = true;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      if (mode_[n] != Mode::kUnicode) continue;
+      const vkl::CharSet again = vkl::LayoutCharSet(back, n);
+      const bool sameEntry = HeaderOf(back.layouts[n]).tableEntry == HeaderOf(d_.layouts[n]).tableEntry;
+      const bool sameTable = again.unicode() && std::equal(std::begin(again.table), std::end(again.table),
+                                                            std::begin(sets_[n].table));
+      same = same && sameEntry && sameTable;
+      if (decide && !sameTable) pin_[n] = true;
+      if (decide && !sameEntry) explicitEntries_ = true;
+    }
+    bool sameTop = std::memcmp(&back.deadKeys, &d_.deadKeys, sizeof back.deadKeys) == 0;
+    for (int m = 0; m < static_cast<int>(kMacros); ++m) {
+      const MacroEntry &a = back.macros.entries[m], &b = d_.macros.entries[m];
+      if (!tableEntries_.count(m) && (a.length != b.length || std::memcmp(a.text, b.text, a.length) != 0)) {
+        sameTop = false;
+      }
+    }
+    if (decide && !sameTop) pinTop_ = top_.unicode();
+    return same && sameTop;
   }
 
-  // Which scan codes share each record, lowest first.
+  // Which scan codes share each record, lowest first; who uses which macro
+  // and dead key.
   void Scan() {
     for (unsigned scan = 0; scan < kScanCodes; ++scan) {
       const std::uint8_t r = d_.options.scanMap[scan];
@@ -144,18 +269,34 @@ class Writer {
       }
     }
     for (std::uint16_t b = 0; b < kMacros; ++b) {
-      if (d_.macros.entries[b].length > 0) macroNames_[b] = "m" + std::to_string(b);
+      if (d_.macros.entries[b].length > 0 && !tableEntries_.count(b)) macroNames_[b] = "m" + std::to_string(b);
     }
     for (unsigned plane = 0; plane < kPlanes; ++plane) {
+      const bool checked = mode_[plane % 2] != Mode::kAnsi;
       for (const KeyRecord& k : d_.keys.planes[plane]) {
         for (const KeySlot& s : k.slots) {
           for (int col = 0; col < 3; ++col) {
-            if (s.flags >> (col + 3) & 1) macroNames_[s.ch[col]] = "m" + std::to_string(s.ch[col]);
+            const std::uint8_t b = s.ch[col];
+            const bool macro = s.flags >> (col + 3) & 1, dead = s.flags >> col & 1;
+            if (macro && !tableEntries_.count(b)) macroNames_[b] = "m" + std::to_string(b);
+            if (macro && checked) macroUsers_[b].insert(plane % 2);
+            if (dead && !macro && checked) deadUsers_[b].insert(plane % 2);
           }
         }
       }
     }
     DeadNames();
+  }
+
+  // Whether a byte of a macro or dead key must be written raw: it does not
+  // stand for the same character in every layout with a set that uses it.
+  bool RawFor(const std::set<unsigned>& users, std::uint8_t byte) const {
+    const char32_t c = top_.Char(byte);
+    return std::any_of(users.begin(), users.end(), [&](unsigned n) { return sets_[n].Char(byte) != c; });
+  }
+  bool RawInRow(std::uint8_t dead, std::uint8_t byte) const {
+    const auto it = deadUsers_.find(dead);
+    return it != deadUsers_.end() && RawFor(it->second, byte);
   }
 
   void DeadNames() {
@@ -171,7 +312,7 @@ class Writer {
       if (r.dead == 0 || deadNames_.count(r.dead)) continue;
       std::string name = "dead-" + Hex(r.dead, 2);
       for (const auto& n : kNames) {
-        if (DecodeByte(codePage_, r.dead) == n.c) name = n.name;
+        if (top_.Char(r.dead) == n.c) name = n.name;
       }
       deadNames_[r.dead] = name;
     }
@@ -246,11 +387,11 @@ class Writer {
            });
   }
 
-  std::optional<CapsMode> ModeOf(const KeyRecord& plain, const KeyRecord& caps, int codePage,
+  std::optional<CapsMode> ModeOf(const KeyRecord& plain, const KeyRecord& caps, const vkl::CharSet& set,
                                  std::optional<CapsMode> first) const {
-    if (first && Same(vkl::DeriveCaps(plain, *first, codePage), caps)) return first;
+    if (first && Same(vkl::DeriveCaps(plain, *first, set), caps)) return first;
     for (std::size_t m = 0; m < std::size(vkl::kCapsModes); ++m) {
-      if (Same(vkl::DeriveCaps(plain, static_cast<CapsMode>(m), codePage), caps)) return static_cast<CapsMode>(m);
+      if (Same(vkl::DeriveCaps(plain, static_cast<CapsMode>(m), set), caps)) return static_cast<CapsMode>(m);
     }
     return std::nullopt;
   }
@@ -259,27 +400,36 @@ class Writer {
     for (unsigned n = 0; n < kLayouts; ++n) {
       if (!LayoutUsed(n)) continue;
       const LayoutRecord& r = d_.layouts[n];
-      const int stored = r.reserved[0] | r.reserved[1] << 8;
-      const int codePage = IsSupportedCodePage(stored) ? stored : codePage_;
+      const vkl::CharSet& set = sets_[n];
       std::size_t nameLength = kLayoutNameSize;
       while (nameLength > 0 && r.name[nameLength - 1] == 0) --nameLength;
       out_ += "\n";
       Line("layout " + std::to_string(n) + " " +
-           StringText(reinterpret_cast<const std::uint8_t*>(r.name), nameLength, codePage) + " {");
-      Line("  codepage " + std::to_string(codePage));
+           StringText(reinterpret_cast<const std::uint8_t*>(r.name), nameLength, set) + " {");
+      std::string setLine = "  " + SetText(mode_[n], set);
+      if (mode_[n] == Mode::kUnicode) {
+        const CharSetHeader h = HeaderOf(r);
+        int count = 0;
+        for (int b = 1; b < 256; ++b) count += set.Char(static_cast<std::uint8_t>(b)) != 0;
+        if (explicitEntries_ && !shares_[n]) setLine += " @" + std::to_string(h.tableEntry);
+        if (h.count != count) setLine += " count " + std::to_string(h.count);
+        if (h.codePage != kUnicodeCodePageId) setLine += " id " + std::to_string(h.codePage);
+      }
+      Line(setLine);
+      if (pin_[n] && !shares_[n]) TableLines(set, "  ");
       if (r.flags >> kLayoutFlagCharThenLeft & 1) Line("  char-then-left");
       if (r.modMask) Line("  claims " + ModifierNames(r.modMask, vkl::kModifierNames, vkl::kClaimFlags, " "));
       if (r.rightModEquivalence) {
         Line("  right-as-left " + ModifierNames(r.rightModEquivalence, vkl::kRightAsLeft, {}, " "));
       }
-      Charset(r, codePage);
-      RecordBytes(r, codePage);
-      if (n < 2) Keys(n, codePage);
+      Charset(r, set);
+      RecordBytes(r, n);
+      if (n < 2) Keys(n, set);
       Line("}");
     }
   }
 
-  void Charset(const LayoutRecord& r, int codePage) {
+  void Charset(const LayoutRecord& r, const vkl::CharSet& set) {
     std::string line;
     for (int b = 0; b < 256;) {
       if (!(r.charBitmap[b / 8] >> (b % 8) & 1)) {
@@ -290,11 +440,11 @@ class Writer {
       while (e + 1 < 256 && (r.charBitmap[(e + 1) / 8] >> ((e + 1) % 8) & 1)) ++e;
       // A range is of raw bytes, or of characters whose code points run on.
       int runEnd = b;
-      const bool raw = DecodeByte(codePage, static_cast<std::uint8_t>(b)) == 0 || b < 0x21;
+      const auto byte = [](int i) { return static_cast<std::uint8_t>(i); };
+      const bool raw = !Writable(byte(b), set) || set.Char(byte(b)) < 0x21;
       while (runEnd < e) {
-        const char32_t c = DecodeByte(codePage, static_cast<std::uint8_t>(runEnd + 1));
-        const char32_t prev = DecodeByte(codePage, static_cast<std::uint8_t>(runEnd));
-        if (raw || c != prev + 1 || c == 0) break;
+        const char32_t c = set.Char(byte(runEnd + 1)), prev = set.Char(byte(runEnd));
+        if (raw || c != prev + 1 || !Writable(byte(runEnd + 1), set)) break;
         ++runEnd;
       }
       if (raw) {
@@ -302,16 +452,20 @@ class Writer {
         b = e + 1;
         continue;
       }
-      line += " " + CharText(static_cast<std::uint8_t>(b), codePage);
-      if (runEnd > b) line += ".." + CharText(static_cast<std::uint8_t>(runEnd), codePage);
+      line += " " + CharText(byte(b), set);
+      if (runEnd > b) line += ".." + CharText(byte(runEnd), set);
       b = runEnd + 1;
     }
     if (!line.empty()) Line("  charset" + line);
   }
 
-  void RecordBytes(const LayoutRecord& r, int codePage) {
+  // Raw bytes for what the set statement does not write: bytes 6 to 37 of
+  // an `ansi` record but its code page, bytes 20 to 37 of one with a set.
+  void RecordBytes(const LayoutRecord& r, unsigned n) {
+    const int codePage = sets_[n].codePage;
     std::uint8_t expected[32] = {static_cast<std::uint8_t>(codePage & 0xFF), static_cast<std::uint8_t>(codePage >> 8)};
-    for (int i = 0; i < 32;) {
+    const int first = mode_[n] == Mode::kAnsi ? 0 : vkl::kRecordBytesFirstMarked - vkl::kRecordBytesFirst;
+    for (int i = first; i < 32;) {
       if (r.reserved[i] == expected[i]) {
         ++i;
         continue;
@@ -327,15 +481,19 @@ class Writer {
     }
   }
 
-  std::string Cell(const KeySlot& s, int col, int codePage) const {
+  std::string Cell(const KeySlot& s, int col, const vkl::CharSet& set) const {
     const std::uint8_t b = s.ch[col];
     const bool dead = s.flags >> col & 1, macro = s.flags >> (col + 3) & 1;
-    if (macro) return std::string(dead ? "dead+macro:" : "macro:") + macroNames_.at(b);
+    if (macro) {
+      // An entry that holds a table is no macro: the key names it by number.
+      const std::string name = tableEntries_.count(b) ? "@" + std::to_string(b) : macroNames_.at(b);
+      return std::string(dead ? "dead+macro:" : "macro:") + name;
+    }
     if (dead) {
       const auto it = deadNames_.find(b);
-      return "dead:" + (it != deadNames_.end() ? it->second : CharText(b, codePage));
+      return "dead:" + (it != deadNames_.end() ? it->second : CharText(b, set));
     }
-    return b == 0 ? "-" : CharText(b, codePage);
+    return b == 0 ? "-" : CharText(b, set);
   }
 
   static bool SameCell(const KeySlot& s, int a, int b) {
@@ -343,23 +501,23 @@ class Writer {
            (s.flags >> (a + 3) & 1) == (s.flags >> (b + 3) & 1);
   }
 
-  std::string PlaneText(const KeyRecord& r, int codePage) const {
+  std::string PlaneText(const KeyRecord& r, const vkl::CharSet& set) const {
     std::string out;
     for (std::size_t slot = 0; slot < kSlotsPerKey; ++slot) {
       const KeySlot& s = r.slots[slot];
       const bool empty = !s.ch[0] && !s.ch[1] && !s.ch[2] && (s.flags & 0x3F) == 0;
       if (empty) continue;
       if (slot > 0) out += std::string(" ") + std::string(vkl::kSlotLabels[slot]) + ":";
-      out += " " + Cell(s, 0, codePage);
+      out += " " + Cell(s, 0, set);
       const bool shiftEmpty = !s.ch[1] && !(s.flags & 0x12) && SameCell(s, 1, 2);
       if (shiftEmpty) continue;
-      out += " " + Cell(s, 1, codePage);
-      if (!SameCell(s, 1, 2)) out += " " + Cell(s, 2, codePage);
+      out += " " + Cell(s, 1, set);
+      if (!SameCell(s, 1, 2)) out += " " + Cell(s, 2, set);
     }
     return out;
   }
 
-  void Keys(unsigned layout, int codePage) {
+  void Keys(unsigned layout, const vkl::CharSet& set) {
     // The Caps Lock mode most keys follow becomes the layout's default.
     std::map<int, int> votes;
     std::vector<int> records;
@@ -368,7 +526,7 @@ class Writer {
       if ((Empty(plain) && Empty(caps)) || OwnerOf(rec) < 0) continue;
       records.push_back(rec);
       for (std::size_t m = 0; m < std::size(vkl::kCapsModes); ++m) {
-        votes[static_cast<int>(m)] += Same(vkl::DeriveCaps(plain, static_cast<CapsMode>(m), codePage), caps);
+        votes[static_cast<int>(m)] += Same(vkl::DeriveCaps(plain, static_cast<CapsMode>(m), set), caps);
       }
     }
     CapsMode mode = CapsMode::kLetters;
@@ -378,10 +536,10 @@ class Writer {
     if (mode != CapsMode::kLetters) Line("  caps " + std::string(vkl::kCapsModes[static_cast<int>(mode)]));
     for (const int rec : records) {
       const KeyRecord &plain = d_.keys.planes[layout][rec], &caps = d_.keys.planes[layout + 2][rec];
-      std::string line = PlaneText(plain, codePage);
-      const auto m = ModeOf(plain, caps, codePage, mode);
+      std::string line = PlaneText(plain, set);
+      const auto m = ModeOf(plain, caps, set, mode);
       if (!m) {
-        line += " caps:" + PlaneText(caps, codePage);
+        line += " caps:" + PlaneText(caps, set);
       } else if (*m != mode) {
         line += " caps=" + std::string(vkl::kCapsModes[static_cast<int>(*m)]);
       }
@@ -438,18 +596,20 @@ class Writer {
     }
     if (last < 0) return;
     out_ += "\n# Dead keys: name, character, then pairs of base character and result\n";
-    auto rowChar = [&](std::uint8_t b) { return b == 0 ? std::string("-") : CharText(b, codePage_); };
+    auto rowChar = [&](std::uint8_t dead, std::uint8_t b) {
+      return b == 0 ? std::string("-") : CharText(b, top_, RawInRow(dead, b));
+    };
     for (int i = 0; i <= last;) {
       const DeadKeyRow& r = d_.deadKeys.rows[i];
       if (r.dead == 0) {
-        Line("deadrow - " + rowChar(r.next) + " " + rowChar(r.composed));
+        Line("deadrow - " + rowChar(0, r.next) + " " + rowChar(0, r.composed));
         ++i;
         continue;
       }
-      std::string line = "deadkey " + deadNames_[r.dead] + " " + CharText(r.dead, codePage_);
+      std::string line = "deadkey " + deadNames_[r.dead] + " " + rowChar(r.dead, r.dead);
       int pairs = 0;
       while (i <= last && d_.deadKeys.rows[i].dead == r.dead && pairs < 12) {
-        line += "  " + rowChar(d_.deadKeys.rows[i].next) + " " + rowChar(d_.deadKeys.rows[i].composed);
+        line += "  " + rowChar(r.dead, d_.deadKeys.rows[i].next) + " " + rowChar(r.dead, d_.deadKeys.rows[i].composed);
         ++i, ++pairs;
       }
       Line(line);
@@ -466,9 +626,11 @@ class Writer {
     for (const auto& [index, name] : macroNames_) {
       const MacroEntry& e = d_.macros.entries[index];
       const std::vector<std::uint8_t> text(e.text, e.text + e.length);
-      const bool unchecked = !vkl::CheckChords(text, codePage_).empty();
+      const bool unchecked = !vkl::CheckChords(text, top_).empty();
+      const auto users = macroUsers_.find(index);
+      const auto raw = [&](std::uint8_t b) { return users != macroUsers_.end() && RawFor(users->second, b); };
       Line("macro " + name + (numbered ? " @" + std::to_string(index) : "") + (unchecked ? " unchecked" : "") + " " +
-           StringText(reinterpret_cast<const std::uint8_t*>(e.text), e.length, codePage_));
+           StringText(reinterpret_cast<const std::uint8_t*>(e.text), e.length, top_, raw));
     }
   }
 
@@ -479,7 +641,17 @@ class Writer {
   };
 
   const KeyboardDescription& d_;
-  int codePage_ = kDefaultCodePage;
+  vkl::CharSet sets_[kLayouts];
+  Mode mode_[kLayouts] = {};
+  vkl::CharSet top_;  // of the macros and dead keys
+  Mode topMode_ = Mode::kCodePage;
+  std::set<int> tableEntries_;  // macro entries that hold a Unicode table
+  bool pin_[kLayouts] = {};     // the layout's table written out
+  bool shares_[kLayouts] = {};  // layout 2 or 3 with the table of layout 0 or 1
+  bool pinTop_ = false;
+  bool explicitEntries_ = false;
+  std::map<int, std::set<unsigned>> macroUsers_;  // macro -> layouts with a set that use it
+  std::map<int, std::set<unsigned>> deadUsers_;   // dead key byte -> the same
   std::string out_;
   std::map<int, std::vector<std::uint16_t>> scansOf_;
   int zeroScan_ = -1;

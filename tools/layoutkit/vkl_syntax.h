@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "layoutkit/layout_builder.h"
 #include "shared/tables.h"
 
 namespace velto::layoutkit::vkl {
@@ -46,9 +47,42 @@ constexpr NamedBit kRightAsLeft[] = {{"ctrl", 0}, {"alt", 1}, {"win", 2}, {"shif
 
 constexpr std::string_view kHotkeyNames[3] = {"toggle", "enable", "disable"};
 
-// Record bytes the language sets as raw bytes: 6..37 (6..7 hold the code page).
+// Record bytes the language sets as raw bytes: 6..37 for an `ansi` layout
+// (6..7 hold the code page), 20..37 for one with a character set (6..19
+// hold its header, shared/charset.h).
 constexpr int kRecordBytesFirst = 6;
 constexpr int kRecordBytesLast = 37;
+constexpr int kRecordBytesFirstMarked = 20;
+
+// The characters a layout's bytes stand for: a code page whose bytes are
+// delivered as Unicode (kCodePage), one whose bytes are posted as ANSI
+// (kAnsi: a record without the mark), or a table of 256 code points.
+struct CharSet {
+  enum class Kind : std::uint8_t { kCodePage, kAnsi, kUnicode };
+  Kind kind = Kind::kCodePage;
+  int codePage = 1252;
+  char32_t table[256] = {};  // kUnicode: each slot's value as stored (0: none)
+
+  static CharSet CodePage(int number, Kind kind = Kind::kCodePage);
+  bool unicode() const { return kind == Kind::kUnicode; }
+  // The character a byte stands for; 0 for none (byte 0, an empty slot, a
+  // value that is no character, a byte the code page leaves undefined).
+  char32_t Char(std::uint8_t byte) const;
+  // The byte that stands for `c` (in a table the lowest), or -1.
+  int Byte(char32_t c) const;
+  // The byte of the same letter in the other case, when the set has it;
+  // else the byte itself.
+  std::uint8_t SwapCase(std::uint8_t byte) const;
+};
+
+// The set of a layout of a compiled description, as the compiler reads it
+// back: by the record's header where it carries a valid mark, else `ansi`
+// in the code page of bytes 6..7 (the default where that is none).
+CharSet LayoutCharSet(const KeyboardDescription& d, unsigned layout);
+
+// The other letter of a simple one-to-one case pair (A and a, Ж and ж), or
+// `c` itself.
+char32_t OtherCase(char32_t c);
 
 // What the library would make of a macro text's braced chords that the
 // compiler refuses: a missing "}", an unknown or empty key name, more than
@@ -57,10 +91,12 @@ struct ChordProblem {
   std::size_t offset;
   std::string message;
 };
+std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, const CharSet& set);
 std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int codePage);
 
 // The Caps Lock plane of a key as a mode makes it from the plain plane, in
-// the layout's code page.
+// the layout's character set.
+KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set);
 KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage);
 
 }  // namespace velto::layoutkit::vkl
