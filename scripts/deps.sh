@@ -6,15 +6,17 @@
 #   optional: wine32 (32-bit Wine, wine32:i386, for the 32-bit build's Wine
 #             tests; only where this machine runs 32-bit programs, as
 #             tests/wine/can_run_32bit.sh finds, and it adds Debian's i386
-#             architecture if missing), demo (the demo's screenshot tool)
+#             architecture if missing), demo (the demo's screenshot tool,
+#             and the fonts that veltoc render's pictures name: every
+#             script, CJK and emoji)
 #
 # Debian's mirror is sometimes in the middle of a sync. `apt-get update` is
 # tried three times, and one that still fails for some indexes is a warning:
 # what counts is whether the packages then install. A package of a needed
 # group that cannot be installed ends the run with one line naming it and
 # apt's reason (exit status 1). An optional one is a warning: its reason is
-# kept in build/deps/NAME.unavailable (wine32, screenshot), where the tests
-# and the demo read why they skip.
+# kept in build/deps/NAME.unavailable (wine32, screenshot, fonts-*), where
+# the tests and the demo read why they skip.
 #
 # Environment: VELTO_DEPS_STATE (where the reasons are kept, default
 #              build/deps), VELTO_APT_PAUSE (seconds between tries, default
@@ -152,6 +154,10 @@ fi
 
 if [ "$screenshot" = 1 ]; then
   optional screenshot imagemagick "the demo takes no screenshot"
+  # One at a time: a picture without one of them still shows the others'.
+  for font in fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji; do
+    optional "$font" "$font" "pictures show boxes for the characters it has"
+  done
 fi
 
 if [ "$wine32" = 1 ]; then

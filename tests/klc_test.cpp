@@ -136,8 +136,16 @@ Declared Read(const std::string& utf8) {
       k.dead[dead][CharOf(w[0])] = CharOf(w[1]);
     }
   }
-  for (const auto& [key, state, vk, column] : ligatureEntries)
-    k.keys[key].states[state].ligature = ligatures[{vk, column}];
+  for (const auto& [key, state, vk, column] : ligatureEntries) {
+    std::u32string& text = k.keys[key].states[state].ligature;
+    for (const char32_t c : ligatures[{vk, column}]) {  // UTF-16 halves joined
+      if (c >= 0xDC00 && c < 0xE000 && !text.empty() && text.back() >= 0xD800 && text.back() < 0xDC00) {
+        text.back() = 0x10000 + ((text.back() - 0xD800) << 10) + (c - 0xDC00);
+      } else {
+        text += c;
+      }
+    }
+  }
   return k;
 }
 
@@ -158,8 +166,9 @@ struct Plan {
   }
 };
 
+// cp 0: a unicode layout, which has every character.
 bool InCodePage(int cp, char32_t c) {
-  return c >= 0x20 && c != 0x7F && layoutkit::EncodeChar(cp, c) >= 0;
+  return c >= 0x20 && c != 0x7F && (cp == 0 || layoutkit::EncodeChar(cp, c) >= 0);
 }
 
 constexpr int kStates[] = {0, 1, 6, 7};
@@ -247,6 +256,12 @@ void ExpectTypesAsDeclared(const Imported& imported, const std::string& klc, int
   EXPECT_EQ(Typed(imported.d, p.keys), p.expected);
 }
 
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 bool ClaimsRightAlt(const layoutkit::KeyboardDescription& d) {
   return (d.layouts[1].modMask & 1u << 3) != 0;
 }
@@ -255,7 +270,7 @@ TEST(KlcImport, GermanTypesAsDeclaredFromUtf8AndUtf16) {
   const std::string klc = ReadData("de.klc");
   const Imported utf8 = Import(klc, "de.klc");
   EXPECT_EQ(utf8.diags, "");
-  ExpectTypesAsDeclared(utf8, klc, 1252, 100);
+  ExpectTypesAsDeclared(utf8, klc, 0, 100);
   EXPECT_TRUE(ClaimsRightAlt(utf8.d));
   EXPECT_EQ(Typed(utf8.d, {{0x15, false}, {0x15, true}}, false, 0), "y");  // layout 0 is the system's
 
@@ -268,8 +283,7 @@ TEST(KlcImport, GermanReadsWell) {
   const std::string vkl = Import(ReadData("de.klc"), "tests/data/klc/de.klc").vkl;
   for (const char* part : {
            "# Imported by veltoc import-klc from de.klc:\n#   KBD GR \"German\"\n",
-           "\ncodepage 1252\n\nlayout 0 \"US\" {\n  codepage 1252\n}\n\nlayout 1 \"German\" {\n  codepage "
-           "1252\n",
+           "\nunicode\n\nlayout 0 \"US\" {\n  unicode\n}\n\nlayout 1 \"German\" {\n  unicode\n",
            "  claims ralt\n",
            "  caps letters\n",
            "  key GRAVE      dead:zirkumflex °\n",
@@ -289,13 +303,13 @@ TEST(KlcImport, FeaturesTypeAsDeclared) {
   const Imported imported = Import(klc, "features.klc");
   EXPECT_EQ(
       imported.diags,
-      "features.klc:1:12: warning: the layout name \"Velto Feature Test Layout\" is 25 bytes in code page "
-      "1252; cut to \"Velto Feature Test L\" (at most 20)\n"
+      "features.klc:1:12: warning: the layout name \"Velto Feature Test Layout\" is 25 characters; cut to "
+      "\"Velto Feature Test L\" (at most 20)\n"
       "features.klc:31:25: warning: dead key U+00B8 has no DEADKEY section: it only types itself before "
       "Space\n"
       "features.klc:74:1: warning: after a dead key Space types the dead key's own character; this row is "
       "left out\n");
-  ExpectTypesAsDeclared(imported, klc, 1252, 40);
+  ExpectTypesAsDeclared(imported, klc, 0, 40);
   EXPECT_TRUE(ClaimsRightAlt(imported.d));
   for (const char* part :
        {"key Q          q Q                    ralt: œ Œ                caps: å Å ralt: œ Œ\n",
@@ -306,13 +320,19 @@ TEST(KlcImport, FeaturesTypeAsDeclared) {
   }
 }
 
+// A code page is only what --codepage asks for: a unicode layout has them all.
 TEST(KlcImport, UnmappableCharactersAreErrorsOrLeftOut) {
   const std::string klc = ReadData("unmappable.klc");
+  const Imported unicode = Import(klc, "unmappable.klc");
+  EXPECT_EQ(unicode.diags, "");
+  ExpectTypesAsDeclared(unicode, klc, 0, 10);
+
   const char* const places[] = {"13:18: %s: U+00E4", "13:23: %s: U+00C4", "20:10: %s: U+00FC",
                                 "23:6: %s: U+00E0", "24:6: %s: U+00F6"};
   for (const bool skip : {false, true}) {
     KlcImportOptions options;
     options.skipUnmappable = skip;
+    options.codePage = skip ? 1251 : layoutkit::kCodePageOfLocale;  // 0419: 1251
     const Imported imported = Import(klc, "unmappable.klc", options);
     std::string expected;
     for (const char* place : places) {
@@ -323,7 +343,9 @@ TEST(KlcImport, UnmappableCharactersAreErrorsOrLeftOut) {
     }
     EXPECT_EQ(imported.diags, expected);
     EXPECT_EQ(imported.ok, skip);
-    if (skip) ExpectTypesAsDeclared(imported, klc, 1251, 8);
+    if (!skip) continue;
+    ExpectTypesAsDeclared(imported, klc, 1251, 8);
+    EXPECT_NE(imported.vkl.find("\ncodepage 1251\n"), std::string::npos) << imported.vkl;
   }
 }
 
@@ -332,7 +354,6 @@ TEST(KlcImport, MalformedInputReportsEveryErrorAndWritesNothing) {
   EXPECT_FALSE(imported.ok);
   EXPECT_EQ(
       imported.diags,
-      "malformed.klc:2:10: error: unknown locale 0437: give its code page with --codepage\n"
       "malformed.klc:3:1: error: unknown section \"SURPRISE\"\n"
       "malformed.klc:9:1: error: too few columns: a LAYOUT row has the scan code, VK, Cap and 3 entries, "
       "one for each shift state\n"
@@ -345,6 +366,12 @@ TEST(KlcImport, MalformedInputReportsEveryErrorAndWritesNothing) {
       "malformed.klc:19:1: error: unknown section \"BOGUS\"\n"
       "malformed.klc:21:10: error: a ligature cannot hold '{': in a macro it opens a key chord\n"
       "malformed.klc:21: error: ENDKBD is missing at the end of the file\n");
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
 }
 
 // The other errors and warnings, each with its place. Every case has a
@@ -398,6 +425,12 @@ TEST(KlcImport, EveryMessageWithItsPlace) {
        "t.klc:11:1: error: no LAYOUT row has the VK B\n"},
       {head + "1f S 0 %% -1 -1\nLIGATURE\nS 0 a 0009\n" + end,
        "t.klc:11:7: error: a macro cannot type the control character U+0009\n"},
+      {head + "1f S 0 d83d %% %%\nLIGATURE\nS 1 0061 de00\nS 2" + Repeat(" a", 256) + "\n" + end,
+       "t.klc:9:8: error: U+D83D is one half of a UTF-16 pair: a character beyond U+FFFF is written as a "
+       "ligature of both\n"
+       "t.klc:11:10: error: U+DE00 is one half of a UTF-16 pair: a character beyond U+FFFF is written as a "
+       "ligature of both\n"
+       "t.klc:12:1: error: a ligature of 256 characters: a macro types at most 255\n"},
       {head + "KEYNAME\n0g Esc\n01\nKEYNAME_DEAD\n0060\nATTRIBUTES\nFANCY\n\xC3(\n" + end,
        "t.klc:10:1: error: bad hex number \"0g\"\n"
        "t.klc:11:1: error: too few columns: a row of this section has a number and a name\n"
@@ -419,19 +452,16 @@ TEST(KlcImport, EveryMessageWithItsPlace) {
        "t.klc:12:1: error: shift state 0 is listed twice\n"
        "t.klc:13:1: error: bad shift state \"9x\": 0 to 15\n"
        "t.klc:14:1: error: bad shift state \"16\": 0 to 15\n"
-       "t.klc:15:1: error: a second SHIFTSTATE section\n"
-       "t.klc: error: no LOCALEID, which gives the code page: give one with --codepage\n"},
+       "t.klc:15:1: error: a second SHIFTSTATE section\n"},
       {"LAYOUT\n1e A 1 a\n" + end,
        "t.klc:1:1: error: LAYOUT comes before any SHIFTSTATE, which gives its columns\n"
        "t.klc: error: no KBD line (KBD NAME \"DESCRIPTION\")\n"
-       "t.klc: error: no SHIFTSTATE section\n"
-       "t.klc: error: no LOCALEID, which gives the code page: give one with --codepage\n"},
+       "t.klc: error: no SHIFTSTATE section\n"},
       {"",
        "t.klc: error: ENDKBD is missing at the end of the file\n"
        "t.klc: error: no KBD line (KBD NAME \"DESCRIPTION\")\n"
        "t.klc: error: no SHIFTSTATE section\n"
-       "t.klc: error: no LAYOUT section\n"
-       "t.klc: error: no LOCALEID, which gives the code page: give one with --codepage\n"},
+       "t.klc: error: no LAYOUT section\n"},
       {many + end,
        "t.klc:133: error: more than 127 keys: a layout has room for 127\n"
        "t.klc:391:1: error: more than 256 dead-key rows: the library's table holds 256\n"},
@@ -441,6 +471,43 @@ TEST(KlcImport, EveryMessageWithItsPlace) {
     EXPECT_FALSE(imported.ok);
     EXPECT_EQ(imported.diags, c.diags) << c.text;
   }
+}
+
+// Devanagari, of no code page, imports without options: a dead key, a
+// ligature, and U+1F600 written as its two UTF-16 halves, which is one key
+// character and no macro.
+TEST(KlcImport, DevanagariAndBeyondUffffTypeAsDeclared) {
+  const std::string klc = ReadData("hi.klc");
+  const Imported imported = Import(klc, "hi.klc");
+  EXPECT_EQ(imported.diags, "");
+  ExpectTypesAsDeclared(imported, klc, 0, 25);
+  for (const char* part : {"layout 1 \"हिन्दी (परीक्षण)\" {\n  unicode\n",
+                           "key E          ा आ               ralt: 😀\n",
+                           "macro lig-backslash-plain \"क्ष\"\n", "deadkey dead-093c  ़  क क़"}) {
+    EXPECT_NE(imported.vkl.find(part), std::string::npos) << part << "\nnot in:\n" << imported.vkl;
+  }
+  EXPECT_EQ(Count(imported.vkl, "\nmacro "), 1u);
+}
+
+// 255 different characters fit a unicode layout; the 256th is an error at
+// its place.
+TEST(KlcImport, UnicodeLayoutHoldsAtMost255Characters) {
+  std::string klc = "KBD T \"\u0400\"\nSHIFTSTATE\n0\n1\n6\n7\nLAYOUT\n";  // the name counts too
+  char row[64];
+  for (unsigned key = 0; key < 64; ++key) {  // U+0400 to U+04FF, four to a key
+    std::snprintf(row, sizeof row, "%02x V 0 %04x %04x %04x %04x\n", key + 1, 0x400 + 4 * key,
+                  0x401 + 4 * key, 0x402 + 4 * key, 0x403 + 4 * key);
+    klc += row;
+  }
+  const Imported tooMany = Import(klc + "ENDKBD\n", "t.klc");
+  EXPECT_FALSE(tooMany.ok);
+  EXPECT_EQ(
+      tooMany.diags,
+      "t.klc:71:23: error: the layout uses 256 different characters, and a unicode layout holds at most "
+      "255: U+04FF is the 256th; leave keys out, or import with --codepage\n");
+  klc.replace(klc.size() - 5, 4, "-1");
+  const Imported fits = Import(klc + "ENDKBD\n", "t.klc");
+  EXPECT_TRUE(fits.ok) << fits.diags;
 }
 
 TEST(KlcImport, LayoutAndCodePageOptions) {
@@ -463,6 +530,10 @@ TEST(KlcImport, LayoutAndCodePageOptions) {
   EXPECT_EQ(
       Import(klc, "de.klc", options).diags,
       "de.klc: error: the imported layout is layout 0 or 1: layouts 2 and 3 have no keys of their own\n");
+  options = {};
+  options.codePage = 437;
+  EXPECT_EQ(Import(klc, "de.klc", options).diags,
+            "de.klc: error: code page 437 is none a layout can have: 874 or 1250 to 1258\n");
   EXPECT_EQ(layoutkit::CodePageOfLanguage(0x0C1A), 1251);  // Serbian in Cyrillic, unlike Croatian
   EXPECT_EQ(layoutkit::CodePageOfLanguage(0x041A), 1250);
 }
@@ -499,7 +570,9 @@ TEST(KlcImport, Command) {
       err,
       "veltoc: import-klc: layouts 2 and 3 have no keys of their own: import into layout 0 or 1\nUSAGE\n");
   EXPECT_EQ(run({kDir + "de.klc", "-o", out, "--codepage", "437"}, err), 2);
-  EXPECT_EQ(err, "veltoc: import-klc: unknown code page '437': use 874 or 1250 to 1258\nUSAGE\n");
+  EXPECT_EQ(err, "veltoc: import-klc: unknown code page '437': use 874, 1250 to 1258 or locale\nUSAGE\n");
+  EXPECT_EQ(run({kDir + "hi.klc", "-o", out, "--codepage", "locale"}, err), 1);
+  EXPECT_EQ(err.substr(err.find("hi.klc:")), "hi.klc:4:10: error: locale 0439 has no Windows code page\n");
   EXPECT_EQ(run({kDir + "de.klc", "-o", out, "--frob"}, err), 2);
   EXPECT_EQ(err, "veltoc: import-klc: unknown option '--frob'\nUSAGE\n");
   std::remove(out.c_str());

@@ -114,6 +114,38 @@ TEST(Render, IsoHasTheKeyBesideLeftShiftAndAllDrawsFourStates) {
     EXPECT_NE(sheet.find(caption), std::string::npos) << caption;
 }
 
+// Bytes are read in the layout's own set; the caption names it.
+TEST(Render, EveryCharacterSetShowsItsCharacters) {
+  const KeyboardDescription hindi = Compile(R"(
+unicode
+layout 1 "हिन्दी" {
+  claims ralt
+  key K  क ख  ralt: U+1F600
+  key F  ि ई
+  key N  dead:nukta
+}
+deadkey nukta  U+093C  क U+0958
+)");
+  const std::string svg = Render(hindi, {});
+  EXPECT_NE(svg.find("Layout 1 \u00B7 Unicode \u00B7"), std::string::npos);
+  EXPECT_NE(svg.find(">हिन्दी</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "K").find(">क</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "K").find(">ख</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "F").find(">\u00A0ि</text>"), std::string::npos);  // a vowel sign on a space
+  EXPECT_NE(Key(svg, "N").find(">\u25CC\u093C</text>"), std::string::npos);  // or on the dead key's circle
+  // Emoji in the emoji font, which elsewhere would take the digits too.
+  EXPECT_NE(Key(Render(hindi, {1u << 3, false}), "K").find("><tspan class=\"e\">\U0001F600</tspan></text>"),
+            std::string::npos);
+
+  const std::string cyrillic = Render(Compile("layout 1 \"Ру\" {\n  codepage 1251\n  key A  ф Ф\n}\n"), {});
+  EXPECT_NE(cyrillic.find("Layout 1 \u00B7 code page 1251 \u00B7"), std::string::npos);
+  EXPECT_NE(cyrillic.find(">Ру</text>"), std::string::npos);
+  EXPECT_NE(Key(cyrillic, "A").find(">ф</text>"), std::string::npos);
+  // A record without a set: its bytes are posted as they are.
+  EXPECT_NE(Render(DemoDescription(), {}).find("Layout 1 \u00B7 code page 1252 (ANSI) \u00B7"),
+            std::string::npos);
+}
+
 TEST(Render, EscapesTextAndIsWellFormed) {
   const std::string svg = Render(Compile(R"(
 layout 1 "Caf\xE9 & <\"Co\">" {

@@ -25,9 +25,10 @@ void ImportAndCompile(std::string_view bytes, const KlcImportOptions& options) {
   // The source names no file to include: compile it from a directory of its own.
   if (!velto::layoutkit::CompileVklText(vkl, "/nonexistent/imported.vkl", d, compiled)) {
     std::fprintf(stderr,
-                 "klc_fuzz: the imported source (layout %u, skipping unmappable %d) does not compile:\n%s\n"
-                 "--- imported source\n%s\n",
-                 options.layout, options.skipUnmappable ? 1 : 0, compiled.Text().c_str(), vkl.c_str());
+                 "klc_fuzz: the imported source (layout %u, code page %d, skipping unmappable %d) does not "
+                 "compile:\n%s\n--- imported source\n%s\n",
+                 options.layout, options.codePage, options.skipUnmappable ? 1 : 0, compiled.Text().c_str(),
+                 vkl.c_str());
     std::abort();
   }
 }
@@ -37,8 +38,9 @@ void ImportAndCompile(std::string_view bytes, const KlcImportOptions& options) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   ImportAndCompile(bytes, KlcImportOptions{});
-  KlcImportOptions other;
+  KlcImportOptions other;  // a code-page layout, without what the code page lacks
   other.layout = 0;
+  other.codePage = 1252;
   other.skipUnmappable = true;
   ImportAndCompile(bytes, other);
   return 0;

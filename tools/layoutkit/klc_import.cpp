@@ -5,6 +5,7 @@
 #include "layoutkit/klc_import.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -27,6 +28,8 @@ namespace {
 using vkl::CapsMode;
 
 constexpr std::size_t kMaxKeys = kKeysPerPlane - 1;
+constexpr std::size_t kMaxMacroText = 255;   // the length byte of a macro entry
+constexpr std::size_t kMaxSetCharacters = 255;  // bytes 1 to 255 of a unicode layout
 constexpr std::size_t kPairsPerDeadKeyLine = 12;
 constexpr std::uint16_t kSpaceScan = 0x39;
 // Parts of key lines up to this width are aligned in columns; a longer one
@@ -512,12 +515,29 @@ class Reader {
     for (const Entry& e : r.chars) {
       if (e.kind != Entry::kChar) return Error(n, e.column, "a ligature is made of characters");
     }
+    JoinSurrogates(r.chars);
     for (const LigatureRow& other : k_.ligatures) {
       if (other.vk == r.vk && other.stateColumn == r.stateColumn) {
         return Error(n, t[0].column, "a second LIGATURE row for " + r.vk + " column " + t[1].text);
       }
     }
     k_.ligatures.push_back(std::move(r));
+  }
+
+  // A .klc writes a character beyond U+FFFF as a ligature of its two UTF-16
+  // halves; they become the one character here. A lone half stays, for the
+  // error it gets where it is used.
+  static void JoinSurrogates(std::vector<Entry>& chars) {
+    std::vector<Entry> joined;
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+      const char32_t high = chars[i].ch, low = i + 1 < chars.size() ? chars[i + 1].ch : 0;
+      joined.push_back(chars[i]);
+      if (high >= 0xD800 && high < 0xDC00 && low >= 0xDC00 && low < 0xE000) {
+        joined.back().ch = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    chars = std::move(joined);
   }
 
   void DeadName(int n, const std::vector<Token>& t) {
@@ -544,6 +564,7 @@ struct Cell {
   enum Kind { kEmpty, kChar, kDead, kMacro } kind = kEmpty;
   char32_t ch = 0;  // kChar, kDead
   int macro = -1;   // kMacro: index into the macros
+  bool operator==(const Cell&) const = default;
 };
 
 struct Key {
@@ -693,6 +714,13 @@ const char* ModeComment(CapsMode mode) {
   return "";
 }
 
+// A character the layout holds, and where the .klc gives it (line 0: not in
+// the file).
+struct CharUse {
+  char32_t ch;
+  int line, column;
+};
+
 class Generator {
  public:
   // `complete`: the file was read without errors, so that a LIGATURE row
@@ -707,6 +735,7 @@ class Generator {
     DeadKeys();
     Keys();
     if (complete_) Ligatures();
+    CheckSetSize();
     if (diags_.HasErrors()) return false;
     ChooseCaps();
     Write(out);
@@ -716,22 +745,28 @@ class Generator {
  private:
   void Error(int line, int column, const std::string& message) { diags_.Error(file_, line, column, message); }
 
-  // Without one, the rest is still checked, all but the characters.
+  // Without a usable one, the rest is still checked, all but the characters.
   void ChooseCodePage() {
-    if (options_.codePage != 0) {
-      codePage_ = options_.codePage;
-    } else if (!k_.haveLocale) {
-      Error(0, 0, "no LOCALEID, which gives the code page: give one with --codepage");
-    } else if ((codePage_ = CodePageOfLanguage(k_.langId)) == 0) {
-      Error(k_.localeLine, k_.localeColumn,
-            "unknown locale " + Hex4(k_.langId) + ": give its code page with --codepage");
+    codePage_ = options_.codePage;
+    if (codePage_ == kCodePageOfLocale) {
+      if (!k_.haveLocale) {
+        Error(0, 0, "no LOCALEID, which gives the code page");
+      } else if ((codePage_ = CodePageOfLanguage(k_.langId)) == 0) {
+        Error(k_.localeLine, k_.localeColumn, "locale " + Hex4(k_.langId) + " has no Windows code page");
+      }
     }
   }
 
-  // True if the code page has `c`; else an error, or with --skip-unmappable
-  // a warning that it is left out.
+  // True if the layout can hold `c`; else an error, or for a character that
+  // the code page lacks with --skip-unmappable a warning that it is left out.
   bool Mappable(char32_t c, int line, int column) {
-    if (codePage_ == 0 || EncodeChar(codePage_, c) >= 0) return true;
+    if (c >= 0xD800 && c < 0xE000) {
+      Error(line, column,
+            CodePoint(c) +
+                " is one half of a UTF-16 pair: a character beyond U+FFFF is written as a ligature of both");
+      return false;
+    }
+    if (unicode_ || codePage_ <= 0 || EncodeChar(codePage_, c) >= 0) return true;
     const std::string message = CodePoint(c) + " is not in code page " + std::to_string(codePage_);
     if (options_.skipUnmappable) {
       diags_.Warning(file_, line, column, message + "; left out");
@@ -741,8 +776,18 @@ class Generator {
     return false;
   }
   bool Mappable(const Entry& e) { return Mappable(e.ch, e.line, e.column); }
+  void Use(const Entry& e) { uses_.push_back({e.ch, e.line, e.column}); }
 
   void Name() {
+    CutName();
+    // The name's characters are in the set too; in a unicode layout none was
+    // left out, so each stands at its column of the file.
+    int column = k_.descriptionColumn;
+    for (std::size_t i = 0; i < name_.size(); ++column)
+      uses_.push_back({NextUtf8(name_, i), k_.kbdLine, column});
+  }
+
+  void CutName() {
     std::size_t bytes = 0, cut = std::string::npos;
     int column = k_.descriptionColumn;
     for (std::size_t i = 0; i < k_.description.size(); ++column) {
@@ -756,9 +801,12 @@ class Generator {
     const std::string whole = name_;
     name_.resize(cut);
     while (!name_.empty() && name_.back() == ' ') name_.pop_back();
-    diags_.Warning(file_, k_.kbdLine, k_.descriptionColumn,
-                   "the layout name \"" + whole + "\" is " + std::to_string(bytes) + " bytes in code page " +
-                       std::to_string(codePage_) + "; cut to \"" + name_ + "\" (at most 20)");
+    const std::string size = unicode_
+                                 ? std::to_string(bytes) + " characters"
+                                 : std::to_string(bytes) + " bytes in code page " + std::to_string(codePage_);
+    diags_.Warning(
+        file_, k_.kbdLine, k_.descriptionColumn,
+        "the layout name \"" + whole + "\" is " + size + "; cut to \"" + name_ + "\" (at most 20)");
   }
 
   void DeadKeys() {
@@ -786,8 +834,12 @@ class Generator {
           return;
         }
         d.rows.push_back({base.ch, result.ch});
+        Use(base);
+        Use(result);
       }
-      if (usable) AddDead(std::move(d));
+      if (!usable) continue;
+      Use(s.dead);
+      AddDead(std::move(d));
     }
   }
 
@@ -817,6 +869,22 @@ class Generator {
         return c;
       }
       lig->used = true;
+      if (lig->chars.size() == 1) {  // one character, maybe of two UTF-16 halves
+        const Entry& ch = lig->chars[0];
+        if (IsControl(ch.ch)) {
+          Error(ch.line, ch.column, "a ligature cannot type the control character " + CodePoint(ch.ch));
+          return c;
+        }
+        if (!Mappable(ch)) return c;
+        Use(ch);
+        return {Cell::kChar, ch.ch, -1};
+      }
+      if (lig->chars.size() > kMaxMacroText) {
+        Error(lig->line, lig->column,
+              "a ligature of " + std::to_string(lig->chars.size()) + " characters: a macro types at most " +
+                  std::to_string(kMaxMacroText));
+        return c;
+      }
       Macro m;
       for (const Entry& ch : lig->chars) {
         if (ch.ch == '{') {
@@ -825,6 +893,7 @@ class Generator {
           Error(ch.line, ch.column, "a macro cannot type the control character " + CodePoint(ch.ch));
         } else if (Mappable(ch)) {
           m.text.push_back(ch.ch);
+          Use(ch);
         }
       }
       if (m.text.empty()) return c;
@@ -832,6 +901,7 @@ class Generator {
       return {Cell::kMacro, 0, static_cast<int>(macros_.size() - 1)};
     }
     if (!Mappable(e)) return c;
+    Use(e);
     if (e.kind == Entry::kDead && FindDead(e.ch) < 0) {
       diags_.Warning(
           file_, e.line, e.column,
@@ -909,6 +979,7 @@ class Generator {
     Key space;
     space.row = &spaceRow_;
     space.cells[0][0] = space.cells[0][1] = {Cell::kChar, ' ', -1};
+    uses_.push_back({' ', 0, 0});
     space.note = "not in the source: Space types the accent after a dead key";
     keys_.push_back(std::move(space));
   }
@@ -928,22 +999,77 @@ class Generator {
     }
   }
 
-  KeyRecord PlainRecord(const Key& key) const {
-    KeyRecord r{};
-    for (int s = 0; s < 2; ++s) {
-      KeySlot& slot = r.slots[s == 0 ? kSlotPlain : kSlotRightAlt];
-      for (int col = 0; col < 3; ++col) {
-        const Cell& c = key.cells[s][col == 0 ? 0 : 1];
-        if (c.kind == Cell::kMacro) {
-          slot.ch[col] = static_cast<std::uint8_t>(c.macro + 1);
-          slot.flags = static_cast<std::uint8_t>(slot.flags | 1u << (col + 3));
-        } else if (c.kind != Cell::kEmpty) {
-          slot.ch[col] = static_cast<std::uint8_t>(EncodeChar(codePage_, c.ch));
-          if (c.kind == Cell::kDead) slot.flags = static_cast<std::uint8_t>(slot.flags | 1u << col);
-        }
-      }
+  // A unicode layout holds 255 different characters: the compiler would say
+  // so of the written source; here it is said at the .klc's own place.
+  void CheckSetSize() {
+    if (!unicode_) return;
+    std::vector<CharUse> uses = uses_;
+    std::stable_sort(uses.begin(), uses.end(), [](const CharUse& a, const CharUse& b) {
+      return std::make_pair(a.line == 0 ? INT_MAX : a.line, a.column) <
+             std::make_pair(b.line == 0 ? INT_MAX : b.line, b.column);
+    });
+    std::set<char32_t> seen;
+    const CharUse* first = nullptr;  // the first character too many
+    for (const CharUse& u : uses) {
+      if (seen.insert(u.ch).second && seen.size() == kMaxSetCharacters + 1) first = &u;
     }
+    if (first == nullptr) return;
+    Error(first->line, first->column,
+          "the layout uses " + std::to_string(seen.size()) +
+              " different characters, and a unicode layout holds at most 255: " + CodePoint(first->ch) +
+              " is the 256th; leave keys out, or import with --codepage");
+  }
+
+  // The cells a caps mode other than letters makes of a key's plain plane.
+  static std::array<std::array<Cell, 2>, 2> Derived(const Key& key, CapsMode mode) {
+    std::array<std::array<Cell, 2>, 2> c{
+        {{key.cells[0][0], key.cells[0][1]}, {key.cells[1][0], key.cells[1][1]}}};
+    if (mode == CapsMode::kShift || mode == CapsMode::kShiftAltGr) std::swap(c[0][0], c[0][1]);
+    if (mode == CapsMode::kAltGr || mode == CapsMode::kShiftAltGr) std::swap(c[1][0], c[1][1]);
+    return c;
+  }
+
+  // The byte-level form of Derived, on a compiled record: Caps Lock as Shift
+  // puts the Shift column on both sides of the plain one.
+  static KeyRecord Derived(const KeyRecord& plain, CapsMode mode) {
+    KeyRecord r = plain;
+    const auto swap = [](KeySlot& s) {
+      const auto column = [&](int col) {
+        return std::make_pair(s.ch[col], (s.flags >> col & 1) | (s.flags >> (col + 3) & 1) << 3);
+      };
+      const auto [plainCh, plainFlags] = column(0);
+      const auto [shiftCh, shiftFlags] = column(1);
+      s.flags =
+          static_cast<std::uint8_t>((s.flags & ~0x3Fu) | shiftFlags | plainFlags << 1 | plainFlags << 2);
+      s.ch[0] = shiftCh;
+      s.ch[1] = s.ch[2] = plainCh;
+    };
+    if (mode == CapsMode::kShift || mode == CapsMode::kShiftAltGr) swap(r.slots[kSlotPlain]);
+    if (mode == CapsMode::kAltGr || mode == CapsMode::kShiftAltGr) swap(r.slots[kSlotRightAlt]);
     return r;
+  }
+
+  // Which keys caps mode `letters` gives the Caps Lock plane their .klc
+  // wants. What is a letter, and its other case, is the compiler's to say
+  // (its code page's or its Unicode table's), so it is asked: the source is
+  // compiled with `letters` on every key. None, if that does not compile.
+  std::vector<bool> LettersFit() {
+    std::vector<bool> fit(keys_.size(), false);
+    std::string text;
+    probe_ = true;
+    Write(text);
+    probe_ = false;
+    KeyboardDescription d;
+    Diagnostics ignored;
+    if (!CompileVklText(text, file_, d, ignored)) return fit;
+    const unsigned layout = options_.layout;
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      const std::uint8_t record = d.options.scanMap[keys_[i].row->scan];
+      if (record == 0 || keys_[i].row->sgcap) continue;
+      const KeyRecord want = Derived(d.keys.planes[layout][record], keys_[i].mode);
+      fit[i] = std::memcmp(&want, &d.keys.planes[layout + 2][record], sizeof want) == 0;
+    }
+    return fit;
   }
 
   // The layout's caps mode: the one that makes the Caps Lock plane of the
@@ -952,13 +1078,12 @@ class Generator {
     static constexpr CapsMode kCandidates[] = {CapsMode::kLetters, CapsMode::kShift, CapsMode::kSame,
                                                CapsMode::kAltGr, CapsMode::kShiftAltGr};
     int count[std::size(vkl::kCapsModes)] = {};
-    for (Key& key : keys_) {
+    const std::vector<bool> letters = LettersFit();
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      Key& key = keys_[i];
       if (key.row->sgcap) continue;
-      const KeyRecord plain = PlainRecord(key);
-      const KeyRecord want = vkl::DeriveCaps(plain, key.mode, codePage_);
       for (const CapsMode m : kCandidates) {
-        const KeyRecord made = vkl::DeriveCaps(plain, m, codePage_);
-        if (std::memcmp(&made, &want, sizeof made) != 0) continue;
+        if (m == CapsMode::kLetters ? !letters[i] : Derived(key, m) != Derived(key, key.mode)) continue;
         key.fits |= 1u << static_cast<int>(m);
         ++count[static_cast<int>(m)];
       }
@@ -997,19 +1122,18 @@ class Generator {
   }
 
   void Write(std::string& out) {
-    const std::string cp = std::to_string(codePage_);
+    const std::string set = unicode_ ? "unicode" : "codepage " + std::to_string(codePage_);
     const std::string n = std::to_string(options_.layout);
     const std::size_t slash = file_.find_last_of("/\\");
     out = "# Imported by veltoc import-klc from " + file_.substr(slash == std::string::npos ? 0 : slash + 1) +
           ":\n#   " + k_.kbdText + "\n";
     out += options_.layout == 0 ? "# It is layout 0.\n"
                                 : "# It is layout " + n + "; layout 0 leaves every key to the system.\n";
-    out += "# Keys and shift states that the source leaves empty (-1) go to the system.\n\ncodepage " + cp +
-           "\n\n";
-    if (options_.layout != 0) out += "layout 0 \"US\" {\n  codepage " + cp + "\n}\n\n";
+    out += "# Keys and shift states that the source leaves empty (-1) go to the system.\n\n" + set + "\n\n";
+    if (options_.layout != 0) out += "layout 0 \"US\" {\n  " + set + "\n}\n\n";
     std::vector<char32_t> name;
     for (std::size_t i = 0; i < name_.size();) name.push_back(NextUtf8(name_, i));
-    out += "layout " + n + " " + Quoted(name) + " {\n  codepage " + cp + "\n";
+    out += "layout " + n + " " + Quoted(name) + " {\n  " + set + "\n";
     if (HasAltGr()) {
       out +=
           "  # Right Alt (AltGr) is this layout's: its characters arrive without it,\n"
@@ -1017,8 +1141,9 @@ class Generator {
     }
     const bool othersDiffer =
         std::any_of(keys_.begin(), keys_.end(), [&](const Key& k) { return KeyCaps(k) != ""; });
-    out += "  # " + std::string(ModeComment(caps_)) + (othersDiffer ? "; keys that differ say so.\n" : ".\n");
-    out += "  caps " + std::string(vkl::kCapsModes[static_cast<int>(caps_)]) + "\n";
+    const CapsMode caps = probe_ ? CapsMode::kLetters : caps_;
+    out += "  # " + std::string(ModeComment(caps)) + (othersDiffer ? "; keys that differ say so.\n" : ".\n");
+    out += "  caps " + std::string(vkl::kCapsModes[static_cast<int>(caps)]) + "\n";
     if (!leftOutStates_.empty()) {
       std::string states;
       for (const int s : leftOutStates_) {
@@ -1046,7 +1171,7 @@ class Generator {
         s += " ralt: " + Cells(k.cells[1]);
       return s;
     }
-    if (k.fits & 1u << static_cast<int>(caps_)) return "";
+    if (probe_ || k.fits & 1u << static_cast<int>(caps_)) return "";
     return "caps=" + std::string(vkl::kCapsModes[static_cast<int>(k.mode)]);
   }
 
@@ -1105,13 +1230,16 @@ class Generator {
   const KlcImportOptions& options_;
   const bool complete_;
   Diagnostics& diags_;
-  int codePage_ = 0;
-  std::string name_;  // UTF-8, at most 20 characters of the code page
+  const bool unicode_ = options_.codePage == 0;
+  int codePage_ = 0;  // of a code-page layout; 0 while unknown
+  std::string name_;  // UTF-8, at most 20 bytes of the layout's set
   std::vector<DeadKey> dead_;
   std::vector<Macro> macros_;
   std::vector<LigatureRow> ligatures_;
   std::vector<Key> keys_;
   std::set<int> leftOutStates_;
+  std::vector<CharUse> uses_;  // every character written, at its place in the .klc
+  bool probe_ = false;     // Write: every key with caps mode letters
   const Row spaceRow_{kSpaceScan, "SPACE", 0, 0, false, {}, {}};
   CapsMode caps_ = CapsMode::kLetters;
 };
@@ -1151,6 +1279,13 @@ bool KlcToVkl(std::string_view bytes, const std::string& fileName, const KlcImpo
   if (options.layout > 1) {
     diags.Error(fileName, 0, 0,
                 "the imported layout is layout 0 or 1: layouts 2 and 3 have no keys of their own");
+    return false;
+  }
+  if (options.codePage != 0 && options.codePage != kCodePageOfLocale &&
+      !IsSupportedCodePage(options.codePage)) {
+    diags.Error(
+        fileName, 0, 0,
+        "code page " + std::to_string(options.codePage) + " is none a layout can have: 874 or 1250 to 1258");
     return false;
   }
   Klc klc;

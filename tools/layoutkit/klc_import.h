@@ -10,17 +10,24 @@
 
 namespace velto::layoutkit {
 
+// KlcImportOptions::codePage: the code page of the file's LOCALEID.
+constexpr int kCodePageOfLocale = -1;
+
 struct KlcImportOptions {
-  unsigned layout = 1;          // the layout the .klc becomes: 0 or 1
-  int codePage = 0;             // 0: the Windows code page of the file's LOCALEID
+  unsigned layout = 1;  // the layout the .klc becomes: 0 or 1
+  // 0: a `unicode` layout, which holds any 255 characters; else a code-page
+  // layout in this code page (or kCodePageOfLocale).
+  int codePage = 0;
   bool skipUnmappable = false;  // characters the code page lacks: left out with a warning, not an error
 };
 
 // Reads a .klc file (`bytes` as they are on disk: UTF-16LE with a BOM, or
 // UTF-8) and writes .vkl source to `out`: layout 0 leaving every key to the
 // system, and the imported layout with its dead keys and its ligatures as
-// macros. Every problem is reported in `diags` under `fileName`; on any error
-// `out` is left empty and the result is false. What it writes compiles.
+// macros (a ligature of one character, such as the two UTF-16 halves of one
+// beyond U+FFFF, is a plain character). Every problem is reported in `diags`
+// under `fileName`; on any error `out` is left empty and the result is
+// false. What it writes compiles.
 bool KlcToVkl(std::string_view bytes, const std::string& fileName, const KlcImportOptions& options,
               std::string& out, Diagnostics& diags);
 

@@ -8,6 +8,7 @@
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 
@@ -30,8 +31,23 @@ constexpr double kLegendGap = 22;
 constexpr double kLegendItemGap = 26;
 constexpr int kMacroPreviewMax = 10;  // characters, before the ellipsis
 
+// A font for every script a layout may have, each taking the characters the
+// ones before it lack: DejaVu Sans first (TextWidth measures it), then the
+// Noto families of Debian's fonts-noto-core and fonts-noto-cjk, then those
+// of Windows and macOS; emoji from fonts-noto-color-emoji.
 constexpr const char* kStyle =
-    "text{font-family:'DejaVu Sans','Segoe UI','Noto Sans','Helvetica Neue',Arial,sans-serif}"
+    "text{font-family:'DejaVu Sans','Noto Sans','Noto Sans Devanagari','Noto Sans Bengali',"
+    "'Noto Sans Gurmukhi','Noto Sans Gujarati','Noto Sans Oriya','Noto Sans Tamil','Noto Sans Telugu',"
+    "'Noto Sans Kannada','Noto Sans Malayalam','Noto Sans Sinhala','Noto Serif Tibetan','Noto Sans Myanmar',"
+    "'Noto Sans Khmer','Noto Sans Lao','Noto Sans Thai','Noto Sans Ethiopic','Noto Sans Cherokee',"
+    "'Noto Sans Canadian Aboriginal','Noto Sans Armenian','Noto Sans Georgian','Noto Sans Hebrew',"
+    "'Noto Sans Arabic','Noto Sans Syriac','Noto Sans Thaana','Noto Sans Mongolian','Noto Sans Tifinagh',"
+    "'Noto Sans Yi','Noto Sans CJK SC','Noto Sans CJK JP','Noto Sans CJK KR','Noto Sans Symbols',"
+    "'Noto Sans Symbols2','Noto Sans Math','Segoe UI','Nirmala UI','Ebrima','Microsoft Himalaya','Gadugi',"
+    "'Leelawadee UI','Microsoft YaHei','Malgun Gothic','Segoe UI Symbol','Helvetica Neue',Arial,sans-serif}"
+    // Emoji only: in the list above an emoji font takes digits and spaces
+    // too, in some renderers.
+    ".e{font-family:'Noto Color Emoji','Segoe UI Emoji','Apple Color Emoji',sans-serif}"
     ".side{fill:#c3c7cf}.face{fill:#fdfdfe}"
     ".dead .side{fill:#e6a76b}.dead .face{fill:#fff1e2}"
     ".macro .side{fill:#b39ae0}.macro .face{fill:#f3ecff}"
@@ -221,9 +237,35 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
+bool IsEmoji(char32_t c) {
+  return c >= 0x1F000 && c <= 0x1FAFF;
+}
+
+// Text of an element, escaped, its emoji in the emoji font (with the
+// selector and joiner that belong to them).
+void AppendText(std::string& out, std::string_view text) {
+  bool inEmoji = false;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t from = pos;
+    const char32_t c = NextUtf8(text, pos);
+    const bool emoji = IsEmoji(c) || (inEmoji && (c == 0xFE0F || c == 0x200D));
+    if (emoji != inEmoji) out += emoji ? "<tspan class=\"e\">" : "</tspan>";
+    inEmoji = emoji;
+    AppendEscaped(out, text.substr(from, pos - from));
+  }
+  if (inEmoji) out += "</tspan>";
+}
+
+// East Asian wide characters and emoji: a full em.
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+         (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFF60) || (c >= 0x1F300 && c <= 0x1FAFF) ||
+         c >= 0x20000;
+}
+
 // The width of the text in DejaVu Sans (the first of the fonts), for fitting
 // it on a key: the advances of the printable ASCII characters in thousandths
-// of the font size, 0.7 for any other character.
+// of the font size, a wide character an em, 0.7 for any other.
 double TextWidth(std::string_view text, double size) {
   static constexpr std::uint16_t kAdvance[95] = {
       318,  401, 460, 838, 636, 950, 780, 275, 390, 390, 500, 838, 318, 361, 318, 337,  // ' ' .. '/'
@@ -236,7 +278,7 @@ double TextWidth(std::string_view text, double size) {
   double em = 0;
   for (std::size_t pos = 0; pos < text.size();) {
     const char32_t c = NextUtf8(text, pos);
-    em += c >= 0x20 && c < 0x7F ? kAdvance[c - 0x20] / 1000.0 : c == U'\u2026' ? 1.0 : 0.7;
+    em += c >= 0x20 && c < 0x7F ? kAdvance[c - 0x20] / 1000.0 : c == U'\u2026' || IsWide(c) ? 1.0 : 0.7;
   }
   return em * size;
 }
@@ -246,28 +288,50 @@ struct Glyph {
   bool small = false;  // a word or a hex value, in the small font
 };
 
+// Marks that sit on the character before them (vowel signs, viramas,
+// accents): shown alone, each needs something to sit on.
 bool IsCombining(char32_t c) {
-  return (c >= 0x300 && c <= 0x36F) || (c >= 0x483 && c <= 0x489) || (c >= 0x591 && c <= 0x5C7) ||
-         (c >= 0x64B && c <= 0x65F) || c == 0x670 || c == 0xE31 || (c >= 0xE34 && c <= 0xE3A) ||
-         (c >= 0xE47 && c <= 0xE4E);
+  static constexpr std::pair<char32_t, char32_t> kMarks[] = {
+      {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05C7}, {0x0610, 0x061A}, {0x064B, 0x065F},
+      {0x0670, 0x0670}, {0x06D6, 0x06ED}, {0x0711, 0x0711}, {0x0730, 0x074A}, {0x07A6, 0x07B0},
+      {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x0EB1, 0x0EB1}, {0x0EB4, 0x0EBC},
+      {0x0EC8, 0x0ECD}, {0x0F18, 0x0F19}, {0x0F35, 0x0F35}, {0x0F37, 0x0F37}, {0x0F39, 0x0F39},
+      {0x0F3E, 0x0F3F}, {0x0F71, 0x0F84}, {0x0F86, 0x0F87}, {0x0F8D, 0x0FBC}, {0x0FC6, 0x0FC6},
+      {0x102B, 0x103E}, {0x1056, 0x1059}, {0x135D, 0x135F}, {0x17B4, 0x17D3}, {0x1AB0, 0x1AFF},
+      {0x1DC0, 0x1DFF}, {0x20D0, 0x20FF}, {0x302A, 0x302F}, {0x3099, 0x309A}, {0xFE20, 0xFE2F},
+  };
+  // The Indic blocks, U+0900 to U+0DFF, share one plan: signs before the
+  // letters, vowel signs and virama after them, a few more near the end.
+  if (c >= 0x900 && c < 0xD80) {
+    const char32_t o = c % 0x80;
+    return o <= 0x03 || (o >= 0x3A && o <= 0x3C) || (o >= 0x3E && o <= 0x4F) || (o >= 0x51 && o <= 0x57) ||
+           o == 0x62 || o == 0x63;
+  }
+  if (c >= 0xD80 && c < 0xE00) {  // Sinhala
+    return (c >= 0xD81 && c <= 0xD83) || (c >= 0xDCA && c <= 0xDDF) || c == 0xDF2 || c == 0xDF3;
+  }
+  for (const auto& [first, last] : kMarks) {
+    if (c >= first && c <= last) return true;
+  }
+  return false;
 }
 
-// How a byte of the code page is shown: its character, a sign or a short
-// word for the invisible ones, or the byte's hex value when it has none.
-Glyph CharGlyph(int codePage, std::uint8_t byte) {
+// How a byte of the layout is shown: its character, a sign or a short word
+// for the invisible ones, or the byte's hex value when it has none.
+Glyph CharGlyph(const KeyboardDescription& d, unsigned layout, std::uint8_t byte) {
   static constexpr struct {
     char32_t c;
     const char* text;
     bool small;
   } kInvisible[] = {
       {0x20, "\u2423", false}, {0xA0, "nbsp", true},  {0xAD, "shy", true},   {0x200C, "zwnj", true},
-      {0x200D, "zwj", true},   {0x200E, "lrm", true}, {0x200F, "rlm", true},
+      {0x200D, "zwj", true},   {0x200E, "lrm", true}, {0x200F, "rlm", true},  {0xFE0F, "vs16", true},
   };
-  const char32_t c = DecodeByte(codePage, byte);
+  const char32_t c = LayoutChar(d, layout, byte);
   for (const auto& v : kInvisible) {
     if (v.c == c) return {v.text, v.small};
   }
-  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {  // 0: none
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%02X", byte);
     return {buf, true};
@@ -280,17 +344,18 @@ Glyph CharGlyph(int codePage, std::uint8_t byte) {
 
 // The first characters of a macro's text that fit in `room`, with an
 // ellipsis when the text goes on.
-std::string MacroPreview(const KeyboardDescription& d, int codePage, std::uint8_t macro, double room,
+std::string MacroPreview(const KeyboardDescription& d, unsigned layout, std::uint8_t macro, double room,
                          double size) {
   const MacroEntry& m = d.macros.entries[macro];
   std::string preview;
   for (int i = 0; i < m.length; ++i) {
     const auto byte = static_cast<std::uint8_t>(m.text[i]);
     std::string next = preview;
-    if (byte == ' ') {
-      next += ' ';
+    const char32_t c = LayoutChar(d, layout, byte);
+    if (byte == ' ' || (i > 0 && (IsCombining(c) || c == 0x200C || c == 0x200D))) {
+      AppendUtf8(next, c);  // in a text a mark or joiner acts on the letter before it (क्ष)
     } else {
-      next += CharGlyph(codePage, byte).text;
+      next += CharGlyph(d, layout, byte).text;
     }
     const bool last = i + 1 == m.length;
     if (i == kMacroPreviewMax || TextWidth(last ? next : next + "…", size) > room) {
@@ -388,32 +453,34 @@ void DrawKey(std::string& out, double x, double y, double w, bool isoEnter, cons
     if (right) tx = text.x + text.w - 4, ty = text.y + 13;
     out += "<text class=\"" + l.classes + "\" x=\"" + Num(tx) + "\" y=\"" + Num(ty) + "\"" +
            (right ? " text-anchor=\"end\"" : "") + ">";
-    AppendEscaped(out, l.text);
+    AppendText(out, l.text);
     out += "</text>";
   }
   out += "</g>\n";
 }
 
 // The label of one column of a key.
-Label CellLabel(const KeyboardDescription& d, int codePage, Cell cell, Place place, double room) {
+Label CellLabel(const KeyboardDescription& d, unsigned layout, Cell cell, Place place, double room) {
   const bool right = place == Place::kTopRight;
   const std::string base = right ? "c r" : "c";
   switch (cell.kind) {
     case CellKind::kSystem:
       return {"", base, place};
     case CellKind::kChar: {
-      const Glyph g = CharGlyph(codePage, cell.byte);
+      const Glyph g = CharGlyph(d, layout, cell.byte);
       return {g.text, g.small && !right ? base + " s" : base, place, g.small && !right};
     }
     case CellKind::kDeadKey: {
-      const Glyph g = CharGlyph(codePage, cell.byte);
+      // The dotted circle marks a dead key, and is what a mark sits on.
+      Glyph g = CharGlyph(d, layout, cell.byte);
+      if (g.text.rfind("\u00A0", 0) == 0) g.text.erase(0, 2);
       return {"\u25CC" + g.text, base + " d", place};
     }
     case CellKind::kMacro: {
       // A macro of one character is as readable as the characters beside it.
       const bool small = !right && d.macros.entries[cell.byte].length > 1;
       const double size = small ? 9.5 : right ? 12 : 15;
-      return {MacroPreview(d, codePage, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
+      return {MacroPreview(d, layout, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
               small};
     }
   }
@@ -426,7 +493,7 @@ bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
 }
 
-KeyFace FaceOfKey(const KeyboardDescription& d, int codePage, const KeyLookup& lookup, const KeySpec& k,
+KeyFace FaceOfKey(const KeyboardDescription& d, unsigned layout, const KeyLookup& lookup, const KeySpec& k,
                   const KeyboardState& state, bool ansi) {
   const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
   KeyFace face;
@@ -449,28 +516,49 @@ KeyFace FaceOfKey(const KeyboardDescription& d, int codePage, const KeyLookup& l
   if (dead) face.classes = macro ? "dead macro" : "dead";
   if (held) face.classes += " held";
   const double room = k.w * kUnit - 2 * kGap - kFaceLeft - kFaceRight - 7;
-  face.labels.push_back(CellLabel(d, codePage, shift, Place::kTopLeft, room));
-  face.labels.push_back(CellLabel(d, codePage, plain, Place::kBottomLeft, room));
+  face.labels.push_back(CellLabel(d, layout, shift, Place::kTopLeft, room));
+  face.labels.push_back(CellLabel(d, layout, plain, Place::kBottomLeft, room));
   if (!(rightShift == shift)) {
-    face.labels.push_back(CellLabel(d, codePage, rightShift, Place::kTopRight, room / 2));
+    face.labels.push_back(CellLabel(d, layout, rightShift, Place::kTopRight, room / 2));
   }
   return face;
 }
 
-std::string LayoutName(const KeyboardDescription& d, unsigned layout, int codePage) {
+std::string LayoutName(const KeyboardDescription& d, unsigned layout) {
   std::string name;
   if (layout < kLayouts) {
     for (const char c : d.layouts[layout].name) {
       if (c == '\0') break;
-      name += c == ' ' ? std::string(" ") : CharGlyph(codePage, static_cast<std::uint8_t>(c)).text;
+      const auto byte = static_cast<std::uint8_t>(c);
+      const char32_t ch = LayoutChar(d, layout, byte);
+      if (ch == ' ' || IsCombining(ch)) {
+        AppendUtf8(name, ch);  // in a word a mark sits on the letter before it
+      } else {
+        name += CharGlyph(d, layout, byte).text;
+      }
     }
   }
   return name.empty() ? "Layout " + std::to_string(layout) : name;
 }
 
+// What the layout's bytes stand for: "Unicode", "code page 1251", or for a
+// record without a character set "code page 1252 (ANSI)", its bytes posted
+// as they are.
+std::string CharSetCaption(const KeyboardDescription& d, unsigned layout) {
+  switch (CharSetOf(d.layouts[layout % kLayouts])) {
+    case CharSetKind::kUnicode:
+      return "Unicode";
+    case CharSetKind::kCodePage:
+      return "code page " + std::to_string(HeaderOf(d.layouts[layout % kLayouts]).codePage);
+    case CharSetKind::kNone:
+      break;
+  }
+  return "code page " + std::to_string(LayoutCodePage(d, layout)) + " (ANSI)";
+}
+
 void DrawText(std::string& out, double x, double y, const char* cls, std::string_view text) {
   out += "<text class=\"" + std::string(cls) + "\" x=\"" + Num(x) + "\" y=\"" + Num(y) + "\">";
-  AppendEscaped(out, text);
+  AppendText(out, text);
   out += "</text>\n";
 }
 
@@ -552,7 +640,6 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
   const std::vector<KeyboardState> states =
       options.states.empty() ? std::vector<KeyboardState>{KeyboardState{}} : options.states;
   const unsigned layout = options.layout;
-  const int codePage = LayoutCodePage(d, layout);
   const std::vector<KeySpec> keys = KeyboardKeys(options.ansi);
   KeyLookup lookup(d);
 
@@ -579,7 +666,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
       panelsTop + static_cast<double>(rows) * panelH + static_cast<double>(rows - 1) * kPanelGap + kLegendGap;
   const double height = legendTop + ly + kUnit + kMargin;
 
-  const std::string name = LayoutName(d, layout, codePage);
+  const std::string name = LayoutName(d, layout);
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
          "\" viewBox=\"0 0 " + Num(width) + " " + Num(height) + "\">\n<title>";
@@ -588,7 +675,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
   out += "<rect width=\"100%\" height=\"100%\" fill=\"#f5f6f8\"/>\n";
   DrawText(out, kMargin, kMargin + 22, "title", name);
   DrawText(out, kMargin, kMargin + 46, "sub",
-           "Layout " + std::to_string(layout) + " \u00B7 code page " + std::to_string(codePage) + " \u00B7 " +
+           "Layout " + std::to_string(layout) + " \u00B7 " + CharSetCaption(d, layout) + " \u00B7 " +
                (options.ansi ? "ANSI (US) keyboard" : "ISO keyboard"));
 
   for (std::size_t i = 0; i < states.size(); ++i) {
@@ -601,7 +688,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
     const double ox = px + kCasePad, oy = py + kCaptionHeight + kCasePad;
     for (const KeySpec& k : keys) {
       DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan),
-              FaceOfKey(d, codePage, lookup, k, states[i], options.ansi));
+              FaceOfKey(d, layout, lookup, k, states[i], options.ansi));
     }
   }
 

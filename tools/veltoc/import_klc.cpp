@@ -1,4 +1,7 @@
 // veltoc import-klc FILE.klc -o OUT.vkl [--layout N] [--codepage CP] [--skip-unmappable]
+//
+// Without --codepage the layout is `unicode`; --codepage locale takes the
+// code page of the file's LOCALEID.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,10 +55,13 @@ int ImportKlc(const std::vector<std::string>& args, const char* usage) {
         layoutGiven = true;
       } else {
         if (options.codePage != 0) return Usage("--codepage given twice", usage);
-        if (!Number(value, n) || !IsSupportedCodePage(n)) {
-          return Usage("unknown code page '" + value + "': use 874 or 1250 to 1258", usage);
+        if (value == "locale") {
+          options.codePage = kCodePageOfLocale;
+        } else if (!Number(value, n) || !IsSupportedCodePage(n)) {
+          return Usage("unknown code page '" + value + "': use 874, 1250 to 1258 or locale", usage);
+        } else {
+          options.codePage = n;
         }
-        options.codePage = n;
       }
     } else if (a == "--skip-unmappable") {
       options.skipUnmappable = true;
