@@ -8,7 +8,8 @@
 #     of 500 keys, read back from notepad's edit control;
 #   - a second process watching the state through the exports (--attach);
 #   - a controller killed with kill -9, and a new one that takes over;
-#   - --disabled, --quiet, and the warning for a layout in another code page;
+#   - --disabled, --quiet, and the warning for a layout without a character
+#     set in another code page (none for one with a set);
 #   - stopping on a line "quit", at the end of its input and on Ctrl+C.
 #
 # A win64 build's programs run under 64-bit Wine, a win32 build's under
@@ -124,10 +125,17 @@ xdotool type --delay 60 "'e"
 wait_until 10 text_is "'e"
 check "  ... and keys are no longer translated" $? "notepad holds '$(text)'"
 
+# A description from before character sets: ru-phonetic.vkb with bytes
+# 6..37 of layout record 1 (the records start at 528 + 14336, 90 bytes each)
+# made code page 1251 and no set. Such a layout's bytes are posted as they
+# are, and arrive as others on this code page 1252 system.
 cp "$build/layouts/ru-phonetic.vkb" "$bin/"
-run_ctl ctl3 "$bin" ru-phonetic.vkb --disabled --quiet
+cp "$bin/ru-phonetic.vkb" "$bin/ru-ansi.vkb"
+{ printf '\xe3\x04'; head -c 30 /dev/zero; } |
+  dd of="$bin/ru-ansi.vkb" bs=1 seek=$((528 + 14336 + 90 + 6)) conv=notrunc status=none
+run_ctl ctl3 "$bin" ru-ansi.vkb --disabled --quiet
 wait_until 30 log_has "$ctl3_log" "the characters of layout 1 (code page 1251) will arrive as others"
-check "a layout in another code page than the system's is warned of" $? "$(lines "$ctl3_log")"
+check "a layout without a set, in another code page than the system's, is warned of" $? "$(lines "$ctl3_log")"
 clear_notepad
 xdotool type --delay 60 "'e"
 wait_until 10 text_is "'e"
@@ -139,8 +147,10 @@ check "the end of its input stops it with status 0" $? "status $?"
 [ "$(lines "$ctl3_log" | grep -vc 'warning:')" = 0 ]
 check "--quiet prints nothing but errors and warnings" $? "$(lines "$ctl3_log")"
 
-run_ctl ctl4 "$bin"
+run_ctl ctl4 "$bin" ru-phonetic.vkb
 wait_until 30 log_has "$ctl4_log" "Velto is running"
+! log_has "$ctl4_log" "will arrive as others"
+check "a layout with a character set is not warned of" $? "$(lines "$ctl4_log" | grep 'warning:')"
 kill -INT "$ctl4_pid"
 wait_until 20 exited "$ctl4_pid"
 wait "$ctl4_pid"

@@ -13,7 +13,8 @@
 #   - the controller killed: the companion goes too, and a new controller
 #     takes over in both;
 #   - 'quit': the last RemoveHook leaves both untranslated and no companion;
-#   - a 32-bit veltoctl with the 64-bit companion.
+#   - a 32-bit veltoctl with the 64-bit companion;
+#   - Cyrillic by the Russian phonetic layout, delivered as Unicode to both.
 #
 # Where this machine cannot run 32-bit programs, or Wine's 32-bit part is
 # missing, it says so and exits 77 (skipped).
@@ -53,25 +54,28 @@ cp "$build32"/{velto.dll,velto-companion.exe} "$bin/"
 # 64-bit companion.
 cp "$build32"/{velto.dll,veltoctl.exe} "$build64"/{velto64.dll,velto-companion64.exe} "$bin/x86/"
 
-# The shipped US International layouts, but without the Scroll Lock light as
-# layout indicator: while Wine's Scroll Lock differs from the X server's,
-# every key comes after a Scroll Lock press of Wine's own, which would stand
-# between the two Shift keys of the layout hotkey.
+# The shipped US International and Russian phonetic layouts, but without the
+# Scroll Lock light as layout indicator: while Wine's Scroll Lock differs
+# from the X server's, every key comes after a Scroll Lock press of Wine's
+# own, which would stand between the two Shift keys of the layout hotkey.
 veltoc="${VELTO_VELTOC:-$build64/../host/veltoc}"
 mkdir -p "$tmp/src"
 cp "$here/../../layouts/us.vkl" "$tmp/src/"
-sed '/^option scroll-lock-shows-layout/d' "$here/../../layouts/intl.vkl" >"$tmp/src/intl.vkl"
-if ! "$veltoc" compile "$tmp/src/intl.vkl" -o "$bin/intl.vkb" >"$tmp/veltoc.log" 2>&1; then
-  say "FAIL: $veltoc cannot compile the layout: $(cat "$tmp/veltoc.log")"; exit 1
-fi
+for name in intl ru-phonetic; do
+  sed '/^option scroll-lock-shows-layout/d' "$here/../../layouts/$name.vkl" >"$tmp/src/$name.vkl"
+  if ! "$veltoc" compile "$tmp/src/$name.vkl" -o "$bin/$name.vkb" >"$tmp/veltoc.log" 2>&1; then
+    say "FAIL: $veltoc cannot compile $name.vkl: $(cat "$tmp/veltoc.log")"; exit 1
+  fi
+done
 cp "$bin/intl.vkb" "$bin/x86/"
 
 companions() { pgrep -f 'velto-companion(64)?\.exe' | wc -l; }
 no_companion() { [ "$(companions)" = 0 ]; }
 
-# start_ctl NAME DIR OTHER-ARCH: a controller that reports its companion ready.
+# start_ctl NAME DIR OTHER-ARCH [FILE]: a controller on layout 1 of FILE
+# (intl.vkb) that reports its companion ready.
 start_ctl() {
-  run_ctl "$1" "$2" intl.vkb --layout 1
+  run_ctl "$1" "$2" "${4:-intl.vkb}" --layout 1
   local log="$tmp/$1.log"
   wait_until 60 log_has "$log" "$3 applications are translated too"
   check "$1 runs with the $3 companion" $? "$(lines "$log")"
@@ -207,6 +211,18 @@ echo quit >&"$ctl3_fd"
 wait_until 20 exited "$ctl3_pid"
 wait_until 10 no_companion
 check "  ... and stops it on 'quit'" $? "$(companions) companion(s) still running"
+
+# --- Cyrillic into both, delivered as Unicode ----------------------------------------
+start_ctl ctl4 "$bin" 32-bit ru-phonetic.vkb
+for n in n32 n64; do
+  use "$n"
+  clear_notepad
+  xdotool type --delay 60 "Privet mir"
+  wait_until 10 text_is "Привет мир"
+  check "  ... the Russian phonetic layout types Cyrillic into the $(arch "$n") notepad" $? \
+    "$(where_text_differs "Привет мир")"
+done
+quit_ctl ctl4 "  ... and stops on 'quit'"
 
 if [ "$failures" -ne 0 ]; then
   say "$failures check(s) failed"
