@@ -16,7 +16,7 @@
 # programs; see wine_env.sh).
 #
 # Usage: run_unicode_test.sh WIN64-OR-WIN32-BUILD-DIR
-# Environment: VELTO_HOST_VELTOC (a veltoc that runs here, by default the
+# Environment: VELTO_VELTOC (a veltoc that runs here, by default the
 #              Windows builds' build/host/veltoc), and those of wine_env.sh.
 set -uo pipefail
 
@@ -25,11 +25,11 @@ started=$SECONDS
 here="$(dirname "$0")"
 source "$here/wine_env.sh"
 source "$here/veltoctl_env.sh"
-veltoc="${VELTO_HOST_VELTOC:-$build/../host/veltoc}"
+veltoc="${VELTO_VELTOC:-$build/../host/veltoc}"
 for file in "$build"/{veltoctl.exe,velto-window-text.exe,velto-ansi-window.exe,layouts/ru-phonetic.vkb}; do
   [ -f "$file" ] || { say "FAIL: $file is missing (scripts/build.sh win$bits)"; exit 1; }
 done
-[ -x "$veltoc" ] || { say "FAIL: no veltoc at $veltoc (scripts/build.sh win$bits, or set VELTO_HOST_VELTOC)"; exit 1; }
+[ -x "$veltoc" ] || { say "FAIL: no veltoc at $veltoc (scripts/build.sh win$bits, or set VELTO_VELTOC)"; exit 1; }
 say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
 
 bin="$tmp/bin"
