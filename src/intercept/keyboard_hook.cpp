@@ -278,6 +278,12 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
   return true;
 }
 
+// A plain character below 32 (or, in a character set, a byte that stands
+// for none) is never typed.
+bool IsControlChar(const Region& region, int setLayout, std::uint8_t ch) {
+  return setLayout < 0 ? ch < 32 : CharOf(region, setLayout, ch) < 32;
+}
+
 }  // namespace
 
 platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
@@ -342,11 +348,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
   ++cb.diagnostics[0];
   const int setLayout = t.ch != 0 ? CharSetLayout(region, cb.currentLayout) : -1;
-  // A plain character below 32 (or, in a character set, a byte that stands
-  // for none) is never typed.
-  if (t.kind == kKindChar && t.ch != 0 && (setLayout < 0 ? t.ch < 32 : CharOf(region, setLayout, t.ch) < 32)) {
-    t.ch = 0;
-  }
+  if (t.kind == kKindChar && t.ch != 0 && IsControlChar(region, setLayout, t.ch)) t.ch = 0;
   if (t.kind == kKindMacro && region.macros().entries[t.ch].length == 0) t.ch = 0;
 
   // Ctrl and Alt combinations that translate to nothing go nowhere.
