@@ -1037,7 +1037,7 @@ class Builder {
       std::string what = LayoutName(n);
       if (n < 2 && Joins(n + 2)) {
         for (const Need& c : LayoutNeeds(n + 2, add)) own.push_back(c);
-        what = "layouts " + std::to_string(n) + " and " + std::to_string(n + 2);
+        if (m_.layouts[n + 2].defined) what += " (with layout " + std::to_string(n + 2) + ", which shares its set)";
       }
       Place(sets_[n], l.set.pins, sharedOverflow_ ? std::vector<Need>{} : shared, own, what);
       if (n < 2 && Joins(n + 2)) sets_[n + 2] = sets_[n];
