@@ -94,6 +94,8 @@ quit_ctl ctl "veltoctl stops on 'quit'"
 
 # --- A Unicode layout: Devanagari, é and an emoji ------------------------------------
 start_ctl ctl2 unicode.vkb
+log_has "$ctl2_log" "layout 1 (देवनागरी)"
+check "  ... and names the layout in its own script" $? "$(lines "$ctl2_log" | head -2)"
 use ansi
 # é is in code page 1252: the window receives its byte there. क is not.
 ralt e

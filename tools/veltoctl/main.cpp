@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "layoutkit/default_layout.h"
+#include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
@@ -79,9 +81,9 @@ struct App {
   velto::control::Library lib;
   HWND window = nullptr;
   UINT notifyMsg = 0;
-  NOTIFYICONDATAA icon{};
+  NOTIFYICONDATAW icon{};
   bool iconShown = false;
-  std::string names[4];  // of the description handed over; unknown when attached
+  std::string names[4];  // in UTF-8, of the description handed over; unknown when attached
   velto::control::Companion companion;
   DWORD companionStarts[kCompanionStartsKept] = {};  // GetTickCount of the latest starts, newest first
 };
@@ -150,11 +152,33 @@ std::string LibraryPath(const Options& o) {
   return o.dll.empty() ? velto::control::BesideThisProgram(velto::control::kLibraryName) : o.dll;
 }
 
+// A layout's name in UTF-8: its bytes read in the layout's character set
+// (or, for a layout without one, in its code page).
+std::string NameOf(const KeyboardDescription& d, unsigned layout) {
+  std::string name;
+  for (const char c : d.layouts[layout].name) {
+    if (c == '\0') break;
+    const char32_t ch = velto::layoutkit::LayoutChar(d, layout, static_cast<std::uint8_t>(c));
+    velto::layoutkit::AppendUtf8(name, ch == 0 ? U'\uFFFD' : ch);
+  }
+  return name;
+}
+
 std::string LayoutName(unsigned layout) {
+  if (!app.options.attach) return layout < 4 ? app.names[layout] : "";
+  // Attached to another instance, only the current layout's name is known,
+  // as the library holds it: in which set is the other instance's business.
   char name[21] = {};
-  if (layout != app.lib.CurrentLayout()) return layout < 4 ? app.names[layout] : "";
+  if (layout != app.lib.CurrentLayout()) return "";
   app.lib.CurrentLayoutName(name);
   return name;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring out(utf8.size() + 1, L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), static_cast<int>(out.size()));
+  out.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+  return out;
 }
 
 // "layout 1 (US International), translation on, lights: Num off, Caps off, Scroll on"
@@ -181,9 +205,9 @@ void UpdateTray() {
   const std::string name = LayoutName(layout);
   std::string tip = "Velto: " + (name.empty() ? "layout " + std::to_string(layout) : name);
   if (!app.lib.DLLEnabled()) tip += " (off)";
-  std::snprintf(app.icon.szTip, sizeof app.icon.szTip, "%s", tip.c_str());
+  lstrcpynW(app.icon.szTip, Wide(tip).c_str(), static_cast<int>(std::size(app.icon.szTip)));
   app.icon.uFlags = NIF_TIP;
-  Shell_NotifyIconA(NIM_MODIFY, &app.icon);
+  Shell_NotifyIconW(NIM_MODIFY, &app.icon);
 }
 
 void ShowTrayMenu() {
@@ -193,7 +217,7 @@ void ShowTrayMenu() {
     std::string label = "Layout " + std::to_string(layout);
     const std::string name = LayoutName(layout);
     if (!name.empty()) label += " (" + name + ")";
-    AppendMenuA(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout, label.c_str());
+    AppendMenuW(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout, Wide(label).c_str());
   }
   AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(menu, MF_STRING | (app.lib.DLLEnabled() ? MF_CHECKED : 0), kMenuEnable, "Translation on");
@@ -356,8 +380,8 @@ void ShowTrayIcon() {
   app.icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
   app.icon.uCallbackMessage = kTrayMessage;
   app.icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  std::snprintf(app.icon.szTip, sizeof app.icon.szTip, "Velto");
-  app.iconShown = Shell_NotifyIconA(NIM_ADD, &app.icon) != FALSE;
+  lstrcpynW(app.icon.szTip, L"Velto", static_cast<int>(std::size(app.icon.szTip)));
+  app.iconShown = Shell_NotifyIconW(NIM_ADD, &app.icon) != FALSE;
   UpdateTray();
 }
 
@@ -392,6 +416,11 @@ int main(int argc, char** argv) {
   app.notifyMsg = RegisterWindowMessageA(kNotifyMessageName);
 
   if (o.tray) FreeConsole();
+  // Layout names may be in any script: what it prints is UTF-8, which a
+  // console shows as such only in its UTF-8 code page (a pipe or file takes
+  // the bytes as they are).
+  const UINT consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0) SetConsoleOutputCP(CP_UTF8);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   app.lib.InstallHook(reinterpret_cast<std::uintptr_t>(app.window));
   if (!o.attach) {
@@ -400,7 +429,7 @@ int main(int argc, char** argv) {
     if (o.layout >= 0) app.lib.SelectLayout(static_cast<unsigned>(o.layout));
     if (!o.disabled) app.lib.Enable(1);
     WarnAboutCodePages(description);
-    for (unsigned n = 0; n < 4; ++n) app.names[n] = std::string(description.layouts[n].name, 20).c_str();
+    for (unsigned n = 0; n < 4; ++n) app.names[n] = NameOf(description, n);
   }
   Print(std::string(o.attach ? "Watching Velto (" : "Velto is running (") + dllPath + "): " + State() + ".");
   Print("Type quit, or press Ctrl+C, to stop.");
@@ -413,9 +442,10 @@ int main(int argc, char** argv) {
   if (!o.attach && o.companion && velto::control::Companion::Needed()) StartCompanion();
   RunMessageLoop();
   app.companion.Stop();
-  if (app.iconShown) Shell_NotifyIconA(NIM_DELETE, &app.icon);
+  if (app.iconShown) Shell_NotifyIconW(NIM_DELETE, &app.icon);
   app.lib.RemoveHook(reinterpret_cast<std::uintptr_t>(app.window));
   Print(o.attach ? "Stopped watching." : "Velto is stopped.");
+  if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
   CloseHandle(running);
   return 0;
 }
