@@ -85,6 +85,8 @@ def macro_seeds():
     seed("unclosed-chord", 0, 1 << 2, b"ab{LSHIFT+")
     seed("char-then-left", 1, 1 << 3, b"\xe9")
     seed("one-char", 2, (1 << 3) | (1 << 10), b"{")
+    seed("unicode-emoji-and-chord", 0x80, 1 << 6, b"\x80ok{LCTRL+\x81}\xff")
+    seed("unicode-char-then-left", 0x81, 0, b"\x90")
 
 
 UNICODE_TABLES = """\
