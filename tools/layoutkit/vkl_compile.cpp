@@ -1672,10 +1672,6 @@ CharSet LayoutCharSet(const KeyboardDescription& d, unsigned layout) {
   return CharSet::CodePage(LayoutCodePage(d, layout), CharSet::Kind::kAnsi);
 }
 
-std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int codePage) {
-  return CheckChords(text, CharSet::CodePage(codePage));
-}
-
 std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, const CharSet& set) {
   std::vector<ChordProblem> problems;
   auto shown = [&set](const std::string& name) {
@@ -1726,9 +1722,6 @@ std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, con
   return problems;
 }
 
-KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage) {
-  return DeriveCaps(plain, mode, CharSet::CodePage(codePage));
-}
 
 KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set) {
   if (mode == CapsMode::kNone) return KeyRecord{};

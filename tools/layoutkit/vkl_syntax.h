@@ -92,11 +92,9 @@ struct ChordProblem {
   std::string message;
 };
 std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, const CharSet& set);
-std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, int codePage);
 
 // The Caps Lock plane of a key as a mode makes it from the plain plane, in
 // the layout's character set.
 KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set);
-KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, int codePage);
 
 }  // namespace velto::layoutkit::vkl
