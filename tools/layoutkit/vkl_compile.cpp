@@ -1722,7 +1722,6 @@ std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, con
   return problems;
 }
 
-
 KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set) {
   if (mode == CapsMode::kNone) return KeyRecord{};
   KeyRecord caps = plain;
