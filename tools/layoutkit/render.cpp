@@ -65,14 +65,14 @@ std::uint16_t Bit(std::uint8_t n) {
 
 // ---- The keyboard ----
 
-struct KeySpec {
+struct KeyCap {
   std::uint16_t scan;
   double x, y, w;         // key units
   bool isoEnter = false;  // two rows high, the lower row a quarter unit narrower on the left
 };
 
-std::vector<KeySpec> KeyboardKeys(bool ansi) {
-  std::vector<KeySpec> keys;
+std::vector<KeyCap> KeyboardKeys(bool ansi) {
+  std::vector<KeyCap> keys;
   keys.push_back({0x01, 0, 0, 1});
   for (int i = 0; i < 12; ++i) {  // F1..F10, F11, F12 in groups of four
     const auto scan = static_cast<std::uint16_t>(i < 10 ? 0x3B + i : 0x57 + i - 10);
@@ -493,7 +493,7 @@ bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
 }
 
-KeyFace FaceOfKey(const KeyboardDescription& d, unsigned layout, const KeyLookup& lookup, const KeySpec& k,
+KeyFace FaceOfKey(const KeyboardDescription& d, unsigned layout, const KeyLookup& lookup, const KeyCap& k,
                   const KeyboardState& state, bool ansi) {
   const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
   KeyFace face;
@@ -640,7 +640,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
   const std::vector<KeyboardState> states =
       options.states.empty() ? std::vector<KeyboardState>{KeyboardState{}} : options.states;
   const unsigned layout = options.layout;
-  const std::vector<KeySpec> keys = KeyboardKeys(options.ansi);
+  const std::vector<KeyCap> keys = KeyboardKeys(options.ansi);
   KeyLookup lookup(d);
 
   const std::size_t columns = states.size() > 1 ? 2 : 1;
@@ -686,7 +686,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
            "\" height=\"" + Num(caseH) + "\" rx=\"10\" fill=\"#dde0e5\"/>\n";
     lookup.Select(layout, states[i]);
     const double ox = px + kCasePad, oy = py + kCaptionHeight + kCasePad;
-    for (const KeySpec& k : keys) {
+    for (const KeyCap& k : keys) {
       DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan),
               FaceOfKey(d, layout, lookup, k, states[i], options.ansi));
     }

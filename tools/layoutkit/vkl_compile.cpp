@@ -91,7 +91,7 @@ struct Pin {
 
 // A character set as written: `codepage N [ansi]` or `unicode [@E] [count N]
 // [id N]`, with the `table` lines that pin a Unicode table's slots.
-struct SetSpec {
+struct SetChoice {
   enum Kind { kInherit, kCodePage, kAnsi, kUnicode } kind = kInherit;
   int codePage = 0;
   int entry = -1;  // the first macro entry of the table; -1: the compiler picks
@@ -106,7 +106,7 @@ struct LayoutDef {
   Pos pos;
   std::vector<Char> name;
   Pos namePos;
-  SetSpec set;  // kInherit: the description's
+  SetChoice set;  // kInherit: the description's
   bool charThenLeft = false;
   std::uint16_t claims = 0;
   std::uint16_t rightAsLeft = 0;
@@ -139,7 +139,7 @@ struct Hotkey {
 };
 
 struct Model {
-  SetSpec set;  // of the macros and dead keys, and of layouts that name none
+  SetChoice set;  // of the macros and dead keys, and of layouts that name none
   std::uint16_t options = 0;
   std::uint16_t optionBits = 0;
   std::uint8_t optionBytes[2] = {0, 0};
@@ -368,7 +368,7 @@ class Parser {
   }
 
   // codepage N [ansi] | unicode [@ENTRY] [count N] [id N]
-  void SetStatement(const std::vector<Token>& t, SetSpec& set, std::set<std::string>& seen, bool inLayout) {
+  void SetStatement(const std::vector<Token>& t, SetChoice& set, std::set<std::string>& seen, bool inLayout) {
     if (Lower(t[0].text) == "codepage") {
       if (!Arity(t, 2, 3, "codepage NUMBER (874, 1250..1258) [ansi]") || !Once(seen, "the character set", t[0])) return;
       const auto n = ParseNumber(t[1].text);
@@ -378,13 +378,13 @@ class Parser {
       if (t.size() == 3 && Lower(t[2].text) != "ansi") {
         return Error(t[2].pos, "expected \"ansi\" (the bytes posted as ANSI characters) or nothing");
       }
-      set.kind = t.size() == 3 ? SetSpec::kAnsi : SetSpec::kCodePage;
+      set.kind = t.size() == 3 ? SetChoice::kAnsi : SetChoice::kCodePage;
       set.codePage = static_cast<int>(*n);
       set.pos = t[0].pos;
       return;
     }
     if (!Arity(t, 1, 6, "unicode [@ENTRY] [count N] [id N]") || !Once(seen, "the character set", t[0])) return;
-    set.kind = SetSpec::kUnicode;
+    set.kind = SetChoice::kUnicode;
     set.pos = t[0].pos;
     for (std::size_t i = 1; i < t.size(); ++i) {
       if (!inLayout) return Error(t[i].pos, "@ENTRY, count and id belong to a layout's own set, in its block");
@@ -409,7 +409,7 @@ class Parser {
 
   // table BYTE CHAR...: byte BYTE of a Unicode set stands for the first
   // character, the next byte for the next, and so on.
-  void Table(const std::vector<Token>& t, SetSpec& set) {
+  void Table(const std::vector<Token>& t, SetChoice& set) {
     if (!Arity(t, 3, 258, "table BYTE CHAR...")) return;
     const auto first = ParseNumber(t[1].text);
     if (!first || *first > 255) return Error(t[1].pos, "a table's byte is 0x00 to 0xff");
@@ -976,15 +976,15 @@ class Builder {
     Pos pos;
   };
 
-  static vkl::CharSet SetOf(const SetSpec& spec) {
-    if (spec.kind == SetSpec::kUnicode) {
+  static vkl::CharSet SetOf(const SetChoice& choice) {
+    if (choice.kind == SetChoice::kUnicode) {
       vkl::CharSet set;
       set.kind = vkl::CharSet::Kind::kUnicode;
       set.codePage = kUnicodeCodePageId;
       return set;
     }
-    return vkl::CharSet::CodePage(spec.codePage, spec.kind == SetSpec::kAnsi ? vkl::CharSet::Kind::kAnsi
-                                                                             : vkl::CharSet::Kind::kCodePage);
+    const auto kind = choice.kind == SetChoice::kAnsi ? vkl::CharSet::Kind::kAnsi : vkl::CharSet::Kind::kCodePage;
+    return vkl::CharSet::CodePage(choice.codePage, kind);
   }
 
   static std::string LayoutName(unsigned n) { return "layout " + std::to_string(n); }
@@ -994,17 +994,17 @@ class Builder {
   bool Joins(unsigned n) const {
     if (n < 2) return false;
     const LayoutDef &l = m_.layouts[n], &owner = m_.layouts[n - 2];
-    return owner.defined && owner.set.kind == SetSpec::kUnicode && l.set.kind == SetSpec::kUnicode &&
+    return owner.defined && owner.set.kind == SetChoice::kUnicode && l.set.kind == SetChoice::kUnicode &&
            l.set.pins.empty() && l.set.entry < 0;
   }
 
   void Sets() {
-    if (m_.set.kind == SetSpec::kInherit) m_.set.kind = SetSpec::kCodePage, m_.set.codePage = kDefaultCodePage;
+    if (m_.set.kind == SetChoice::kInherit) m_.set.kind = SetChoice::kCodePage, m_.set.codePage = kDefaultCodePage;
     for (LayoutDef& l : m_.layouts) {
-      if (l.set.kind == SetSpec::kInherit) l.set.kind = m_.set.kind, l.set.codePage = m_.set.codePage;
+      if (l.set.kind == SetChoice::kInherit) l.set.kind = m_.set.kind, l.set.codePage = m_.set.codePage;
     }
-    const auto tableWithoutUnicode = [&](const SetSpec& s) {
-      if (!s.pins.empty() && s.kind != SetSpec::kUnicode) {
+    const auto tableWithoutUnicode = [&](const SetChoice& s) {
+      if (!s.pins.empty() && s.kind != SetChoice::kUnicode) {
         p_.Error(s.tablePos, "a table belongs to a Unicode set: say \"unicode\"");
       }
     };
@@ -1025,14 +1025,14 @@ class Builder {
       for (const Char& c : mdef.text) add(shared, c);
     }
     top_ = SetOf(m_.set);
-    if (m_.set.kind == SetSpec::kUnicode) Place(top_, m_.set.pins, {}, shared, "the macros and dead keys");
+    if (m_.set.kind == SetChoice::kUnicode) Place(top_, m_.set.pins, {}, shared, "the macros and dead keys");
     for (unsigned n = 0; n < kLayouts; ++n) {
       const LayoutDef& l = m_.layouts[n];
       if (!l.defined) continue;
       tableWithoutUnicode(l.set);
       if (Joins(n)) continue;  // set with its owner's below
       sets_[n] = SetOf(l.set);
-      if (l.set.kind != SetSpec::kUnicode) continue;
+      if (l.set.kind != SetChoice::kUnicode) continue;
       std::vector<Need> own = LayoutNeeds(n, add);
       std::string what = LayoutName(n);
       if (n < 2 && Joins(n + 2)) {
@@ -1135,7 +1135,7 @@ class Builder {
     std::set<int> given;
     for (unsigned n = 0; n < kLayouts; ++n) {
       const LayoutDef& l = m_.layouts[n];
-      if (l.defined && l.set.kind == SetSpec::kUnicode && l.set.entry >= 0) {
+      if (l.defined && l.set.kind == SetChoice::kUnicode && l.set.entry >= 0) {
         entry_[n] = l.set.entry;
         for (int e = 0; e < 3; ++e) given.insert(l.set.entry + e);
       }
@@ -1143,14 +1143,14 @@ class Builder {
     int candidate = kLastUnicodeTableEntry;
     for (unsigned n = 0; n < kLayouts; ++n) {
       const LayoutDef& l = m_.layouts[n];
-      if (!l.defined || l.set.kind != SetSpec::kUnicode || entry_[n] >= 0) continue;
+      if (!l.defined || l.set.kind != SetChoice::kUnicode || entry_[n] >= 0) continue;
       if (Joins(n)) {
         entry_[n] = entry_[n - 2];
         continue;
       }
       for (unsigned m = 0; m < n && entry_[n] < 0; ++m) {
         const LayoutDef& o = m_.layouts[m];
-        if (o.defined && o.set.kind == SetSpec::kUnicode && o.set.entry < 0 &&
+        if (o.defined && o.set.kind == SetChoice::kUnicode && o.set.entry < 0 &&
             std::equal(std::begin(sets_[m].table), std::end(sets_[m].table), std::begin(sets_[n].table))) {
           entry_[n] = entry_[m];
         }
