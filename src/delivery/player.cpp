@@ -7,6 +7,7 @@
 #include "intercept/bits.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -24,14 +25,11 @@ void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
 // A character beyond U+FFFF goes as its two halves, high first, with
 // nothing between them.
 void PostWideEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
-  char16_t units[2] = {reader.Next(), 0};
-  int count = 1;
-  if (IsWidePairOp(op)) {
-    const char32_t v = static_cast<char32_t>(op & 0xF) << 16 | units[0];
-    units[0] = static_cast<char16_t>(0xD800 + (v >> 10));
-    units[1] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-    count = 2;
-  }
+  const char32_t low16 = reader.Next();
+  const char32_t c = IsWidePairOp(op) ? 0x10000 + ((static_cast<char32_t>(op & 0xF) << 16) | low16) : low16;
+  char16_t units[2] = {static_cast<char16_t>(low16), 0};
+  // A unit as the queue holds it goes out as it stands, even a lone half.
+  const int count = IsWidePairOp(op) ? ToUtf16(c, units) : 1;
   const std::uint32_t scan = reader.Next();
   const auto lParam = static_cast<platform::LParam>((scan << 16) + 1);
   for (int i = 0; i < count; ++i) {

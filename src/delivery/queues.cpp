@@ -1,6 +1,7 @@
 #include "delivery/queues.h"
 
 #include "intercept/lookup.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -83,7 +84,7 @@ bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_
 }
 
 bool PushWideChar(const Region& region, char32_t c, std::uint16_t scan) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  if (!IsCharacter(c)) return false;
   if (c < 0x10000) {
     const std::uint16_t words[] = {kOpPostWideChar, static_cast<std::uint16_t>(c), scan};
     return PushActionEntry(region, words);

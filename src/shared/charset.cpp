@@ -6,32 +6,23 @@ namespace velto {
 
 namespace {
 
-struct CodePageTable {
-  int number;
-  char16_t upper[128];        // bytes 0x80..0xFF; 0 = undefined
-  std::uint8_t swapped[128];  // not needed here
-};
-
 constexpr CodePageTable kTables[] = {
 #include "shared/codepage_tables.inc"
 };
+static_assert(kTables[0].number == 874 && kTables[1].number == 1250 && kTables[9].number == 1258);
+
+}  // namespace
 
 // The tables are 874, then 1250 to 1258 in order.
-const CodePageTable* Find(int codePage) {
+const CodePageTable* FindCodePage(int codePage) {
   const unsigned windows = static_cast<unsigned>(codePage - 1250);
   if (windows < 9) return &kTables[1 + windows];
   return codePage == 874 ? &kTables[0] : nullptr;
 }
 
-static_assert(kTables[0].number == 874 && kTables[1].number == 1250 && kTables[9].number == 1258);
-
-}  // namespace
-
-bool IsCharSetCodePage(int codePage) { return Find(codePage) != nullptr; }
-
 char16_t CodePageChar(int codePage, std::uint8_t byte) {
   if (byte < 0x80) return byte;
-  const CodePageTable* t = Find(codePage);
+  const CodePageTable* t = FindCodePage(codePage);
   return t == nullptr ? 0 : t->upper[byte - 0x80];
 }
 
@@ -66,12 +57,11 @@ char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::u
   if (byte == 0 || entry > kLastUnicodeTableEntry) return 0;
   const auto* table = reinterpret_cast<const std::uint8_t*>(&macros.entries[entry]) + 3 * byte;
   const char32_t c = table[0] | static_cast<char32_t>(table[1]) << 8 | static_cast<char32_t>(table[2]) << 16;
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return c;
+  return IsCharacter(c) ? c : 0;
 }
 
 int ToUtf16(char32_t c, char16_t units[2]) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  if (!IsCharacter(c)) return 0;
   if (c < 0x10000) {
     units[0] = static_cast<char16_t>(c);
     return 1;

@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "shared/region.h"
 #include "shared/tables.h"
@@ -59,8 +60,17 @@ static_assert(offsetof(CharSetHeader, mark) == 2);
 static_assert(offsetof(CharSetHeader, kind) == 10);
 static_assert(offsetof(CharSetHeader, rest) == 14);
 
+// The upper half of a Windows code page (its lower half is ASCII).
+struct CodePageTable {
+  int number;
+  char16_t upper[128];        // bytes 0x80..0xFF; 0 = undefined
+  std::uint8_t swapped[128];  // the byte of the same letter in the other case
+};
+// The table of code page 874 or 1250 to 1258; null for any other.
+const CodePageTable* FindCodePage(int codePage);
+
 // Windows code pages a set may be: 874 and 1250 to 1258.
-bool IsCharSetCodePage(int codePage);
+inline bool IsCharSetCodePage(int codePage) { return FindCodePage(codePage) != nullptr; }
 // The character a byte stands for in a Windows code page (0 if undefined).
 char16_t CodePageChar(int codePage, std::uint8_t byte);
 
@@ -91,8 +101,23 @@ inline char32_t CharOf(const Region& region, int setLayout, std::uint8_t byte) {
   return CharOfByte(region.layoutRecords()[setLayout & 3], region.macros(), byte);
 }
 
+// Whether a value is a Unicode character: not 0, no UTF-16 half, at most U+10FFFF.
+constexpr bool IsCharacter(char32_t c) { return c != 0 && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+
 // The UTF-16 code units of a character: 1 or 2 (high half first), 0 if it
 // is not one.
 int ToUtf16(char32_t c, char16_t units[2]);
+
+// Appends a character in UTF-8 (for the tools and the simulated system).
+inline void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
 
 }  // namespace velto

@@ -1,35 +1,14 @@
 #include "layoutkit/codepage.h"
 
-#include <iterator>
+#include "shared/charset.h"
 
 namespace velto::layoutkit {
 
-namespace {
-
-struct CodePageTable {
-  int number;
-  char16_t upper[128];       // bytes 0x80..0xFF; 0 = undefined
-  std::uint8_t swapped[128];  // the byte of the other case
-};
-
-constexpr CodePageTable kTables[] = {
-#include "shared/codepage_tables.inc"
-};
-
-const CodePageTable* Find(int codePage) {
-  for (const CodePageTable& t : kTables) {
-    if (t.number == codePage) return &t;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-bool IsSupportedCodePage(int codePage) { return Find(codePage) != nullptr; }
+bool IsSupportedCodePage(int codePage) { return IsCharSetCodePage(codePage); }
 
 int EncodeChar(int codePage, char32_t c) {
   if (c < 0x80) return static_cast<int>(c);
-  const CodePageTable* t = Find(codePage);
+  const CodePageTable* t = FindCodePage(codePage);
   if (t == nullptr) return -1;
   for (int i = 0; i < 128; ++i) {
     if (t->upper[i] == c) return 0x80 + i;
@@ -37,36 +16,14 @@ int EncodeChar(int codePage, char32_t c) {
   return -1;
 }
 
-char32_t DecodeByte(int codePage, std::uint8_t byte) {
-  if (byte < 0x80) return byte;
-  const CodePageTable* t = Find(codePage);
-  return t == nullptr ? 0 : t->upper[byte - 0x80];
-}
+char32_t DecodeByte(int codePage, std::uint8_t byte) { return CodePageChar(codePage, byte); }
 
 std::uint8_t SwapCaseByte(int codePage, std::uint8_t byte) {
   if (byte >= 'a' && byte <= 'z') return static_cast<std::uint8_t>(byte - 32);
   if (byte >= 'A' && byte <= 'Z') return static_cast<std::uint8_t>(byte + 32);
   if (byte < 0x80) return byte;
-  const CodePageTable* t = Find(codePage);
+  const CodePageTable* t = FindCodePage(codePage);
   return t == nullptr ? byte : t->swapped[byte - 0x80];
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 char32_t NextUtf8(std::string_view text, std::size_t& pos) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "shared/charset.h"
+
 namespace velto::layoutkit {
 
 constexpr int kDefaultCodePage = 1252;
@@ -24,7 +26,7 @@ char32_t DecodeByte(int codePage, std::uint8_t byte);
 // it; else the byte itself.
 std::uint8_t SwapCaseByte(int codePage, std::uint8_t byte);
 
-void AppendUtf8(std::string& out, char32_t c);
+using velto::AppendUtf8;
 
 // Decodes one character at `pos` and advances it; a malformed sequence gives
 // U+FFFD and advances one byte.

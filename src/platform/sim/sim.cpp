@@ -2,6 +2,7 @@
 #include "control/procs.h"
 #include "platform/sim/state.h"
 #include "platform/sim/us_layout.h"
+#include "shared/charset.h"
 
 namespace velto::sim {
 
@@ -163,21 +164,6 @@ std::vector<Message> DispatchedTo(Handle window) {
   }
   return out;
 }
-
-namespace {
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-  out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
-  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
-}
-
-}  // namespace
 
 std::string CharsOf(Handle window) {
   std::string chars;
