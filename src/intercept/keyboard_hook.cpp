@@ -226,14 +226,14 @@ int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
 // with one, the characters, since a byte of the set may happen to be what
 // the system types in a code page of its own.
 bool SystemTypesTheSame(const Region& region, const KeyEvent& e, const std::uint8_t* state, std::uint8_t ch,
-                        int setLayout) {
+                        char32_t c, int setLayout) {
   const ControlBlock& cb = region.control();
   if (setLayout < 0) {
     std::uint16_t out = 0;
     return platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == ch;
   }
   char16_t want[2];
-  const int length = ToUtf16(CharOf(region, setLayout, ch), want);
+  const int length = ToUtf16(c, want);
   char16_t out[4] = {};
   // Flag 4: the system layout keeps any dead key of its own pending.
   const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
@@ -247,7 +247,8 @@ struct Translation {
 
 // Queues a translated key-down unless the system would type the same
 // character itself. Returns whether the key is swallowed.
-bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, std::uint16_t activeMods,
+// `c` is what a plain character's byte stands for in the layout's set.
+bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, char32_t c, std::uint16_t activeMods,
                       int setLayout) {
   ControlBlock& cb = region.control();
   const LayoutRecord& layout = region.currentLayoutRecord();
@@ -262,7 +263,7 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
     // types nothing: then the library delivers the character itself.
     const bool altOnly = (cb.modifiers & kAltMask) != 0 && (cb.modifiers & kCtrlMask) == 0;
     if (cb.deadKeyPending == 0 && !TestBit(cb.modifiers, kModCapsHeld) && !useSys && !altOnly &&
-        SystemTypesTheSame(region, e, state, t.ch, setLayout)) {
+        SystemTypesTheSame(region, e, state, t.ch, c, setLayout)) {
       return false;
     }
   }
@@ -276,12 +277,6 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, st
   if (!PushKeyResult(region, WithCharSet(MakeResult(e.scan, kind, t.ch), setLayout))) return false;
   if (t.kind != kKindDeadKey) cb.deadKeyPending = 0;
   return true;
-}
-
-// A plain character below 32 (or, in a character set, a byte that stands
-// for none) is never typed.
-bool IsControlChar(const Region& region, int setLayout, std::uint8_t ch) {
-  return setLayout < 0 ? ch < 32 : CharOf(region, setLayout, ch) < 32;
 }
 
 }  // namespace
@@ -348,7 +343,13 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
   ++cb.diagnostics[0];
   const int setLayout = t.ch != 0 ? CharSetLayout(region, cb.currentLayout) : -1;
-  if (t.kind == kKindChar && t.ch != 0 && IsControlChar(region, setLayout, t.ch)) t.ch = 0;
+  // A plain character below 32 (or, in a character set, a byte that stands
+  // for none) is never typed.
+  char32_t c = 0;
+  if (t.kind == kKindChar && t.ch != 0) {
+    if (setLayout >= 0) c = CharOf(region, setLayout, t.ch);
+    if (setLayout < 0 ? t.ch < 32 : c < 32) t.ch = 0;
+  }
   if (t.kind == kKindMacro && region.macros().entries[t.ch].length == 0) t.ch = 0;
 
   // Ctrl and Alt combinations that translate to nothing go nowhere.
@@ -364,7 +365,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     result = 1;
   }
   ++cb.diagnostics[1];
-  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, activeMods, setLayout)) result = 1;
+  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
   if (result == 1) {
     if (t.kind != kKindKeyPress) cb.swallowedScan = e.scan;
     PostKeyNotice(region);
