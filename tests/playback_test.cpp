@@ -47,9 +47,9 @@ class Playback : public SystemTest {
 TEST_F(Playback, MacroWithTextAndChordWhileRightAltIsHeld) {
   Press(scan::kRightAlt);
   Tap(scan::kM);
-  EXPECT_EQ(Typed(), "");  // macros wait for the timer
-  PlayOut();
+  // Played at once from the hooks, its text after the chord too: no tick.
   EXPECT_EQ(Typed(), "Best regards,\rVelto");
+  EXPECT_EQ(cb().playbackWait, 0);
   EXPECT_TRUE(sim::AsyncKeyDown(kVkMenu));  // pressed again: the user still holds it
   EXPECT_EQ(cb().passThrough, 0);
   Release(scan::kRightAlt);
@@ -84,10 +84,15 @@ TEST_F(Playback, RightAltLetGoWhileTheMacroPlaysIsNotPressedAgain) {
 
 TEST_F(Playback, TheModifierSweepLeavesTheModifiersAMacroReleasedAlone) {
   Press(scan::kRightAlt);
-  Tap(scan::kA);
-  // The first tick releases right Alt for the macro; the second one sweeps.
-  cb().tickCountdown = 1;
   const std::uint16_t sweeps = cb().sweeps;
+  // The timer sweeps while right Alt is released for the macro's text.
+  sim::OnKeyEvent([&](const sim::KeyEventCall& k) {
+    if (k.vk != kMarkRepressStart || cb().sweeps != sweeps) return;
+    cb().tickCountdown = 0;
+    TimerProc();
+  });
+  Tap(scan::kA);
+  sim::OnKeyEvent({});
   PlayOut();
   EXPECT_EQ(cb().sweeps, sweeps + 1);
   EXPECT_EQ(Typed(), std::string(255, 'w'));
@@ -121,15 +126,14 @@ TEST_F(Playback, AMacroWhosePartEndsAmongItsKeysGoesOn) {
 // leaves the macro to it: going on from the same cursor too would type the
 // next part twice.
 TEST_F(Playback, ALongMacroGoesOnInOneThreadAtATime) {
-  TapWith(scan::kRightAlt, scan::kA);
+  Press(scan::kRightAlt);
+  cb().playerBusy = 1;  // the hooks leave it to the timer's thread
+  Tap(scan::kA);
+  cb().playerBusy = 0;
   // The timer's thread plays until a part is played out, before it goes on.
-  for (int i = 0; i < 100; ++i) {
-    sim::RunAs(controllerThread_);
-    PlayActions(TheRegion());
-    if (cb().actQEmpty && MacroPending(TheRegion())) break;
-    TimerProc();
-    sim::Pump();
-  }
+  sim::RunAs(controllerThread_);
+  TimerProc();
+  for (int i = 0; i < 100 && !(cb().actQEmpty && MacroPending(TheRegion())); ++i) PlayActions(TheRegion());
   ASSERT_TRUE(MacroPending(TheRegion()));
   const std::uint32_t cursor = cb().macroCursor;
   cb().playerBusy = 1;  // the timer's turn, in the middle of going on
@@ -139,7 +143,9 @@ TEST_F(Playback, ALongMacroGoesOnInOneThreadAtATime) {
   EXPECT_NE(cb().actQEmpty, 0);
   cb().playerBusy = 0;
   PlayOut();
+  Release(scan::kRightAlt);
   EXPECT_EQ(Typed(), std::string(255, 'w'));
+  EXPECT_TRUE(NothingHeld());
 }
 
 TEST_F(Playback, OneCharacterMacroUnderRightAlt) {
@@ -243,7 +249,9 @@ TEST_F(Playback, ThePlayersReleaseSwallowedWhilePeekedAtIsTheLibrarysOnce) {
     if (++sent == 2) sim::KeyUp(scan::kRightAlt);  // right behind the player's release
   });
   Press(scan::kRightAlt);
+  cb().playerBusy = 1;  // the hooks leave it to the timer
   Tap(scan::kE);
+  cb().playerBusy = 0;
   sim::RunAs(controllerThread_);
   TimerProc();
   sim::OnKeyEvent({});
@@ -282,10 +290,8 @@ TEST_F(Playback, ThePlayerStopsAfterThePlainMarkerAndGoesOnLater) {
   EXPECT_EQ(cb().playbackWait, 1);
   EXPECT_EQ(cb().actQEmpty, 0);
   EXPECT_EQ(sim::KeyEvents().size(), 1u);
-  sim::Pump();  // the marker comes back through the keyboard hook
+  sim::Pump();  // the marker comes back through the keyboard hook, which plays on
   EXPECT_EQ(cb().playbackWait, 0);
-  EXPECT_EQ(Typed(), "");
-  Tick();
   EXPECT_EQ(Typed(), "k");
   EXPECT_EQ(cb().actQEmpty, 1);
 }
@@ -333,6 +339,55 @@ TEST_F(Playback, AFocusChangeEndsAWaitOnlyWhenBothQueuesAreEmpty) {
   cb().playbackWait = 1;
   sim::SetFocus(app_);
   EXPECT_EQ(cb().playbackWait, 0);
+}
+
+// Keys typed while output of earlier keys is on its way come after it, and
+// those that translate are translated: typed as one burst with the macro's
+// key, they meet its playback waiting for its markers.
+TEST_F(Playback, KeysTypedWhileAMacroPlaysComeAfterItTranslated) {
+  constexpr std::uint16_t kOne = 0x02, kLeft = 0x14B;
+  Press(scan::kRightAlt);
+  for (const std::uint16_t s : {scan::kM, scan::kRightAlt}) sim::KeyDown(s), sim::KeyUp(s);
+  sim::OnKeyEvent([&](const sim::KeyEventCall& k) {
+    if (k.vk != kMarkReleaseStart) return;
+    for (const std::uint16_t s : {scan::kS, kOne, kLeft}) sim::KeyDown(s), sim::KeyUp(s);
+  });
+  sim::KeyUp(scan::kRightAlt);
+  sim::Pump();
+  sim::OnKeyEvent({});
+  EXPECT_EQ(Typed(), "Best regards,\rVeltoo1");  // S types o on layout 1
+  // The cursor key, held back, is pressed and let go after the text.
+  std::vector<std::uint32_t> afterText;
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    if (m.wParam == 0x25) afterText.push_back(m.message);
+  }
+  EXPECT_THAT(afterText, ::testing::ElementsAre(sim::kWmKeyDown, sim::kWmKeyUp));
+  EXPECT_EQ(cb().playbackWait, 0);
+  EXPECT_TRUE(NothingHeld());
+}
+
+// A burst queued before anything is processed: the right-Alt character, a
+// one-character macro, is typed before the keys after it, with no tick.
+TEST_F(Playback, ARightAltCharacterKeepsItsPlace) {
+  constexpr std::uint16_t kOne = 0x02;
+  sim::KeyDown(scan::kRightAlt);
+  for (const std::uint16_t s : {scan::kE, scan::kRightAlt, scan::kS, kOne}) {
+    if (s != scan::kRightAlt) sim::KeyDown(s);
+    sim::KeyUp(s);
+  }
+  sim::Pump();
+  EXPECT_EQ(Typed(), "\x80o1");
+  EXPECT_TRUE(NothingHeld());
+}
+
+// A marker that never comes back (the focus was nowhere) does not keep the
+// keys behind it for good: two sweeps that find the wait end it.
+TEST_F(Playback, AWaitWhoseMarkerIsLostEnds) {
+  cb().playbackWait = 1;
+  Tap(scan::kS);
+  EXPECT_EQ(Typed(), "");
+  Tick(2 * kSweepInterval + 1);
+  EXPECT_EQ(Typed(), "o");
 }
 
 }  // namespace

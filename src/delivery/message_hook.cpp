@@ -64,6 +64,14 @@ void Deliver(const Region& region, std::uint32_t r) {
     case kKindKeyPress:
       PushPostedMessage(region, kOpPostKeyDown, ch, r);
       break;
+    case kKindSystemChar:
+      // Held back behind earlier output: a pending dead key of the layout's
+      // is not for it, as it would not have been had it gone its way.
+      PushWideChar(region, SystemCharOf(r), ResultScan(r));
+      return;
+    case kKindKeyRelease:
+      PushPostedMessage(region, kOpPostKeyUp, ch, r);
+      return;
     case kKindChar:
     case kKindCharThenLeft:
     case kKindOneCharMacro:
@@ -86,15 +94,6 @@ void Deliver(const Region& region, std::uint32_t r) {
   cb.pendingDeadKey = 0;
 }
 
-// Drains the KeyQueue while the ActionQueue is empty: the first result that
-// produces output ends the loop, so keys are delivered one at a time.
-void DrainKeys(const Region& region) {
-  ControlBlock& cb = region.control();
-  // While another thread is at the queue with a macro, the keys wait behind it.
-  if (cb.actQEmpty != 0 && MacroPending(region) && !ResumeMacroInTurn(region)) return;
-  while (cb.keyQEmpty == 0 && cb.actQEmpty != 0) Deliver(region, PopKeyResult(region));
-}
-
 }  // namespace
 
 std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout) {
@@ -104,6 +103,26 @@ std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_
     if (row.dead == dead && row.next == next) return row.composed;
   }
   return 0;
+}
+
+void DeliverPending(const Region& region) {
+  ControlBlock& cb = region.control();
+  // Whoever holds the turn sees the output through; the others leave it.
+  if (!TakePlayerTurn(region)) return;
+  // Each round plays, goes on with a macro or takes a key result; the bound
+  // only guards against a garbled region.
+  for (std::size_t round = 0; round < 4 * kKeySlots && cb.playbackWait == 0; ++round) {
+    if (cb.actQEmpty == 0) {
+      PlayActionsInTurn(region);
+    } else if (MacroPending(region)) {
+      ResumeMacro(region);
+    } else if (cb.keyQEmpty == 0) {
+      Deliver(region, PopKeyResult(region));
+    } else {
+      break;
+    }
+  }
+  GivePlayerTurnBack(region);
 }
 
 platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
@@ -116,8 +135,10 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
   if (CalledForAnotherThread(m.window)) return next;
   std::uint32_t msg = m.message & 0xFFFF;
   const bool counts = Counts(cb, msg);
-  if (cb.enabled != 0 && msg == kWmKeyDown && cb.swallowedScan != 0) {
-    // The key-down of a key that was swallowed and queued must not arrive too.
+  if (cb.enabled != 0 && msg == kWmKeyDown && cb.swallowedScan != 0 &&
+      ((static_cast<std::uint32_t>(m.lParam) >> 16) & 0x1FF) == cb.swallowedScan) {
+    // The key-down of a key that was swallowed and queued must not arrive
+    // too; a key press the library posted for another key still does.
     platform::ReplaceHookedMessage(lParam, 0);
     msg = 0;
     cb.swallowedScan = 0;
@@ -134,15 +155,11 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
   if (msg == kWmSysCommand) EatTaskList(region, lParam, m);
   if (msg == kWmHotkey && (m.lParam & kModWin)) TranslateWinHotkey(region, lParam, m);
 
-  bool kick = false;
-  if (cb.keyQEmpty == 0) {
-    const std::uint8_t kind = ResultKindOf(PeekKeyResult(region));
-    kick = kind == kKindChar || kind == kKindKeyPress;
-  }
   ++cb.diagnostics[3];
-  DrainKeys(region);
+  // Every kind of output starts here at once, macros too: the keys after
+  // them must not find it still waiting.
+  DeliverPending(region);
   ++cb.diagnostics[4];
-  if (cb.playbackWait == 0 && kick) PlayActions(region);
 
   if (cb.lastKeyInfo != 0 &&
       (msg == kWmKeyDown || msg == kWmKeyUp || msg == kWmSysKeyDown || msg == kWmSysKeyUp)) {

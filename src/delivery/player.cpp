@@ -14,11 +14,13 @@ namespace velto {
 namespace {
 
 constexpr std::uint32_t kWmChar = 0x0102;
+// A key-up's lParam says "was down" and "being released".
+constexpr std::uint32_t kKeyUpBits = 0xC0000000;
 
 void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
   const std::uint16_t wParam = reader.Next() & 0xFF;
   const std::uint32_t scan = reader.Next();
-  const std::uint32_t lParam = (scan << 16) + 1;
+  const std::uint32_t lParam = ((scan << 16) + 1) | (op == kOpPostKeyUp ? kKeyUpBits : 0);
   platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
 }
 
@@ -37,28 +39,30 @@ void PostWideEntry(const Region& region, ActionReader& reader, std::uint16_t op)
   }
 }
 
-// `playerBusy` is the player's turn: taken and given back atomically, since
-// threads of different processes share the region.
-bool TakeTurn(ControlBlock& cb) {
-  std::int32_t idle = 0;
-  return std::atomic_ref<std::int32_t>(cb.playerBusy).compare_exchange_strong(idle, 1);
-}
-
-void GiveBackTurn(ControlBlock& cb) { std::atomic_ref<std::int32_t>(cb.playerBusy).store(0); }
-
 }  // namespace
 
+bool TakePlayerTurn(const Region& region) {
+  std::int32_t idle = 0;
+  return std::atomic_ref<std::int32_t>(region.control().playerBusy).compare_exchange_strong(idle, 1);
+}
+
+void GivePlayerTurnBack(const Region& region) { std::atomic_ref<std::int32_t>(region.control().playerBusy).store(0); }
+
 bool ResumeMacroInTurn(const Region& region) {
-  ControlBlock& cb = region.control();
-  if (!TakeTurn(cb)) return false;
+  if (!TakePlayerTurn(region)) return false;
   ResumeMacro(region);
-  GiveBackTurn(cb);
+  GivePlayerTurnBack(region);
   return true;
 }
 
 void PlayActions(const Region& region) {
+  if (!TakePlayerTurn(region)) return;
+  PlayActionsInTurn(region);
+  GivePlayerTurnBack(region);
+}
+
+void PlayActionsInTurn(const Region& region) {
   ControlBlock& cb = region.control();
-  if (!TakeTurn(cb)) return;
   bool stop = false;
   // Between markers 0xC1 and 0xC2 the player lets go of the modifiers held
   // for a macro; between 0xC3 and 0xC4 it presses again only those the user
@@ -67,8 +71,10 @@ void PlayActions(const Region& region) {
   bool pressingAgain = false;
   ActionReader reader(region);
   while (!reader.empty() && !stop) {
+    // Nothing played earlier is on its way back: the keys played from here are.
+    if (cb.playbackWait == 0) region.queues().played = cb.actQRead;
     const std::uint16_t op = reader.Next();
-    if (op == kOpPostKeyDown || op == kOpPostChar) {
+    if (op == kOpPostKeyDown || op == kOpPostKeyUp || op == kOpPostChar) {
       PostEntry(region, reader, op);
     } else if (op == kOpPostWideChar || IsWidePairOp(op)) {
       PostWideEntry(region, reader, op);
@@ -111,7 +117,50 @@ void PlayActions(const Region& region) {
   if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
     platform::KeybdEvent(kMarkPlainStart, 0, platform::kKeyEventKeyUp);
   }
-  GiveBackTurn(cb);
+}
+
+namespace {
+
+// Shift, Ctrl and Alt reach the keyboard hook as the generic keys.
+std::uint8_t GenericVk(std::uint8_t vk) {
+  return vk >= kVkLeftShift && vk <= kVkRightMenu ? static_cast<std::uint8_t>(kVkShift + (vk - kVkLeftShift) / 2)
+                                                  : vk;
+}
+
+// Words of the entry whose operation word is `op`, as the player reads them.
+std::uint16_t EntryWords(std::uint16_t op) {
+  if (op == kOpKeyUp || op == kOpKeyDown) return 2;
+  const bool posted = op == kOpPostKeyDown || op == kOpPostKeyUp || op == kOpPostChar || op == kOpPostWideChar;
+  return posted || IsWidePairOp(op) ? 3 : 1;
+}
+
+}  // namespace
+
+bool ComesBackFromPlayer(const Region& region, std::uint8_t vk, bool keyUp) {
+  const ControlBlock& cb = region.control();
+  QueueArea& q = region.queues();
+  std::uint16_t at = q.played;
+  bool inBlock = false;  // between markers 0xC1 and 0xC2, or 0xC3 and 0xC4
+  for (std::size_t guard = 0; at != cb.actQRead && at < kActionSlots && guard < kActionSlots; ++guard) {
+    const std::uint16_t op = q.actions[at];
+    const std::size_t next = at + EntryWords(op);
+    const std::uint16_t after = static_cast<std::uint16_t>(next >= kActionSlots ? 0 : next);
+    if (op == kOpKeyUp || op == kOpKeyDown) {
+      const std::uint8_t key = q.actions[at + 1] & 0xFF;
+      if (key == kMarkReleaseStart || key == kMarkRepressStart) {
+        inBlock = true;
+      } else if (key == kMarkReleaseEnd || key == kMarkRepressEnd) {
+        inBlock = false;
+      } else if (!inBlock && (key < kMarkReleaseStart || key > kMarkPlainAfterRelease)) {
+        // The first key played that is not back yet: it comes back next.
+        if (GenericVk(key) != GenericVk(vk) || (op == kOpKeyUp) != keyUp) return false;
+        q.played = after;
+        return true;
+      }
+    }
+    at = after;
+  }
+  return false;
 }
 
 void ReleaseHeldModifiers(const Region& region) {

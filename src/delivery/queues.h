@@ -22,6 +22,7 @@ namespace velto {
 constexpr std::uint16_t kOpKeyUp = 8;
 constexpr std::uint16_t kOpKeyDown = 9;
 constexpr std::uint16_t kOpPostKeyDown = 256;  // WM_KEYDOWN
+constexpr std::uint16_t kOpPostKeyUp = 257;    // WM_KEYUP
 constexpr std::uint16_t kOpPostChar = 258;     // WM_CHAR
 // A character of a layout's character set, posted with PostMessageW:
 // (kOpPostWideChar, UTF-16 unit, scan) for one up to U+FFFF;
@@ -36,6 +37,19 @@ bool PushKeyResult(const Region& region, std::uint32_t result);
 std::uint32_t PopKeyResult(const Region& region);
 // The result at the read index, without popping it (0 when empty).
 std::uint32_t PeekKeyResult(const Region& region);
+
+// Whether any unread KeyQueue result satisfies `pred`.
+template <typename Pred>
+bool AnyKeyResult(const Region& region, Pred pred) {
+  const ControlBlock& cb = region.control();
+  if (cb.keyQEmpty != 0 || cb.keyQRead >= kKeySlots || cb.keyQWrite >= kKeySlots) return false;
+  std::uint16_t at = cb.keyQRead;
+  do {
+    if (pred(region.queues().keys[at])) return true;
+    if (++at >= kKeySlots) at = 0;
+  } while (at != cb.keyQWrite);
+  return false;
+}
 
 bool PushKeyAction(const Region& region, std::uint16_t op, std::uint16_t vk);
 bool PushPostedMessage(const Region& region, std::uint16_t message, std::uint32_t value,

@@ -2,6 +2,7 @@
 #include "control/notify.h"
 #include "control/procs.h"
 #include "delivery/macro.h"
+#include "delivery/message_hook.h"
 #include "delivery/player.h"
 #include "intercept/modifiers.h"
 
@@ -18,6 +19,19 @@ bool ScrollLockShowsLayout(const Region& region) {
   return region.options().layoutHotkeyScan != kScrollLockScan;
 }
 
+// Playback waits for its marker while nothing is left to play. A sweep
+// that happens to fall between the last key played and its marker coming
+// back must not end the wait: the keys still on their way would be taken
+// for the user's. But a marker that never comes back (the focus was
+// nowhere) must not keep the keys typed meanwhile for good: a wait seen at
+// two sweeps in a row ends.
+void EndLostWait(const Region& region) {
+  ControlBlock& cb = region.control();
+  const bool stuck = cb.playbackWait != 0 && cb.actQEmpty != 0 && !MacroPending(region);
+  if (stuck && cb.waitSeenAtSweep != 0) cb.playbackWait = 0;
+  cb.waitSeenAtSweep = stuck && cb.playbackWait != 0 ? 1 : 0;
+}
+
 }  // namespace
 
 void TimerProc() {
@@ -29,17 +43,15 @@ void TimerProc() {
   if (cb.tickCountdown == 0) {
     ++cb.sweeps;
     cb.tickCountdown = kSweepInterval;
-    if (BothQueuesEmpty(cb)) cb.playbackWait = 0;
+    EndLostWait(region);
     // While a macro plays, the modifiers it released are up for the system
     // but still held by the user.
     if (cb.countHeld == 0) SweepModifiers(region);
   }
   --cb.tickCountdown;
-  if (cb.playbackWait == 0) {
-    PlayActions(region);
-    // A macro longer than the queue goes on once its last part has been played.
-    if (cb.actQEmpty != 0 && MacroPending(region)) ResumeMacroInTurn(region);
-  }
+  // What no hook has delivered yet: a macro's part after a marker that came
+  // back while the application slept, or keys queued behind it.
+  if (cb.playbackWait == 0) DeliverPending(region);
 }
 
 platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam lParam) {

@@ -4,6 +4,7 @@
 #include "control/notify.h"
 #include "control/procs.h"
 #include "delivery/macro.h"
+#include "delivery/message_hook.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"
 #include "intercept/bits.h"
@@ -45,11 +46,12 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
       cb.sentUp = 0;  // what the player sent before the marker is back
       return true;
     case kMarkRepressEnd:
+      // Playback goes on waiting for the 0xC5 that always follows: until
+      // then keys of the player's may still be on their way.
       cb.passThrough = 0;
       cb.passThroughKeys = 0;
       cb.sentDown = 0;
       cb.countHeld = 0;
-      cb.playbackWait = 0;
       ReleaseHeldModifiers(region);
       return true;
     case kMarkReleaseStart:
@@ -279,6 +281,50 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   return true;
 }
 
+// Output of earlier keys still on its way, which a key that the system has
+// at once would overtake. Results the next drain delivers at once keep their
+// place by themselves; a macro's may come to wait for its markers.
+bool OutputPending(const Region& region) {
+  const ControlBlock& cb = region.control();
+  if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region)) return true;
+  return AnyKeyResult(region, [](std::uint32_t r) {
+    const std::uint8_t kind = ResultKindOf(r);
+    return kind == kKindMacro || kind == kKindCharThenLeft || kind == kKindOneCharMacro;
+  });
+}
+
+// Holds back a key that would go its normal way while output is pending:
+// queued behind that output, as the character the system types for it with
+// the keys as they stand now, or else as the key press itself (a key that
+// types no character, or only a control character). The release of a key
+// held back as a press, while that press still waits, waits behind it.
+// Keys with Ctrl, Alt or a Windows key held, the modifiers and the lock keys
+// are left alone: they command rather than type. Returns the kind queued,
+// or -1 when the key goes its way.
+int HoldBack(const Region& region, const KeyEvent& e) {
+  const ControlBlock& cb = region.control();
+  if (IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
+      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0 || !OutputPending(region)) {
+    return -1;
+  }
+  const auto vk = static_cast<std::uint8_t>(e.vk);
+  if (e.keyUp) {
+    const bool pressWaits = AnyKeyResult(region, [&e](std::uint32_t r) {
+      return ResultKindOf(r) == kKindKeyPress && ResultScan(r) == e.scan;
+    });
+    return pressWaits && PushKeyResult(region, MakeResult(e.scan, kKindKeyRelease, vk)) ? kKindKeyRelease : -1;
+  }
+  std::uint8_t* state = region.queues().keyState;
+  platform::GetKeyboardState(state);
+  char16_t out[4] = {};
+  // Flag 4: a dead key of the system layout stays as it is.
+  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
+  const bool character = typed == 1 && out[0] >= 0x20 && out[0] != 0x7F && FitsSystemChar(out[0]);
+  const std::uint32_t r = character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk);
+  if (!PushKeyResult(region, r)) return -1;
+  return character ? kKindSystemChar : kKindKeyPress;
+}
+
 }  // namespace
 
 platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
@@ -294,7 +340,12 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   int result = 0;
 
   cb.swallowedScan = 0;
-  if (HandleMarker(region, e)) return 1;
+  if (HandleMarker(region, e)) {
+    // The wait is over: what follows the marker goes out now, in this
+    // thread, rather than at the next tick.
+    if (e.vk == kMarkPlainStart) DeliverPending(region);
+    return 1;
+  }
   if (cb.countHeld != 0 && e.keyUp && (!e.prevDown || ReleasedBeforePressedAgain(cb, e))) {
     CountReleasedModifier(region, e.scan);
   }
@@ -306,9 +357,10 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   TrackLockKeys(region, e);
   RestoreScrollLockLight(region, e);
-  if (cb.playbackWait != 0) {
-    // Keys typed while a macro plays pass untranslated; the modifiers still
-    // follow the keys, so that the macro presses again only what is held.
+  if (cb.playbackWait != 0 && ComesBackFromPlayer(region, static_cast<std::uint8_t>(e.vk), e.keyUp)) {
+    // A macro's own key passes untranslated; the modifiers still follow it,
+    // so that the macro presses again only what is held. A key the user
+    // typed meanwhile is translated as if it came after the macro.
     const int bit = ModifierBitOf(e.scan);
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), e.keyUp ? 0 : 1);
     NotePressedSinceSweep(region, bit, e.keyUp);
@@ -366,8 +418,12 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   ++cb.diagnostics[1];
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
+  const int held = result == 0 ? HoldBack(region, e) : -1;
+  if (held >= 0) result = 1;
   if (result == 1) {
-    if (t.kind != kKindKeyPress) cb.swallowedScan = e.scan;
+    // A key press the library posts must not be taken for the swallowed one.
+    const bool posted = t.kind == kKindKeyPress || held == kKindKeyPress || held == kKindKeyRelease;
+    if (!posted) cb.swallowedScan = e.scan;
     PostKeyNotice(region);
     cb.lastKeyInfo = 0;
   }

@@ -16,6 +16,12 @@ enum ResultKind : std::uint8_t {
   kKindCharThenLeft = 5,
   kKindOneCharMacro = 6,
   kKindKeyPress = 7,
+  // Keys held back behind output still pending, which the system would have
+  // had: the character the system types for the key (bits 0..7 its low byte,
+  // bits 25..31 bits 8..14 of its UTF-16 unit), and the release of a key
+  // held back as a key press.
+  kKindSystemChar = 8,
+  kKindKeyRelease = 9,
 };
 
 constexpr std::uint32_t MakeResult(std::uint16_t scan, std::uint8_t kind, std::uint8_t ch) {
@@ -36,7 +42,19 @@ constexpr int ResultCharSet(std::uint32_t result) {
   return (result & kResultHasCharSet) != 0 ? static_cast<int>((result >> 29) & 3) : -1;
 }
 constexpr std::uint16_t ResultScan(std::uint32_t result) {
-  return static_cast<std::uint16_t>((result & kResultHasCharSet) != 0 ? (result >> 16) & 0x1FF : result >> 16);
+  return static_cast<std::uint16_t>((result & kResultHasCharSet) != 0 || ResultKindOf(result) == kKindSystemChar
+                                        ? (result >> 16) & 0x1FF
+                                        : result >> 16);
+}
+
+// A character the system types, held back: units up to U+7FFF fit.
+constexpr bool FitsSystemChar(char16_t unit) { return unit < 0x8000; }
+constexpr std::uint32_t MakeSystemChar(std::uint16_t scan, char16_t unit) {
+  return static_cast<std::uint32_t>(unit >> 8) << 25 | static_cast<std::uint32_t>(scan & 0x1FF) << 16 |
+         kKindSystemChar << 8 | (unit & 0xFF);
+}
+constexpr char16_t SystemCharOf(std::uint32_t result) {
+  return static_cast<char16_t>((result >> 25) << 8 | (result & 0xFF));
 }
 
 // kind << 8 | character, or 0 when the key does not translate. A scan code

@@ -59,6 +59,8 @@ void ResetState(const Region& region) {
   cb.tickCountdown = kSweepInterval;
   cb.macroCursor = 0;  // an unfinished macro belongs to the emptied queue
   cb.countHeld = 0;    // and so does its release of the held modifiers
+  cb.waitSeenAtSweep = 0;
+  region.queues().played = 0;
 }
 
 }  // namespace velto

@@ -86,7 +86,10 @@ struct ControlBlock {
   // `modifiers` bits 6 and 7 of the Shift keys let go since
   // `modsAtModifierDown` was taken: the numeric pad puts back only the others.
   std::uint8_t shiftsLetGo;
-  std::uint8_t pad251;
+  // Set at a sweep that found playback waiting with nothing left to play:
+  // if the next sweep finds it so too, the marker that would end the wait
+  // was lost (no window had the focus), and the wait ends there.
+  std::uint8_t waitSeenAtSweep;
   std::int32_t countHeld;
   std::int32_t playbackWait;
   std::int32_t passThrough;
@@ -148,6 +151,7 @@ static_assert(offsetof(ControlBlock, swallowedScan) == 238);
 static_assert(offsetof(ControlBlock, heldCounts) == 240);
 static_assert(offsetof(ControlBlock, pressedSinceSweep) == 249);
 static_assert(offsetof(ControlBlock, shiftsLetGo) == 250);
+static_assert(offsetof(ControlBlock, waitSeenAtSweep) == 251);
 static_assert(offsetof(ControlBlock, countHeld) == 252);
 static_assert(offsetof(ControlBlock, playbackWait) == 256);
 static_assert(offsetof(ControlBlock, passThrough) == 260);
@@ -178,13 +182,19 @@ constexpr std::size_t kKeySlots = 127;
 
 struct QueueArea {
   std::uint16_t actions[kActionStorageWords];
-  std::uint16_t pad770[3];
+  // While playback waits: the ActionQueue index from which the entries the
+  // player has played may still be on their way back through the keyboard
+  // hook. Nothing is written to the queue while playback waits, so they
+  // stay there to be compared with the keys that come.
+  std::uint16_t played;
+  std::uint16_t pad772[2];
   std::uint32_t keys[kKeySlots];
   std::uint32_t pad1284;
   std::uint8_t keyState[256];
 };
 
 static_assert(sizeof(QueueArea) == 1544);
+static_assert(offsetof(QueueArea, played) == 770);
 static_assert(offsetof(QueueArea, keys) == 776);
 static_assert(offsetof(QueueArea, keyState) == 1288);
 
