@@ -107,6 +107,7 @@ std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_
 
 void DeliverPending(const Region& region) {
   ControlBlock& cb = region.control();
+  if (cb.actQEmpty != 0 && cb.keyQEmpty != 0 && !MacroPending(region)) return;  // as good as always
   // Whoever holds the turn sees the output through; the others leave it.
   if (!TakePlayerTurn(region)) return;
   // Each round plays, goes on with a macro or takes a key result; the bound

@@ -303,8 +303,8 @@ bool OutputPending(const Region& region) {
 // or -1 when the key goes its way.
 int HoldBack(const Region& region, const KeyEvent& e) {
   const ControlBlock& cb = region.control();
-  if (IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
-      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0 || !OutputPending(region)) {
+  if (!OutputPending(region) || IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
+      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
     return -1;
   }
   const auto vk = static_cast<std::uint8_t>(e.vk);
