@@ -418,7 +418,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   ++cb.diagnostics[1];
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
-  const int held = result == 0 ? HoldBack(region, e) : -1;
+  // Held back only as the key is taken: a key only peeked at comes again.
+  const int held = result == 0 && code == kHcAction ? HoldBack(region, e) : -1;
   if (held >= 0) result = 1;
   if (result == 1) {
     // A key press the library posts must not be taken for the swallowed one.
