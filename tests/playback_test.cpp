@@ -85,17 +85,17 @@ TEST_F(Playback, RightAltLetGoWhileTheMacroPlaysIsNotPressedAgain) {
 TEST_F(Playback, TheModifierSweepLeavesTheModifiersAMacroReleasedAlone) {
   Press(scan::kRightAlt);
   const std::uint16_t sweeps = cb().sweeps;
-  // The timer sweeps while right Alt is released for the macro's text.
+  // The timer sweeps while right Alt is released for the macro's chords.
   sim::OnKeyEvent([&](const sim::KeyEventCall& k) {
     if (k.vk != kMarkRepressStart || cb().sweeps != sweeps) return;
     cb().tickCountdown = 0;
     TimerProc();
   });
-  Tap(scan::kA);
+  Tap(scan::kD);
   sim::OnKeyEvent({});
   PlayOut();
   EXPECT_EQ(cb().sweeps, sweeps + 1);
-  EXPECT_EQ(Typed(), std::string(255, 'w'));
+  EXPECT_EQ(Typed(), std::string(98, 'w'));
   EXPECT_TRUE(sim::AsyncKeyDown(kVkMenu));  // still held by the user: pressed again
   EXPECT_EQ(cb().modifiers, 1u << kModRightAlt);
   Release(scan::kRightAlt);
@@ -127,16 +127,14 @@ TEST_F(Playback, AMacroWhosePartEndsAmongItsKeysGoesOn) {
 // next part twice.
 TEST_F(Playback, ALongMacroGoesOnInOneThreadAtATime) {
   Press(scan::kRightAlt);
-  cb().playerBusy = 1;  // the hooks leave it to the timer's thread
-  Tap(scan::kA);
-  cb().playerBusy = 0;
-  // The timer's thread plays until a part is played out, before it goes on.
+  cb().focusWnd = app_;
+  ExpandMacro(TheRegion(), 2, MacroMode::kTable);  // 255 characters: the first part
+  // The timer's thread plays the part, and is about to go on.
   sim::RunAs(controllerThread_);
-  TimerProc();
-  for (int i = 0; i < 100 && !(cb().actQEmpty && MacroPending(TheRegion())); ++i) PlayActions(TheRegion());
-  ASSERT_TRUE(MacroPending(TheRegion()));
+  PlayActions(TheRegion());
+  ASSERT_TRUE(cb().actQEmpty && MacroPending(TheRegion()));
   const std::uint32_t cursor = cb().macroCursor;
-  cb().playerBusy = 1;  // the timer's turn, in the middle of going on
+  cb().playerBusy = 1;
   sim::Post(app_, cb().notifyMsg, 0, 0);  // a message the message hook acts on
   sim::Pump();
   EXPECT_EQ(cb().macroCursor, cursor);
@@ -155,11 +153,9 @@ TEST_F(Playback, OneCharacterMacroUnderRightAlt) {
   Release(scan::kRightAlt);
   EXPECT_EQ(Typed(), "\x80");
   EXPECT_TRUE(NothingHeld());
-  const std::vector<sim::KeyEventCall>& events = sim::KeyEvents();
-  ASSERT_GE(events.size(), 7u);
-  EXPECT_EQ(events[0], (sim::KeyEventCall{0xC1, 0, 2}));
-  EXPECT_EQ(events[1], (sim::KeyEventCall{kVkMenu, 0x38, 3}));
-  EXPECT_EQ(events[2], (sim::KeyEventCall{0xC2, 0, 2}));
+  // Posted as it stands, with right Alt down, as the system's own AltGr
+  // characters come: nothing is let go and pressed again.
+  EXPECT_TRUE(sim::KeyEvents().empty());
 }
 
 // The user lets go of right Alt while the player presses it again for them:
@@ -250,7 +246,7 @@ TEST_F(Playback, ThePlayersReleaseSwallowedWhilePeekedAtIsTheLibrarysOnce) {
   });
   Press(scan::kRightAlt);
   cb().playerBusy = 1;  // the hooks leave it to the timer
-  Tap(scan::kE);
+  Tap(scan::kM);
   cb().playerBusy = 0;
   sim::RunAs(controllerThread_);
   TimerProc();
@@ -259,7 +255,7 @@ TEST_F(Playback, ThePlayersReleaseSwallowedWhilePeekedAtIsTheLibrarysOnce) {
   EXPECT_TRUE(sim::PeekInput());  // the player's release of right Alt
   sim::Pump();
   PlayOut();
-  EXPECT_EQ(Typed(), "\x80");
+  EXPECT_EQ(Typed(), "Best regards,\rVelto");
   EXPECT_TRUE(NothingHeld());
 }
 
@@ -343,18 +339,15 @@ TEST_F(Playback, AFocusChangeEndsAWaitOnlyWhenBothQueuesAreEmpty) {
 
 // Keys typed while output of earlier keys is on its way come after it, and
 // those that translate are translated: typed as one burst with the macro's
-// key, they meet its playback waiting for its markers.
+// key, they are all in the input before the keys the macro sends.
 TEST_F(Playback, KeysTypedWhileAMacroPlaysComeAfterItTranslated) {
   constexpr std::uint16_t kOne = 0x02, kLeft = 0x14B;
   Press(scan::kRightAlt);
-  for (const std::uint16_t s : {scan::kM, scan::kRightAlt}) sim::KeyDown(s), sim::KeyUp(s);
-  sim::OnKeyEvent([&](const sim::KeyEventCall& k) {
-    if (k.vk != kMarkReleaseStart) return;
-    for (const std::uint16_t s : {scan::kS, kOne, kLeft}) sim::KeyDown(s), sim::KeyUp(s);
-  });
+  sim::KeyDown(scan::kM);
+  sim::KeyUp(scan::kM);
   sim::KeyUp(scan::kRightAlt);
+  for (const std::uint16_t s : {scan::kS, kOne, kLeft}) sim::KeyDown(s), sim::KeyUp(s);
   sim::Pump();
-  sim::OnKeyEvent({});
   EXPECT_EQ(Typed(), "Best regards,\rVeltoo1");  // S types o on layout 1
   // The cursor key, held back, is pressed and let go after the text.
   std::vector<std::uint32_t> afterText;

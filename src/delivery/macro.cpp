@@ -138,6 +138,13 @@ std::uint16_t ChordKey(const char* name, char32_t first, const MacroText& text, 
   return static_cast<std::uint16_t>(scan) & 0xFF;
 }
 
+bool HasChord(const MacroText& text) {
+  for (std::uint16_t pos = 1; pos <= text.length; ++pos) {
+    if (text.ChordAt(pos)) return true;
+  }
+  return false;
+}
+
 // Parses the chord whose "{" stands at `pos`, pushes it, and returns the
 // position after its "}" (or after the text when the "}" is missing).
 std::uint16_t PushChord(const Region& region, const MacroText& text, std::uint16_t pos) {
@@ -178,7 +185,12 @@ bool Continue(const Region& region, Cursor c) {
 
   if (c.phase == Phase::kRelease) {
     if (!room(kModifierBlockWords)) goto save;
-    c.released = cb.modifiers & kHeldKeyMask;
+    // Only the keys of chords would meet the modifiers held: text alone is
+    // posted with them as they are, as the system's own AltGr characters
+    // come with Ctrl and Alt down. Letting them go and pressing them again
+    // would cost a trip through the input stream, behind every key typed
+    // meanwhile, which would all have to wait for it.
+    c.released = HasChord(text) ? cb.modifiers & kHeldKeyMask : 0;
     if (c.released != 0) {
       PushModifierBlock(region, c.released, kOpKeyUp, kMarkReleaseStart, kMarkReleaseEnd);
       c.plain = false;

@@ -94,6 +94,20 @@ void Deliver(const Region& region, std::uint32_t r) {
   cb.pendingDeadKey = 0;
 }
 
+// Whether `msg` is the key press the player posted last, now being taken.
+// What waits behind it goes on at the next message: one posted to this
+// thread now comes after the character TranslateMessage is about to post.
+bool TakesPostedPress(const Region& region, std::uint32_t msg, platform::LParam lParam) {
+  std::uint16_t& posted = region.queues().postedPress;
+  if (posted == 0 || msg != kWmKeyDown) return false;
+  const auto scan = static_cast<std::uint16_t>((static_cast<std::uint32_t>(lParam) >> 16) & 0x1FF);
+  if ((scan | kPostedPressMark) != posted) return false;
+  posted = 0;
+  const ControlBlock& cb = region.control();
+  if (cb.keyQEmpty == 0 || cb.actQEmpty == 0) platform::PostMessage(0, cb.notifyMsg, 0, 0);
+  return true;
+}
+
 }  // namespace
 
 std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout) {
@@ -117,7 +131,7 @@ void DeliverPending(const Region& region) {
       PlayActionsInTurn(region);
     } else if (MacroPending(region)) {
       ResumeMacro(region);
-    } else if (cb.keyQEmpty == 0) {
+    } else if (cb.keyQEmpty == 0 && region.queues().postedPress == 0) {
       Deliver(region, PopKeyResult(region));
     } else {
       break;
@@ -149,6 +163,8 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
     SetBit(&cb.changeFlags, kChangeLeds, 1);
   }
   if (cb.enabled == 0 || code < 0 || !counts) {
+    // What was typed before translation was turned off still goes out.
+    if (cb.enabled == 0 && code >= 0 && counts) DeliverPending(region);
     NotifyClients(region);
     return next;
   }
@@ -158,8 +174,9 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
 
   ++cb.diagnostics[3];
   // Every kind of output starts here at once, macros too: the keys after
-  // them must not find it still waiting.
-  DeliverPending(region);
+  // them must not find it still waiting. Only the key press the library
+  // posted goes first to TranslateMessage, whose character then comes next.
+  if (!TakesPostedPress(region, msg, m.lParam)) DeliverPending(region);
   ++cb.diagnostics[4];
 
   if (cb.lastKeyInfo != 0 &&

@@ -20,6 +20,7 @@ constexpr std::uint32_t kKeyUpBits = 0xC0000000;
 void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
   const std::uint16_t wParam = reader.Next() & 0xFF;
   const std::uint32_t scan = reader.Next();
+  if (op == kOpPostKeyDown) region.queues().postedPress = static_cast<std::uint16_t>((scan & 0x1FF) | kPostedPressMark);
   const std::uint32_t lParam = ((scan << 16) + 1) | (op == kOpPostKeyUp ? kKeyUpBits : 0);
   platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
 }
@@ -69,10 +70,11 @@ void PlayActionsInTurn(const Region& region) {
   // still holds, so none is left down.
   bool releasing = false;
   bool pressingAgain = false;
+  // Whether keys of this run are on their way, behind a marker that tells the
+  // keyboard hook so.
+  bool marked = cb.playbackWait != 0;
   ActionReader reader(region);
   while (!reader.empty() && !stop) {
-    // Nothing played earlier is on its way back: the keys played from here are.
-    if (cb.playbackWait == 0) region.queues().played = cb.actQRead;
     const std::uint16_t op = reader.Next();
     if (op == kOpPostKeyDown || op == kOpPostKeyUp || op == kOpPostChar) {
       PostEntry(region, reader, op);
@@ -93,6 +95,9 @@ void PlayActionsInTurn(const Region& region) {
       // before this one goes on: the window it opens is marked as tracked first.
       const bool startMarker = op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart);
       if (startMarker) cb.passThroughKeys |= kPassMarked;
+      const bool marker = vk >= kMarkReleaseStart && vk <= kMarkPlainAfterRelease;
+      if (!marked && !marker) platform::KeybdEvent(kMarkPlainAfterRelease, 0, platform::kKeyEventKeyUp);
+      marked = true;
       if (!released) {
         // Until it comes back through the keyboard hook, the user may press
         // or let go of the same key: the hook tells the two apart by these.
@@ -117,50 +122,6 @@ void PlayActionsInTurn(const Region& region) {
   if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
     platform::KeybdEvent(kMarkPlainStart, 0, platform::kKeyEventKeyUp);
   }
-}
-
-namespace {
-
-// Shift, Ctrl and Alt reach the keyboard hook as the generic keys.
-std::uint8_t GenericVk(std::uint8_t vk) {
-  return vk >= kVkLeftShift && vk <= kVkRightMenu ? static_cast<std::uint8_t>(kVkShift + (vk - kVkLeftShift) / 2)
-                                                  : vk;
-}
-
-// Words of the entry whose operation word is `op`, as the player reads them.
-std::uint16_t EntryWords(std::uint16_t op) {
-  if (op == kOpKeyUp || op == kOpKeyDown) return 2;
-  const bool posted = op == kOpPostKeyDown || op == kOpPostKeyUp || op == kOpPostChar || op == kOpPostWideChar;
-  return posted || IsWidePairOp(op) ? 3 : 1;
-}
-
-}  // namespace
-
-bool ComesBackFromPlayer(const Region& region, std::uint8_t vk, bool keyUp) {
-  const ControlBlock& cb = region.control();
-  QueueArea& q = region.queues();
-  std::uint16_t at = q.played;
-  bool inBlock = false;  // between markers 0xC1 and 0xC2, or 0xC3 and 0xC4
-  for (std::size_t guard = 0; at != cb.actQRead && at < kActionSlots && guard < kActionSlots; ++guard) {
-    const std::uint16_t op = q.actions[at];
-    const std::size_t next = at + EntryWords(op);
-    const std::uint16_t after = static_cast<std::uint16_t>(next >= kActionSlots ? 0 : next);
-    if (op == kOpKeyUp || op == kOpKeyDown) {
-      const std::uint8_t key = q.actions[at + 1] & 0xFF;
-      if (key == kMarkReleaseStart || key == kMarkRepressStart) {
-        inBlock = true;
-      } else if (key == kMarkReleaseEnd || key == kMarkRepressEnd) {
-        inBlock = false;
-      } else if (!inBlock && (key < kMarkReleaseStart || key > kMarkPlainAfterRelease)) {
-        // The first key played that is not back yet: it comes back next.
-        if (GenericVk(key) != GenericVk(vk) || (op == kOpKeyUp) != keyUp) return false;
-        q.played = after;
-        return true;
-      }
-    }
-    at = after;
-  }
-  return false;
 }
 
 void ReleaseHeldModifiers(const Region& region) {

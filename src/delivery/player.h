@@ -19,12 +19,6 @@ void GivePlayerTurnBack(const Region& region);
 // PlayActions for the holder of the turn.
 void PlayActionsInTurn(const Region& region);
 
-// Whether a key that reaches the keyboard hook (`vk` as the hook gets it) is
-// the next one the player sent that has not come back yet, rather than one
-// the user typed meanwhile. Keys let go and pressed again between the
-// markers, and the markers themselves, are told apart by the hook; so those
-// are passed over here. A key found is marked as come back.
-bool ComesBackFromPlayer(const Region& region, std::uint8_t vk, bool keyUp);
 
 // Goes on with a macro longer than the queue (ResumeMacro) in the player's
 // turn. The hooks of an application and the controller's timer run in

@@ -24,6 +24,8 @@ constexpr std::uint16_t kOpKeyDown = 9;
 constexpr std::uint16_t kOpPostKeyDown = 256;  // WM_KEYDOWN
 constexpr std::uint16_t kOpPostKeyUp = 257;    // WM_KEYUP
 constexpr std::uint16_t kOpPostChar = 258;     // WM_CHAR
+// QueueArea::postedPress holds the scan code of a posted key press with this bit.
+constexpr std::uint16_t kPostedPressMark = 0x8000;
 // A character of a layout's character set, posted with PostMessageW:
 // (kOpPostWideChar, UTF-16 unit, scan) for one up to U+FFFF;
 // (kOpPostWidePair | v >> 16, v & 0xFFFF, scan) with v = c - 0x10000 for one

@@ -24,12 +24,18 @@ bool ScrollLockShowsLayout(const Region& region) {
 // back must not end the wait: the keys still on their way would be taken
 // for the user's. But a marker that never comes back (the focus was
 // nowhere) must not keep the keys typed meanwhile for good: a wait seen at
-// two sweeps in a row ends.
+// two sweeps in a row ends. So does the wait for a posted key press that no
+// application takes (its window went away).
 void EndLostWait(const Region& region) {
   ControlBlock& cb = region.control();
-  const bool stuck = cb.playbackWait != 0 && cb.actQEmpty != 0 && !MacroPending(region);
-  if (stuck && cb.waitSeenAtSweep != 0) cb.playbackWait = 0;
-  cb.waitSeenAtSweep = stuck && cb.playbackWait != 0 ? 1 : 0;
+  std::uint16_t& posted = region.queues().postedPress;
+  const bool stuck = (cb.playbackWait != 0 && cb.actQEmpty != 0 && !MacroPending(region)) || posted != 0;
+  if (stuck && cb.waitSeenAtSweep != 0) {
+    cb.playbackWait = 0;
+    region.queues().ownKeys = 0;
+    posted = 0;
+  }
+  cb.waitSeenAtSweep = stuck && (cb.playbackWait != 0 || posted != 0) ? 1 : 0;
 }
 
 }  // namespace

@@ -55,19 +55,23 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
       ReleaseHeldModifiers(region);
       return true;
     case kMarkReleaseStart:
+      region.queues().ownKeys = 1;
       cb.passThrough = 1;
       cb.passThroughKeys |= kPassModifiers;
       std::memset(cb.heldCounts, 0, kHeldCountsClearSize);
       cb.countHeld = 1;
       return true;
     case kMarkRepressStart:
+      region.queues().ownKeys = 1;
       cb.passThrough = 1;
       cb.passThroughKeys |= kPassModifiers;
       return true;
     case kMarkPlainStart:
       cb.playbackWait = 0;
+      region.queues().ownKeys = 0;
       return true;
     case kMarkPlainAfterRelease:
+      region.queues().ownKeys = 1;
       return true;
     default:
       return false;
@@ -286,7 +290,10 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
 // place by themselves; a macro's may come to wait for its markers.
 bool OutputPending(const Region& region) {
   const ControlBlock& cb = region.control();
-  if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region)) return true;
+  if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region) ||
+      region.queues().postedPress != 0) {
+    return true;
+  }
   return AnyKeyResult(region, [](std::uint32_t r) {
     const std::uint8_t kind = ResultKindOf(r);
     return kind == kKindMacro || kind == kKindCharThenLeft || kind == kKindOneCharMacro;
@@ -357,7 +364,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   TrackLockKeys(region, e);
   RestoreScrollLockLight(region, e);
-  if (cb.playbackWait != 0 && ComesBackFromPlayer(region, static_cast<std::uint8_t>(e.vk), e.keyUp)) {
+  if (region.queues().ownKeys != 0) {
     // A macro's own key passes untranslated; the modifiers still follow it,
     // so that the macro presses again only what is held. A key the user
     // typed meanwhile is translated as if it came after the macro.
@@ -378,8 +385,13 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     ForgetHotkeyPress(region, e.scan);
   }
   if (code == kHcAction && !console) result = KeyStep(region, e.scan, e.prevDown, e.keyUp);
+  // Turned off while what was typed before is still on its way: the keys
+  // after it wait behind it all the same.
+  const bool heldWhileOff = cb.enabled == 0 && code == kHcAction && !console && e.scan != 0 && result == 0 &&
+                            HoldBack(region, e) >= 0;
   if (cb.enabled == 0 || code < 0 || console || e.scan == 0) {
     if (code == kHcAction && !console) NotifyClients(region);
+    if (heldWhileOff) return 1;
     platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
     return result;
   }

@@ -60,7 +60,8 @@ void ResetState(const Region& region) {
   cb.macroCursor = 0;  // an unfinished macro belongs to the emptied queue
   cb.countHeld = 0;    // and so does its release of the held modifiers
   cb.waitSeenAtSweep = 0;
-  region.queues().played = 0;
+  region.queues().ownKeys = 0;
+  region.queues().postedPress = 0;
 }
 
 }  // namespace velto

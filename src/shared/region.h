@@ -182,19 +182,25 @@ constexpr std::size_t kKeySlots = 127;
 
 struct QueueArea {
   std::uint16_t actions[kActionStorageWords];
-  // While playback waits: the ActionQueue index from which the entries the
-  // player has played may still be on their way back through the keyboard
-  // hook. Nothing is written to the queue while playback waits, so they
-  // stay there to be compared with the keys that come.
-  std::uint16_t played;
-  std::uint16_t pad772[2];
+  // Set while the keys of one run of the player come back through the
+  // keyboard hook: from the marker that starts it (0xC1, 0xC3 or 0xC6) to
+  // the 0xC5 that ends it. The player sends them one right after the other,
+  // so every other key in between is its own; the user's come before or after.
+  std::uint16_t ownKeys;
+  // A key press the player posted (its scan code with bit 15 set) whose
+  // WM_KEYDOWN the application has not taken yet: the character
+  // TranslateMessage makes of it joins the posted messages only then, so
+  // nothing more is posted before it. 0 when there is none.
+  std::uint16_t postedPress;
+  std::uint16_t pad774;
   std::uint32_t keys[kKeySlots];
   std::uint32_t pad1284;
   std::uint8_t keyState[256];
 };
 
 static_assert(sizeof(QueueArea) == 1544);
-static_assert(offsetof(QueueArea, played) == 770);
+static_assert(offsetof(QueueArea, ownKeys) == 770);
+static_assert(offsetof(QueueArea, postedPress) == 772);
 static_assert(offsetof(QueueArea, keys) == 776);
 static_assert(offsetof(QueueArea, keyState) == 1288);
 
