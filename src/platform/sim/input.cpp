@@ -1,5 +1,6 @@
-// The system input stream, the keyboard messages made from it, and the loop
-// that lets every thread retrieve its messages.
+// The system input stream, the keyboard messages made from it, and the loops
+// that let every thread retrieve its messages: Pump's fixed order and the
+// Scheduler's random one.
 #include <cstdio>
 #include <cstdlib>
 
@@ -73,6 +74,29 @@ void Receive(Handle thread, const InputMessage& in) {
 
 bool RemoveInput() { return TakeFromFirstThread(&Thread::input, Receive); }
 
+// The thread retrieves its next message: a posted one before input.
+void RetrieveNext(Handle handle) {
+  Thread& thread = *FindThread(handle);
+  if (!thread.posted.empty()) {
+    const Message msg = thread.posted.front();
+    thread.posted.pop_front();
+    Deliver(handle, msg);
+  } else {
+    const InputMessage in = thread.input.front();
+    thread.input.pop_front();
+    Receive(handle, in);
+  }
+}
+
+bool Waiting(const Thread& thread) { return !thread.posted.empty() || !thread.input.empty(); }
+
+void CountStep(long& steps, const char* who) {
+  if (++steps > kMaxPumpSteps) {
+    std::fprintf(stderr, "sim::%s: the input never runs dry; hooks keep feeding it\n", who);
+    std::abort();
+  }
+}
+
 void QueueHardwareKey(std::uint16_t scan, bool up) {
   Sys().stream.push_back({0, scan, up, true});
 }
@@ -127,12 +151,42 @@ bool PeekInput() {
 
 void Pump() {
   long steps = 0;
-  while (detail::Step()) {
-    if (++steps > detail::kMaxPumpSteps) {
-      std::fputs("sim::Pump: the input never runs dry; hooks keep feeding it\n", stderr);
-      std::abort();
-    }
+  while (detail::Step()) detail::CountStep(steps, "Pump");
+}
+
+bool Scheduler::Step() {
+  using detail::Sys;
+  enum Kind { kTake, kRetrieve, kTick };
+  struct Choice {
+    Kind kind;
+    Handle handle;  // the thread that retrieves, or the timer that ticks
+  };
+  std::vector<Choice> choices;
+  if (!Sys().stream.empty()) choices.push_back({kTake, 0});
+  for (const auto& [handle, thread] : Sys().threads) {
+    if (detail::Waiting(thread)) choices.push_back({kRetrieve, handle});
   }
+  for (const auto& [timer, thread] : Sys().timers) {
+    const detail::Thread* owner = detail::FindThread(thread);
+    if (ticks_ > 0 && owner != nullptr && !detail::Waiting(*owner)) choices.push_back({kTick, timer});
+  }
+  if (choices.empty()) return false;
+  const Choice choice = choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(rng_)];
+  switch (choice.kind) {
+    case kTake: detail::TakeEvent(); break;
+    case kRetrieve: detail::RetrieveNext(choice.handle); break;
+    case kTick:
+      --ticks_;
+      detail::Tick(choice.handle);
+      break;
+  }
+  return true;
+}
+
+long Scheduler::Run(long limit) {
+  long steps = 0;
+  while ((limit < 0 || steps < limit) && Step()) detail::CountStep(steps, "Scheduler::Run");
+  return steps;
 }
 
 }  // namespace velto::sim
@@ -142,6 +196,12 @@ namespace velto::sim {
 std::size_t PendingInput() {
   std::size_t pending = detail::Sys().stream.size();
   for (const auto& [handle, thread] : detail::Sys().threads) pending += thread.input.size();
+  return pending;
+}
+
+std::size_t PendingMessages() {
+  std::size_t pending = 0;
+  for (const auto& [handle, thread] : detail::Sys().threads) pending += thread.posted.size();
   return pending;
 }
 

@@ -17,11 +17,14 @@
 //   Otherwise the thread's key state follows it, the WH_GETMESSAGE chain sees
 //   it, TranslateMessage posts WM_CHAR (US layout) and it is dispatched.
 // - Threads retrieve posted messages before input; WM_TIMER comes only when
-//   a test ticks the timers.
+//   a test ticks the timers, or its Scheduler grants ticks.
+// - Pump() runs everything in one fixed order; a Scheduler runs it in an
+//   order drawn at random, as threads that run side by side would.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,31 @@ bool PeekInput();
 // Processes the input stream and every thread's posted messages until
 // nothing is left.
 void Pump();
+
+// Runs the system one step at a time in an order drawn from its seed (the
+// same seed, the same order). A step is one of what may happen now, each as
+// likely as the others: the system takes the next event of the input stream;
+// a thread with messages waiting retrieves the next one (its posted messages
+// before its input, as always); the thread of a live timer, with nothing
+// waiting, retrieves a WM_TIMER, while granted ticks are left.
+class Scheduler {
+ public:
+  explicit Scheduler(std::uint32_t seed) : rng_(seed) {}
+
+  // Grants `ticks` more timer ticks, to come when the order picks them.
+  void AddTicks(int ticks) { ticks_ += ticks; }
+  int TicksLeft() const { return ticks_; }
+
+  // One step; false when none may happen.
+  bool Step();
+  // Steps until none may happen, or `limit` of them have run; returns how
+  // many ran. Aborts, as Pump() does, when hooks keep feeding the input.
+  long Run(long limit = -1);
+
+ private:
+  std::mt19937 rng_;
+  int ticks_ = 0;
+};
 
 // Ticks every live timer `ticks` times; each tick is retrieved by the timer's
 // thread (WH_GETMESSAGE sees WM_TIMER) and dispatched to the timer
@@ -200,6 +228,8 @@ namespace velto::sim {
 // Key events waiting in the system input stream plus key messages waiting in
 // the threads' input queues: 0 once Pump() has returned.
 std::size_t PendingInput();
+// Posted messages waiting in the threads' queues: 0 once Pump() has returned.
+std::size_t PendingMessages();
 
 // The key a hardware event of `scan` would move in the asynchronous key state
 // if the system took it now: the US layout's virtual key by the present Num

@@ -192,5 +192,7 @@ void CloseShm(const platform::SharedMapping& mapping, std::size_t size);
 
 Handle AddTimer(std::uint32_t milliseconds);
 bool DropTimer(Handle timer);
+// The timer's thread retrieves a WM_TIMER of it and dispatches it.
+void Tick(Handle timer);
 
 }  // namespace velto::sim::detail

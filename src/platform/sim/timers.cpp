@@ -1,4 +1,4 @@
-// Thread timers. They tick only when a test says so.
+// Thread timers. They tick only when a test or its Scheduler says so.
 #include "control/procs.h"
 #include "platform/sim/state.h"
 
@@ -6,10 +6,8 @@ namespace velto::sim {
 
 namespace detail {
 
-namespace {
-
-// The timer's thread retrieves its WM_TIMER; dispatching it calls the
-// engine's timer procedure, unless a message hook changed the message.
+// Dispatching the WM_TIMER calls the engine's timer procedure, unless a
+// message hook changed the message.
 void Tick(Handle timer) {
   const auto it = Sys().timers.find(timer);
   if (it == Sys().timers.end()) return;  // stopped by an earlier tick
@@ -21,9 +19,7 @@ void Tick(Handle timer) {
   velto::TimerProc();
 }
 
-}  // namespace
-
-// Ticks come only from TickTimers, so the period plays no part.
+// Ticks come only from TickTimers and the Scheduler, so the period plays no part.
 Handle AddTimer(std::uint32_t) {
   const Handle timer = NewHandle();
   Sys().timers.emplace(timer, Sys().current);
