@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -495,6 +496,65 @@ TEST_F(Timers, SleepReturnsAtOnceButLetsTheTestActMeanwhile) {
   Reset();
   platform::Sleep(5);
   EXPECT_EQ(slept, 100u);
+}
+
+// --- The random schedule --------------------------------------------------------------------------
+
+using Schedule = Sim;
+
+// Two threads with posted messages, the focus thread with a timer and two
+// keys in the stream: every message comes through, each thread in its own
+// order, the two threads' steps mixed as the seed says.
+TEST_F(Schedule, ThreadsInterleaveButEachKeepsItsOrder) {
+  auto run = [this](std::uint32_t seed) {
+    Reset();
+    SetUp();
+    const Handle other = CreateWindow(CreateThread(), "Edit");
+    RunAs(thread_);
+    platform::StartTimer(1);
+    std::vector<std::pair<Handle, std::uint32_t>> log;  // thread, message
+    InstallTestHook(kGetMessage, [&log](int, WParam, LParam msg) -> LParam {
+      log.emplace_back(CurrentThread(), platform::ReadHookedMessage(msg).message);
+      return 0;
+    });
+    for (const Handle window : {window_, other, window_, other, window_, other}) Post(window, kWmUser, 0, 0);
+    for (const std::uint16_t s : {kScanA, kScanB}) {
+      KeyDown(s);
+      KeyUp(s);
+    }
+    Scheduler scheduler(seed);
+    scheduler.AddTicks(3);
+    EXPECT_EQ(scheduler.Run(), 4 + 3 + 4 + 2 + 3 + 3);  // events taken, then the two threads' messages
+    EXPECT_EQ(scheduler.TicksLeft(), 0);
+    EXPECT_EQ(CharsOf(window_), "ab");
+    // Posted messages before input; a tick only when the thread has nothing
+    // waiting, so never between a key-down and its character.
+    const std::vector<Message>& record = Dispatched(thread_);
+    std::vector<std::uint32_t> ownOrder;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+      if (record[i].message != kWmTimer) {
+        ownOrder.push_back(record[i].message);
+      } else {
+        EXPECT_TRUE(i > 0 && record[i - 1].message != kWmKeyDown) << "seed " << seed << ", tick " << i;
+      }
+    }
+    EXPECT_THAT(ownOrder, ElementsAre(kWmUser, kWmUser, kWmUser, kWmKeyDown, kWmChar, kWmKeyUp, kWmKeyDown,
+                                      kWmChar, kWmKeyUp))
+        << "seed " << seed;
+    return log;
+  };
+  const auto first = run(1);
+  EXPECT_EQ(run(1), first);
+  // Pump's order goes from one thread to the other twice: the seeds mix them more.
+  std::size_t most = 0;
+  for (std::uint32_t seed = 2; seed <= 5; ++seed) {
+    const auto log = run(seed);
+    EXPECT_NE(log, first) << "seed " << seed;
+    std::size_t switches = 0;
+    for (std::size_t i = 1; i < log.size(); ++i) switches += log[i].first != log[i - 1].first;
+    most = std::max(most, switches);
+  }
+  EXPECT_GT(most, 2u);
 }
 
 // --- Layout calls and Reset ---------------------------------------------------------------------

@@ -1,12 +1,14 @@
 // The simulated system the whole-keystroke fuzz targets run on, made afresh
 // for every input: a controller with its window that installs the library
 // and hands over a description, an application window that has the focus,
-// and a console window. The invariants are checked after every step; a
-// broken one aborts with its description.
+// and a console window. The invariants are checked after every step (every
+// step of the random order, for keys queued back to back); a broken one
+// aborts with its description.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@ class FuzzSystem {
     ProcessAttach();
     if (!TheRegion().valid()) Fail({"the shared region cannot be mapped"});
     checker_.Reset();
+    scheduler_.reset();
     controllerThread_ = sim::CreateThread();
     controller_ = sim::CreateWindow(controllerThread_, "VeltoController");
     app_ = sim::CreateWindow(sim::CreateThread(), "Edit");
@@ -48,6 +51,7 @@ class FuzzSystem {
   // Calls exports from the controller's thread, then lets the system deliver.
   template <typename F>
   void AsController(F f) {
+    RunQueued();
     sim::RunAs(controllerThread_);
     f();
     sim::Pump();
@@ -57,29 +61,39 @@ class FuzzSystem {
   void Press(std::uint16_t scan) {
     checker_.Press(TheRegion(), scan);
     sim::KeyDown(scan);
-    sim::Pump();
-    Check();
+    Pumped();
   }
 
   void Release(std::uint16_t scan) {
     checker_.Release(TheRegion(), scan);
     sim::KeyUp(scan);
-    sim::Pump();
-    Check();
+    Pumped();
+  }
+
+  // From here on the user's keys are only queued, back to back, until
+  // something else happens: then a Scheduler seeded with `seed` runs the
+  // system, with `ticks` timer ticks granted, checked after every step.
+  void QueueKeys(std::uint32_t seed, int ticks) {
+    RunQueued();
+    scheduler_.emplace(seed);
+    scheduler_->AddTicks(ticks);
   }
 
   void Tick() {
+    RunQueued();
     sim::TickTimers(1);
     Check();
   }
 
   void Focus(bool console) {
+    RunQueued();
     sim::SetFocus(console ? console_ : app_);
     Check();
   }
 
   // Lets the timer run until nothing is left to happen.
   void Settle() {
+    RunQueued();
     for (int i = 0; i < kSettleTicks; ++i) {
       if (testing::Idle(TheRegion())) return;
       Tick();
@@ -94,6 +108,23 @@ class FuzzSystem {
 
  private:
   static constexpr int kSettleTicks = 2000;
+  static constexpr long kMaxSteps = 1L << 20;
+
+  void Pumped() {
+    if (scheduler_) return;
+    sim::Pump();
+    Check();
+  }
+
+  void RunQueued() {
+    if (!scheduler_) return;
+    sim::Scheduler scheduler = *scheduler_;
+    scheduler_.reset();
+    for (long steps = 0; scheduler.Step(); ++steps) {
+      if (steps > kMaxSteps) Fail({"the scheduled input never runs dry"});
+      Check();
+    }
+  }
 
   void Check() {
     const std::vector<std::string> broken = checker_.Check(TheRegion());
@@ -106,6 +137,7 @@ class FuzzSystem {
   }
 
   testing::InvariantChecker checker_;
+  std::optional<sim::Scheduler> scheduler_;  // while keys are only queued
   platform::Handle controllerThread_ = 0;
   platform::Handle controller_ = 0;
   platform::Handle app_ = 0;

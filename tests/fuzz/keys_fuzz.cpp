@@ -1,7 +1,9 @@
 // Fuzzes whole keystrokes: a keyboard description, handed over through the
 // exports as a controller does, then the user's keys (any scan code), timer
 // ticks, focus changes between an application and a console window, and
-// calls of the exports, with the invariants checked after every one.
+// calls of the exports, with the invariants checked after every one. Keys
+// may also come back to back, faster than the system takes them, and run in
+// an order drawn from the input (sim::Scheduler).
 //
 // The input:
 //   byte 0      the description: 0 us, 1 intl, 2 ru-phonetic (layouts/*.vkl),
@@ -92,8 +94,12 @@ void Event(velto::fuzzing::FuzzSystem& sys, const KeyboardDescription& d, std::u
     case 4:
       for (int i = 0; i <= (b & 15); ++i) sys.Tick();
       break;
-    case 5:
-      sys.Focus((b & 1) != 0);
+    case 5:  // bit 4 of a: the keys that follow are queued back to back and run in a random order
+      if ((a & 16) != 0) {
+        sys.QueueKeys(b, a & 15);
+      } else {
+        sys.Focus((b & 1) != 0);
+      }
       break;
     case 6:
       switch (b % 6) {

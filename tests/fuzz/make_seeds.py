@@ -36,6 +36,7 @@ def hold(name): return bytes([0x60, NAMED.index(name)])
 def let_go(name): return bytes([0x60, NAMED.index(name) | 16])
 def ticks(n): return bytes([0x80, n - 1])
 def focus(console): return bytes([0xA0, 1 if console else 0])
+def queued(seed, ticks): return bytes([0xB0 | ticks, seed])  # the keys that follow, in a random order
 def export(which, layout=0): return bytes([0xC0 | layout, which])  # 0 off, 1 on, 2 toggle, 3 select, 4 setup
 SETTLE = bytes([0xE0, 0])
 
@@ -61,6 +62,8 @@ def keys_seeds(veltoc):
     write("keys_fuzz", "intl-macro-held", bytes([1, 0]) + TOGGLE + hold("ralt") + tap(0x22) + ticks(1) +
           let_go("ralt") + ticks(5) + hold("lshift") + hold("ralt") + tap(0x22) + tap(0x12) + SETTLE +
           let_go("ralt") + let_go("lshift") + SETTLE)
+    write("keys_fuzz", "intl-queued", bytes([1, 0]) + queued(1, 2) + TOGGLE + TYPING + DEAD +
+          with_key("ralt", 0x06) + ticks(1) + queued(2, 15) + with_key("ralt", 0x22) + TYPING + SETTLE)
     write("keys_fuzz", "ru-typing", bytes([2, 0]) + TOGGLE + TYPING + with_key("rshift", 0x1E) + SETTLE)
     # intl with two bytes changed: the caps-switches-layout option, Apps claimed by layout 1.
     write("keys_fuzz", "intl-changed", bytes([1, 2]) + bytes([0, 0, 0, 0x09]) +

@@ -76,7 +76,7 @@ std::vector<std::string> StateInvariants(const ControlBlock& cb) {
 
 bool Idle(const Region& region) {
   const ControlBlock& cb = region.control();
-  return sim::PendingInput() == 0 && cb.actQEmpty != 0 && !MacroPending(region) && cb.playbackWait == 0 &&
+  return sim::PendingInput() == 0 && sim::PendingMessages() == 0 && cb.actQEmpty != 0 && !MacroPending(region) && cb.playbackWait == 0 &&
          cb.playerBusy == 0;
 }
 
@@ -107,7 +107,8 @@ void InvariantChecker::Hardware(const Region& region, std::uint16_t scan, bool u
 // on its release), a Ctrl or Alt combination that types nothing, or the Apps
 // key of a layout that claims it.
 void InvariantChecker::JudgeKeyDown(const Region& region, std::vector<std::string>& broken) {
-  if (!pending_) return;
+  // A system that runs step by step may not have taken the key yet.
+  if (!pending_ || sim::PendingInput() != 0) return;
   pending_ = false;
   const std::vector<sim::Message>& dispatched = sim::Dispatched(sim::ThreadOf(down_.window));
   if (dispatched.size() < down_.dispatchedBefore) return;  // the record was cleared: nothing to judge by

@@ -21,8 +21,9 @@ namespace velto::testing {
 // The broken invariants of the queues and of `modifiers`, one line each.
 std::vector<std::string> StateInvariants(const ControlBlock& cb);
 
-// Nothing is left to happen: the input is processed, the action queue is
-// empty, no macro waits for room and the player neither runs nor waits.
+// Nothing is left to happen: the input and the posted messages are
+// processed, the action queue is empty, no macro waits for room and the
+// player neither runs nor waits.
 bool Idle(const Region& region);
 
 class InvariantChecker {
@@ -32,7 +33,8 @@ class InvariantChecker {
   void Release(const Region& region, std::uint16_t scan) { Hardware(region, scan, true); }
 
   // Every broken invariant since the last Check, one line each; empty when
-  // all hold. Call after the system has been pumped.
+  // all hold. Call after the system has been pumped, or after each step of
+  // a sim::Scheduler: a key-down is judged once no input is pending.
   std::vector<std::string> Check(const Region& region);
 
   // For tests that also queue keys of their own (sim::KeyDown), which the
