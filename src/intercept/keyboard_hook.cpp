@@ -287,7 +287,8 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
 
 // Output of earlier keys still on its way, which a key that the system has
 // at once would overtake. Results the next drain delivers at once keep their
-// place by themselves; a macro's may come to wait for its markers.
+// place by themselves (characters, right-Alt characters among them, and dead
+// keys); a macro's keys, and so the rest of it, wait for their markers.
 bool OutputPending(const Region& region) {
   const ControlBlock& cb = region.control();
   if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region) ||
@@ -296,7 +297,7 @@ bool OutputPending(const Region& region) {
   }
   return AnyKeyResult(region, [](std::uint32_t r) {
     const std::uint8_t kind = ResultKindOf(r);
-    return kind == kKindMacro || kind == kKindCharThenLeft || kind == kKindOneCharMacro;
+    return kind == kKindMacro || kind == kKindCharThenLeft;
   });
 }
 
