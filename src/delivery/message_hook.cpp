@@ -162,9 +162,12 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
     cb.ledsReported = cb.leds;
     SetBit(&cb.changeFlags, kChangeLeds, 1);
   }
+  // Only the key press the library posted goes first to TranslateMessage,
+  // whose character then comes next.
+  const bool takesPress = code >= 0 && TakesPostedPress(region, msg, m.lParam);
   if (cb.enabled == 0 || code < 0 || !counts) {
     // What was typed before translation was turned off still goes out.
-    if (cb.enabled == 0 && code >= 0 && counts) DeliverPending(region);
+    if (cb.enabled == 0 && code >= 0 && counts && !takesPress) DeliverPending(region);
     NotifyClients(region);
     return next;
   }
@@ -174,9 +177,8 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
 
   ++cb.diagnostics[3];
   // Every kind of output starts here at once, macros too: the keys after
-  // them must not find it still waiting. Only the key press the library
-  // posted goes first to TranslateMessage, whose character then comes next.
-  if (!TakesPostedPress(region, msg, m.lParam)) DeliverPending(region);
+  // them must not find it still waiting.
+  if (!takesPress) DeliverPending(region);
   ++cb.diagnostics[4];
 
   if (cb.lastKeyInfo != 0 &&

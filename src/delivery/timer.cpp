@@ -23,19 +23,23 @@ bool ScrollLockShowsLayout(const Region& region) {
 // that happens to fall between the last key played and its marker coming
 // back must not end the wait: the keys still on their way would be taken
 // for the user's. But a marker that never comes back (the focus was
-// nowhere) must not keep the keys typed meanwhile for good: a wait seen at
-// two sweeps in a row ends. So does the wait for a posted key press that no
-// application takes (its window went away).
+// nowhere) must not keep the keys typed meanwhile for good, nor must a
+// posted key press that no application takes (its window went away): a
+// wait that four sweeps in a row (a second under Wine) found ends. An
+// application that is only slow to take its messages gets that long.
+constexpr std::uint8_t kLostWaitSweeps = 4;
+
 void EndLostWait(const Region& region) {
   ControlBlock& cb = region.control();
   std::uint16_t& posted = region.queues().postedPress;
   const bool stuck = (cb.playbackWait != 0 && cb.actQEmpty != 0 && !MacroPending(region)) || posted != 0;
-  if (stuck && cb.waitSeenAtSweep != 0) {
+  cb.waitSeenAtSweep = stuck ? static_cast<std::uint8_t>(cb.waitSeenAtSweep + 1) : 0;
+  if (cb.waitSeenAtSweep >= kLostWaitSweeps) {
     cb.playbackWait = 0;
     region.queues().ownKeys = 0;
     posted = 0;
+    cb.waitSeenAtSweep = 0;
   }
-  cb.waitSeenAtSweep = stuck && (cb.playbackWait != 0 || posted != 0) ? 1 : 0;
 }
 
 }  // namespace

@@ -21,18 +21,25 @@ namespace {
 constexpr int kHcAction = 0;
 constexpr char kConsoleClass[] = "ConsoleWindowClass";
 constexpr std::uint16_t kScanAltLow = 0x38;
+constexpr std::uint32_t kWmKeyDown = 0x0100;
+constexpr std::uint32_t kWmSysKeyDown = 0x0104;
+constexpr std::uint32_t kLParamAltDown = 1u << 29;
+// QueueArea::ownKeys: a run of the player's keys is coming back (bit 0), and
+// it has pressed Alt itself (bit 1).
+constexpr std::uint16_t kOwnKeysAlt = 2;
 
 struct KeyEvent {
   std::uint16_t vk;
   std::uint16_t scan;
   bool keyUp;
   bool prevDown;
+  bool altDown;  // the system takes the key with Alt down (lParam bit 29)
 };
 
 KeyEvent Decode(platform::WParam wParam, platform::LParam lParam) {
   const std::uint32_t bits = static_cast<std::uint32_t>(lParam);
   return {static_cast<std::uint16_t>(wParam & 0xFFFF), static_cast<std::uint16_t>((bits >> 16) & 0x1FF),
-          (bits >> 31) != 0, ((bits >> 30) & 1) != 0};
+          (bits >> 31) != 0, ((bits >> 30) & 1) != 0, ((bits >> 29) & 1) != 0};
 }
 
 // Markers bracket macro playback; they come back here as key-ups.
@@ -288,7 +295,9 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
 // Output of earlier keys still on its way, which a key that the system has
 // at once would overtake. Results the next drain delivers at once keep their
 // place by themselves (characters, right-Alt characters among them, and dead
-// keys); a macro's keys, and so the rest of it, wait for their markers.
+// keys); a macro's keys, and so the rest of it, wait for their markers, and
+// the character of a key press the library posts comes only once the
+// application has taken the press.
 bool OutputPending(const Region& region) {
   const ControlBlock& cb = region.control();
   if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region) ||
@@ -297,7 +306,7 @@ bool OutputPending(const Region& region) {
   }
   return AnyKeyResult(region, [](std::uint32_t r) {
     const std::uint8_t kind = ResultKindOf(r);
-    return kind == kKindMacro || kind == kKindCharThenLeft;
+    return kind == kKindMacro || kind == kKindCharThenLeft || kind == kKindKeyPress;
   });
 }
 
@@ -309,10 +318,16 @@ bool OutputPending(const Region& region) {
 // Keys with Ctrl, Alt or a Windows key held, the modifiers and the lock keys
 // are left alone: they command rather than type. Returns the kind queued,
 // or -1 when the key goes its way.
+//
+// A key the system takes with Alt down while the user holds no Alt is typed
+// so too: Alt is then the library's own, pressed again after a macro's keys
+// for a user who let go of it meanwhile and not yet let go again, and the
+// system would make the key a WM_SYSKEYDOWN, which types nothing.
 int HoldBack(const Region& region, const KeyEvent& e) {
   const ControlBlock& cb = region.control();
-  if (!OutputPending(region) || IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
-      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
+  const bool strayAlt = e.altDown && (cb.modifiers & kAltMask) == 0;
+  if (!(strayAlt || OutputPending(region)) || IsModifierKey(e.scan) || e.scan == kScrollLockScan ||
+      e.scan == kScanNumLock || (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
     return -1;
   }
   const auto vk = static_cast<std::uint8_t>(e.vk);
@@ -324,6 +339,7 @@ int HoldBack(const Region& region, const KeyEvent& e) {
   }
   std::uint8_t* state = region.queues().keyState;
   platform::GetKeyboardState(state);
+  if (strayAlt) state[kVkMenu] = state[kVkRightMenu - 1] = state[kVkRightMenu] = 0;
   char16_t out[4] = {};
   // Flag 4: a dead key of the system layout stays as it is.
   const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
@@ -331,6 +347,36 @@ int HoldBack(const Region& region, const KeyEvent& e) {
   const std::uint32_t r = character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk);
   if (!PushKeyResult(region, r)) return -1;
   return character ? kKindSystemChar : kKindKeyPress;
+}
+
+// A key of a macro's chord that the system takes with an Alt the macro did
+// not press: the user pressed it after the macro let go of the modifiers,
+// before the chord's keys came. The system would make it a WM_SYSKEYDOWN,
+// which types nothing (Enter, say); it goes to the window as the key press
+// the macro meant, at once, in its place.
+bool MacroKeyMeetsTheUsersAlt(const Region& region, const KeyEvent& e, platform::LParam lParam) {
+  std::uint16_t& own = region.queues().ownKeys;
+  if (e.vk == kVkMenu) {
+    own = static_cast<std::uint16_t>(e.keyUp ? own & ~kOwnKeysAlt : own | kOwnKeysAlt);
+    return false;
+  }
+  if (e.keyUp || !e.altDown || (own & kOwnKeysAlt) != 0 || IsModifierKey(e.scan)) return false;
+  const auto bits = static_cast<std::uint32_t>(lParam) & ~kLParamAltDown;
+  platform::PostMessage(platform::GetFocus(), kWmKeyDown, e.vk, static_cast<platform::LParam>(bits));
+  return true;
+}
+
+// A key the user types with Alt held while a macro has let go of Alt for its
+// chords: the system takes it without Alt and would type it as a plain key.
+// It goes to the window as the Alt combination it is, at once.
+bool TypedWhileAMacroLetGoOfAlt(const Region& region, const KeyEvent& e, platform::LParam lParam) {
+  const ControlBlock& cb = region.control();
+  if (e.keyUp || e.altDown || cb.countHeld == 0 || (cb.modifiers & kAltMask) == 0 || IsModifierKey(e.scan)) {
+    return false;
+  }
+  const auto bits = static_cast<std::uint32_t>(lParam) | kLParamAltDown;
+  platform::PostMessage(platform::GetFocus(), kWmSysKeyDown, e.vk, static_cast<platform::LParam>(bits));
+  return true;
 }
 
 }  // namespace
@@ -369,6 +415,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     // A macro's own key passes untranslated; the modifiers still follow it,
     // so that the macro presses again only what is held. A key the user
     // typed meanwhile is translated as if it came after the macro.
+    if (MacroKeyMeetsTheUsersAlt(region, e, lParam)) return 1;
     const int bit = ModifierBitOf(e.scan);
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), e.keyUp ? 0 : 1);
     NotePressedSinceSweep(region, bit, e.keyUp);
@@ -433,7 +480,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && code == kHcAction ? HoldBack(region, e) : -1;
-  if (held >= 0) result = 1;
+  if (held >= 0 || (result == 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam))) result = 1;
   if (result == 1) {
     // A key press the library posts must not be taken for the swallowed one.
     const bool posted = t.kind == kKindKeyPress || held == kKindKeyPress || held == kKindKeyRelease;

@@ -86,9 +86,9 @@ struct ControlBlock {
   // `modifiers` bits 6 and 7 of the Shift keys let go since
   // `modsAtModifierDown` was taken: the numeric pad puts back only the others.
   std::uint8_t shiftsLetGo;
-  // Set at a sweep that found playback waiting with nothing left to play:
-  // if the next sweep finds it so too, the marker that would end the wait
-  // was lost (no window had the focus), and the wait ends there.
+  // How many sweeps in a row found playback waiting with nothing left to
+  // play, or a posted key press not yet taken: after a few, the marker or
+  // the application is taken to be lost, and the wait ends.
   std::uint8_t waitSeenAtSweep;
   std::int32_t countHeld;
   std::int32_t playbackWait;
