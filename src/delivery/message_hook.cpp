@@ -63,6 +63,7 @@ void Deliver(const Region& region, std::uint32_t r) {
       return;
     case kKindKeyPress:
       PushPostedMessage(region, kOpPostKeyDown, ch, r);
+      if ((r & kResultHeldBack) != 0) return;  // the system's key: a dead key stays pending
       break;
     case kKindSystemChar:
       // Held back behind earlier output: a pending dead key of the layout's

@@ -344,7 +344,8 @@ int HoldBack(const Region& region, const KeyEvent& e) {
   // Flag 4: a dead key of the system layout stays as it is.
   const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
   const bool character = typed == 1 && out[0] >= 0x20 && out[0] != 0x7F && FitsSystemChar(out[0]);
-  const std::uint32_t r = character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk);
+  const std::uint32_t r =
+      character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk) | kResultHeldBack;
   if (!PushKeyResult(region, r)) return -1;
   return character ? kKindSystemChar : kKindKeyPress;
 }
@@ -353,7 +354,8 @@ int HoldBack(const Region& region, const KeyEvent& e) {
 // not press: the user pressed it after the macro let go of the modifiers,
 // before the chord's keys came. The system would make it a WM_SYSKEYDOWN,
 // which types nothing (Enter, say); it goes to the window as the key press
-// the macro meant, at once, in its place.
+// the macro meant, at once, in its place, and what follows waits for the
+// character TranslateMessage makes of it.
 bool MacroKeyMeetsTheUsersAlt(const Region& region, const KeyEvent& e, platform::LParam lParam) {
   std::uint16_t& own = region.queues().ownKeys;
   if (e.vk == kVkMenu) {
@@ -363,6 +365,7 @@ bool MacroKeyMeetsTheUsersAlt(const Region& region, const KeyEvent& e, platform:
   if (e.keyUp || !e.altDown || (own & kOwnKeysAlt) != 0 || IsModifierKey(e.scan)) return false;
   const auto bits = static_cast<std::uint32_t>(lParam) & ~kLParamAltDown;
   platform::PostMessage(platform::GetFocus(), kWmKeyDown, e.vk, static_cast<platform::LParam>(bits));
+  region.queues().postedPress = static_cast<std::uint16_t>(e.scan | kPostedPressMark);
   return true;
 }
 

@@ -41,10 +41,13 @@ constexpr std::uint32_t WithCharSet(std::uint32_t result, int setLayout) {
 constexpr int ResultCharSet(std::uint32_t result) {
   return (result & kResultHasCharSet) != 0 ? static_cast<int>((result >> 29) & 3) : -1;
 }
+// A key press held back behind pending output (kind 7) carries bit 25: it is
+// the system's key, not the layout's, and leaves a pending dead key alone.
+constexpr std::uint32_t kResultHeldBack = 1u << 25;
 constexpr std::uint16_t ResultScan(std::uint32_t result) {
-  return static_cast<std::uint16_t>((result & kResultHasCharSet) != 0 || ResultKindOf(result) == kKindSystemChar
-                                        ? (result >> 16) & 0x1FF
-                                        : result >> 16);
+  const bool scanOnly = (result & kResultHasCharSet) != 0 || ResultKindOf(result) == kKindSystemChar ||
+                        (ResultKindOf(result) == kKindKeyPress && (result & kResultHeldBack) != 0);
+  return static_cast<std::uint16_t>(scanOnly ? (result >> 16) & 0x1FF : result >> 16);
 }
 
 // A character the system types, held back: units up to U+7FFF fit.
