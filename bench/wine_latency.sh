@@ -331,7 +331,7 @@ $bare_rows
 
 ### Macros: from the trigger key's X event to the whole text in notepad's edit control
 
-Description \`bench/wine/macros.vkl\`, layout 1. Notepad's edit control is polled about every millisecond (less often while its thread is busy) by another process. Wine's system timer ticks at about 10 ms (a 1 ms thread timer ticked $timer_ticks times in one second here); the player runs on the controller's 1 ms thread timer and in the message hook. For comparison: the same macros into the target window (to its last WM_CHAR), and the text posted to notepad without Velto.
+Description \`bench/wine/macros.vkl\`, layout 1. Notepad's edit control is polled about every millisecond (less often while its thread is busy) by another process. Wine's system timer ticks at about 10 ms (a 1 ms thread timer ticked $timer_ticks times in one second here); the player runs in the message hook that takes the macro's key, in the keyboard hook when a macro's marker comes back, and on the controller's 1 ms thread timer only for what no hook is there to go on with. For comparison: the same macros into the target window (to its last WM_CHAR), and the text posted to notepad without Velto.
 
 | macro | plays | median | least | most | first character (median) |
 |---|---:|---:|---:|---:|---:|

@@ -149,7 +149,7 @@ KINDS["bare"] = KINDS["untranslated"]
 LABELS = {
     "untranslated": "untranslated: `e` (passed, typed by the system)",
     "dead": "translated: `e` after dead `'` → `é` (swallowed, WM_CHAR posted by the library)",
-    "ralt": "translated: right Alt + `e` → `é` (one-character macro, played by the timer)",
+    "ralt": "translated: right Alt + `e` → `é` (one-character macro, posted at once by the message hook)",
     "bare": "for comparison: `e` with veltoctl stopped (no hooks)",
 }
 

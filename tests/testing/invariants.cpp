@@ -139,9 +139,16 @@ std::vector<std::string> InvariantChecker::Check(const Region& region) {
   JudgeKeyDown(region, broken);
   if (!Idle(region)) return broken;
 
-  if (cb.enabled != 0 && cb.keyQEmpty == 0) {
+  // Every key swallowed and queued, held back behind earlier output too, and
+  // also if translation was turned off meanwhile, has been delivered.
+  if (cb.keyQEmpty == 0) {
     broken.push_back("idle, yet the key queue holds results (read " + std::to_string(cb.keyQRead) + ", write " +
                      std::to_string(cb.keyQWrite) + ")");
+  }
+  const QueueArea& q = region.queues();
+  if (q.postedPress != 0 || q.ownKeys != 0) {
+    broken.push_back("idle, yet a posted key press (" + Hex(q.postedPress) + ") or keys of the player (" +
+                     Hex(q.ownKeys) + ") are awaited");
   }
   if (heldKnown_) {
     std::bitset<256> sent;

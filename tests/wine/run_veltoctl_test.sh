@@ -84,7 +84,7 @@ for i in $(seq 1 50); do burst+="key $((i % 10))'e "; done   # 8 keys each, 400 
 burst+="$(printf 'abcdefghij%.0s' {1..10})"                     # and 100 more
 expected="${burst//\'e/é}"
 focus
-xdotool type --delay 15 "$burst"
+xdotool type --delay 1 "$burst"
 wait_until 60 text_is "$expected"
 check "a burst of 500 keys arrives whole and in order" $? "$(where_text_differs "$expected")"
 
