@@ -27,19 +27,7 @@ source "$here/wine_env.sh"
 source "$here/veltoctl_env.sh"
 delay="${VELTO_ORDER_DELAY:-1}"
 load="${VELTO_ORDER_LOAD:-1}"
-veltoc="${VELTO_VELTOC:-$build/../host/veltoc}"
-for file in "$build"/{veltoctl.exe,velto-window-text.exe}; do
-  [ -f "$file" ] || { say "FAIL: $file is missing (scripts/build.sh win$bits)"; exit 1; }
-done
-[ -x "$veltoc" ] || { say "FAIL: no veltoc at $veltoc (scripts/build.sh win$bits, or set VELTO_VELTOC)"; exit 1; }
-say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
-
-bin="$tmp/bin"
-mkdir -p "$bin"
-cp "$build"/{"$dll",veltoctl.exe,velto-window-text.exe} "$bin/"
-if ! "$veltoc" compile "$here/data/order.vkl" -o "$bin/order.vkb" >"$tmp/veltoc.log" 2>&1; then
-  say "FAIL: $veltoc cannot compile the test layout: $(cat "$tmp/veltoc.log")"; exit 1
-fi
+copy_to_bin order veltoctl.exe velto-window-text.exe
 
 run_ctl ctl "$bin" order.vkb --layout 1 --no-companion
 wait_until 30 log_has "$ctl_log" "Velto is running" || { say "FAIL: veltoctl did not start: $(lines "$ctl_log")"; exit 1; }

@@ -25,19 +25,7 @@ started=$SECONDS
 here="$(dirname "$0")"
 source "$here/wine_env.sh"
 source "$here/veltoctl_env.sh"
-veltoc="${VELTO_VELTOC:-$build/../host/veltoc}"
-for file in "$build"/{veltoctl.exe,velto-window-text.exe,velto-ansi-window.exe,layouts/ru-phonetic.vkb}; do
-  [ -f "$file" ] || { say "FAIL: $file is missing (scripts/build.sh win$bits)"; exit 1; }
-done
-[ -x "$veltoc" ] || { say "FAIL: no veltoc at $veltoc (scripts/build.sh win$bits, or set VELTO_VELTOC)"; exit 1; }
-say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
-
-bin="$tmp/bin"
-mkdir -p "$bin"
-cp "$build"/{"$dll",veltoctl.exe,velto-window-text.exe,velto-ansi-window.exe,layouts/ru-phonetic.vkb} "$bin/"
-if ! "$veltoc" compile "$here/data/unicode.vkl" -o "$bin/unicode.vkb" >"$tmp/veltoc.log" 2>&1; then
-  say "FAIL: $veltoc cannot compile the test layout: $(cat "$tmp/veltoc.log")"; exit 1
-fi
+copy_to_bin unicode veltoctl.exe velto-window-text.exe velto-ansi-window.exe layouts/ru-phonetic.vkb
 
 # start_ctl NAME FILE: a controller on layout 1 of FILE, which must warn of
 # nothing (without a companion, of which it would): a layout with a

@@ -35,3 +35,24 @@ quit_ctl() {
 
 log_has() { [ -f "$1" ] && lines "$1" | grep -qF -- "$2"; }
 exited() { ! kill -0 "$1" 2>/dev/null; }
+
+# copy_to_bin LAYOUT FILE...: checks that the build has FILE... (paths in
+# it) and that a veltoc runs here ($VELTO_VELTOC, by default the Windows
+# builds' build/host/veltoc), copies the library and FILE... to $bin, and
+# compiles the test layout LAYOUT (tests/wine/data/LAYOUT.vkl) to $bin.
+copy_to_bin() {
+  local layout="$1" file
+  shift
+  veltoc="${VELTO_VELTOC:-$build/../host/veltoc}"
+  for file in "$@"; do
+    [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win$bits)"; exit 1; }
+  done
+  [ -x "$veltoc" ] || { say "FAIL: no veltoc at $veltoc (scripts/build.sh win$bits, or set VELTO_VELTOC)"; exit 1; }
+  say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
+  bin="$tmp/bin"
+  mkdir -p "$bin"
+  for file in "$dll" "$@"; do cp "$build/$file" "$bin/"; done
+  if ! "$veltoc" compile "$here/data/$layout.vkl" -o "$bin/$layout.vkb" >"$tmp/veltoc.log" 2>&1; then
+    say "FAIL: $veltoc cannot compile the test layout: $(cat "$tmp/veltoc.log")"; exit 1
+  fi
+}
