@@ -325,9 +325,10 @@ bool OutputPending(const Region& region) {
 // system would make the key a WM_SYSKEYDOWN, which types nothing.
 int HoldBack(const Region& region, const KeyEvent& e) {
   const ControlBlock& cb = region.control();
+  const bool pending = OutputPending(region);
   const bool strayAlt = e.altDown && (cb.modifiers & kAltMask) == 0;
-  if (!(strayAlt || OutputPending(region)) || IsModifierKey(e.scan) || e.scan == kScrollLockScan ||
-      e.scan == kScanNumLock || (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
+  if (!(strayAlt || pending) || IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
+      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
     return -1;
   }
   const auto vk = static_cast<std::uint8_t>(e.vk);
@@ -347,6 +348,8 @@ int HoldBack(const Region& region, const KeyEvent& e) {
   const std::uint32_t r =
       character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk) | kResultHeldBack;
   if (!PushKeyResult(region, r)) return -1;
+  // With nothing ahead of it, it goes out at once.
+  if (!pending) DeliverPending(region);
   return character ? kKindSystemChar : kKindKeyPress;
 }
 
