@@ -20,7 +20,9 @@ constexpr std::uint32_t kKeyUpBits = 0xC0000000;
 void PostEntry(const Region& region, ActionReader& reader, std::uint16_t op) {
   const std::uint16_t wParam = reader.Next() & 0xFF;
   const std::uint32_t scan = reader.Next();
-  if (op == kOpPostKeyDown) region.queues().postedPress = static_cast<std::uint16_t>((scan & 0x1FF) | kPostedPressMark);
+  if (op == kOpPostKeyDown) {
+    region.queues().postedPress = static_cast<std::uint16_t>((scan & 0x1FF) | kPostedPressMark);
+  }
   const std::uint32_t lParam = ((scan << 16) + 1) | (op == kOpPostKeyUp ? kKeyUpBits : 0);
   platform::PostMessage(region.control().focusWnd, op, wParam, static_cast<platform::LParam>(lParam));
 }
@@ -47,13 +49,8 @@ bool TakePlayerTurn(const Region& region) {
   return std::atomic_ref<std::int32_t>(region.control().playerBusy).compare_exchange_strong(idle, 1);
 }
 
-void GivePlayerTurnBack(const Region& region) { std::atomic_ref<std::int32_t>(region.control().playerBusy).store(0); }
-
-bool ResumeMacroInTurn(const Region& region) {
-  if (!TakePlayerTurn(region)) return false;
-  ResumeMacro(region);
-  GivePlayerTurnBack(region);
-  return true;
+void GivePlayerTurnBack(const Region& region) {
+  std::atomic_ref<std::int32_t>(region.control().playerBusy).store(0);
 }
 
 void PlayActions(const Region& region) {

@@ -19,14 +19,6 @@ void GivePlayerTurnBack(const Region& region);
 // PlayActions for the holder of the turn.
 void PlayActionsInTurn(const Region& region);
 
-
-// Goes on with a macro longer than the queue (ResumeMacro) in the player's
-// turn. The hooks of an application and the controller's timer run in
-// different threads: two of them going on from one macro cursor at once
-// would push its next part twice. False, with nothing done, while another
-// thread plays or goes on with the macro; that one sees it through.
-bool ResumeMacroInTurn(const Region& region);
-
 // Sends a key-up for every modifier key whose release was counted while a
 // macro played.
 void ReleaseHeldModifiers(const Region& region);

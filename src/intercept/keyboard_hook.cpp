@@ -327,8 +327,8 @@ int HoldBack(const Region& region, const KeyEvent& e) {
   const ControlBlock& cb = region.control();
   const bool pending = OutputPending(region);
   const bool strayAlt = e.altDown && (cb.modifiers & kAltMask) == 0;
-  if (!(strayAlt || pending) || IsModifierKey(e.scan) || e.scan == kScrollLockScan || e.scan == kScanNumLock ||
-      (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
+  if (!(strayAlt || pending) || IsModifierKey(e.scan) || e.scan == kScrollLockScan ||
+      e.scan == kScanNumLock || (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
     return -1;
   }
   const auto vk = static_cast<std::uint8_t>(e.vk);
@@ -336,7 +336,8 @@ int HoldBack(const Region& region, const KeyEvent& e) {
     const bool pressWaits = AnyKeyResult(region, [&e](std::uint32_t r) {
       return ResultKindOf(r) == kKindKeyPress && ResultScan(r) == e.scan;
     });
-    return pressWaits && PushKeyResult(region, MakeResult(e.scan, kKindKeyRelease, vk)) ? kKindKeyRelease : -1;
+    const std::uint32_t release = MakeResult(e.scan, kKindKeyRelease, vk);
+    return pressWaits && PushKeyResult(region, release) ? kKindKeyRelease : -1;
   }
   std::uint8_t* state = region.queues().keyState;
   platform::GetKeyboardState(state);
@@ -486,7 +487,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && code == kHcAction ? HoldBack(region, e) : -1;
-  if (held >= 0 || (result == 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam))) result = 1;
+  const bool altCombination = result == 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam);
+  if (held >= 0 || altCombination) result = 1;
   if (result == 1) {
     // A key press the library posts must not be taken for the swallowed one.
     const bool posted = t.kind == kKindKeyPress || held == kKindKeyPress || held == kKindKeyRelease;

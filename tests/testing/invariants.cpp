@@ -76,8 +76,8 @@ std::vector<std::string> StateInvariants(const ControlBlock& cb) {
 
 bool Idle(const Region& region) {
   const ControlBlock& cb = region.control();
-  return sim::PendingInput() == 0 && sim::PendingMessages() == 0 && cb.actQEmpty != 0 && !MacroPending(region) && cb.playbackWait == 0 &&
-         cb.playerBusy == 0;
+  return sim::PendingInput() == 0 && sim::PendingMessages() == 0 && cb.actQEmpty != 0 && !MacroPending(region) &&
+         cb.playbackWait == 0 && cb.playerBusy == 0;
 }
 
 void InvariantChecker::Hardware(const Region& region, std::uint16_t scan, bool up) {

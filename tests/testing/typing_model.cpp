@@ -98,7 +98,9 @@ Typist::Typist(const KeyboardDescription& d, std::uint32_t seed, bool plain)
   add(layoutkit::kHomeRow);
   add(layoutkit::kBottomRow);
   keys_.insert(keys_.end(), {0x2B, scan::kSpace, scan::kSpace, scan::kSpace, scan::kSpace});
-  if (plain_) std::erase_if(keys_, [](std::uint16_t s) { return s == scan::kGrave || s == kQuote || s == kSix; });
+  if (plain_) {
+    std::erase_if(keys_, [](std::uint16_t s) { return s == scan::kGrave || s == kQuote || s == kSix; });
+  }
 }
 
 // Right Alt + J's macro has chords the model does not follow.
@@ -138,7 +140,8 @@ void Typist::Tap(std::uint16_t s, Mods extra, std::vector<KeyEvent>& out) {
 
 std::vector<KeyEvent> Typist::Next() {
   // What dead keys take: a e i o u y c n, and Space.
-  static const std::uint16_t kBases[] = {scan::kA, scan::kE, 0x17, scan::kO, 0x16, 0x15, 0x2E, 0x31, scan::kSpace};
+  static const std::uint16_t kBases[] = {scan::kA, scan::kE, 0x17, scan::kO, 0x16,
+                                         0x15,     0x2E,     0x31, scan::kSpace};
   static const std::uint16_t kOthers[] = {scan::kEnter, kTab, kBack};
   lastNext_ = log_.size();
   std::vector<KeyEvent> out;
