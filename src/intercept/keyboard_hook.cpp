@@ -487,7 +487,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && code == kHcAction ? HoldBack(region, e) : -1;
-  const bool altCombination = result == 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam);
+  const bool altCombination =
+      result == 0 && held < 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam);
   if (held >= 0 || altCombination) result = 1;
   if (result == 1) {
     // A key press the library posts must not be taken for the swallowed one.
