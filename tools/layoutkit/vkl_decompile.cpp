@@ -34,9 +34,11 @@ std::string Hex(unsigned value, int digits) {
 }
 
 // Characters written as U+XXXX rather than themselves: white space, controls,
-// marks that combine with their neighbour, and invisible format characters.
+// marks that combine with their neighbour, invisible format characters, and
+// the replacement character, which the compiler reads as a byte that is no
+// UTF-8.
 bool Invisible(char32_t c) {
-  return c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0xAD || (c >= 0x300 && c <= 0x36F) ||
+  return c <= 0x20 || c == 0x7F || c == 0xFFFD || (c >= 0x80 && c <= 0xA0) || c == 0xAD || (c >= 0x300 && c <= 0x36F) ||
          (c >= 0x591 && c <= 0x5C7) || (c >= 0x64B && c <= 0x65F) || c == 0x670 || (c >= 0xE31 && c <= 0xE4E) ||
          (c >= 0x200B && c <= 0x200F);
 }
