@@ -158,17 +158,22 @@ check "the hotkey in the 32-bit notepad switches back" $? "$(lines "$ctl_log" | 
 use n64
 types_translated "  ... and the 64-bit notepad types by layout 1"
 
+# types_exactly NOTEPAD DELAY KEYS EXPECTED WHAT: empties the notepad, types
+# KEYS DELAY ms apart, and checks that it then holds EXPECTED.
+types_exactly() {
+  use "$1"
+  clear_notepad
+  xdotool type --delay "$2" "$3"
+  wait_until 60 text_is "$4"
+  check "$5" $? "$(where_text_differs "$4")"
+}
+
 burst=""
 for i in $(seq 1 50); do burst+="key $((i % 10))'e "; done   # 8 keys each, 400 in all
 burst+="$(printf 'abcdefghij%.0s' {1..10})"                     # and 100 more
 expected="${burst//\'e/é}"
 for n in n32 n64; do
-  use "$n"
-  clear_notepad
-  xdotool type --delay 15 "$burst"
-  wait_until 60 text_is "$expected"
-  check "$(arch "$n") notepad: a burst of 500 keys arrives whole and in order" $? \
-    "$(where_text_differs "$expected")"
+  types_exactly "$n" 15 "$burst" "$expected" "$(arch "$n") notepad: a burst of 500 keys arrives whole and in order"
 done
 
 # --- The companion killed ------------------------------------------------------------
@@ -215,12 +220,8 @@ check "  ... and stops it on 'quit'" $? "$(companions) companion(s) still runnin
 # --- Cyrillic into both, delivered as Unicode ----------------------------------------
 start_ctl ctl4 "$bin" 32-bit ru-phonetic.vkb
 for n in n32 n64; do
-  use "$n"
-  clear_notepad
-  xdotool type --delay 60 "Privet mir"
-  wait_until 10 text_is "Привет мир"
-  check "  ... the Russian phonetic layout types Cyrillic into the $(arch "$n") notepad" $? \
-    "$(where_text_differs "Привет мир")"
+  types_exactly "$n" 60 "Privet mir" "Привет мир" \
+    "  ... the Russian phonetic layout types Cyrillic into the $(arch "$n") notepad"
 done
 quit_ctl ctl4 "  ... and stops on 'quit'"
 
