@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "delivery/macro.h"
-#include "delivery/message_hook.h"
+#include "delivery/deliver.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"
 #include "intercept/lookup.h"
@@ -19,8 +19,8 @@ namespace {
 using namespace velto;
 using velto::bench::Stream;
 
-constexpr std::uint32_t kWmKeyUp = 0x101;
-constexpr std::uint32_t kWmTimer = 0x113;
+using platform::kWmKeyUp;
+using platform::kWmTimer;
 constexpr std::uint16_t kScanA = 0x1E;
 constexpr std::uint16_t kScanF5 = 0x3F;
 

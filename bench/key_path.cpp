@@ -6,7 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "control/procs.h"
+#include "hooks/procs.h"
+#include "control/exports.h"
 #include "delivery/macro.h"
 #include "null_platform.h"
 #include "shared/region.h"

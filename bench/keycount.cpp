@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "intercept/lookup.h"
 #include "key_path.h"
 #include "null_platform.h"
@@ -23,7 +23,7 @@ namespace {
 
 using namespace velto::bench;
 
-constexpr std::uint32_t kWmTimer = 0x113;
+using velto::platform::kWmTimer;
 
 struct Run {
   const char* name;

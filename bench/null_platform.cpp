@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/procs.h"
+#include "hooks/procs.h"
+#include "control/exports.h"
 #include "platform/sim/us_layout.h"
 #include "shared/region.h"
 
@@ -22,9 +23,9 @@ using platform::WParam;
 
 constexpr std::uint32_t kThread = 1;
 constexpr Handle kLayout = 0x04070407;
-constexpr std::uint32_t kWmKeyDown = 0x100;
-constexpr std::uint32_t kWmKeyUp = 0x101;
-constexpr std::uint32_t kWmChar = 0x102;
+using platform::kWmKeyDown;
+using platform::kWmKeyUp;
+using platform::kWmChar;
 constexpr int kHcAction = 0;
 constexpr WParam kPmRemove = 1;
 constexpr char kClassName[] = "Notepad";

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "intercept/bits.h"
+#include "shared/bits.h"
 
 namespace velto {
 namespace {

@@ -1,7 +1,7 @@
 // The exported control functions as a controlling application uses them.
 #include <cstring>
 
-#include "control/procs.h"
+#include "control/exports.h"
 #include "intercept/modifiers.h"
 #include "testing/system_fixture.h"
 

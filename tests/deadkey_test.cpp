@@ -1,5 +1,5 @@
 // Dead keys: the table lookup and whole keystrokes.
-#include "delivery/message_hook.h"
+#include "delivery/deliver.h"
 #include "testing/region_fixture.h"
 #include "testing/system_fixture.h"
 

@@ -1,6 +1,7 @@
 // The message-retrieval hook called directly with a message, as the system
 // calls it when a thread retrieves one.
-#include "control/procs.h"
+#include "hooks/procs.h"
+#include "control/exports.h"
 #include "delivery/queues.h"
 #include "intercept/lookup.h"
 #include "testing/system_fixture.h"

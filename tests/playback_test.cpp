@@ -1,5 +1,5 @@
 // Macros, one-character macros and the action player, end to end.
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "delivery/macro.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"

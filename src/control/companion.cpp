@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "control/procs.h"
+#include "control/exports.h"
 #include "platform/platform.h"
 
 namespace velto {

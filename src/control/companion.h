@@ -1,4 +1,4 @@
-// A companion's hooks (kCompanionClass in exports.h). Under Wine a global hook
+// A companion's hooks (kCompanionClass in shared/library_api.h). Under Wine a global hook
 // whose library cannot be loaded into a process ends that process's hook
 // chain, so hooks for all threads from the companion would cut off the
 // controller's in the applications of the controller's architecture. The

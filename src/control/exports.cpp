@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "control/companion.h"
-#include "control/notify.h"
-#include "control/procs.h"
-#include "intercept/bits.h"
+#include "hooks/hook_thread.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
+#include "shared/bits.h"
+#include "shared/notice.h"
 
 using velto::ControlBlock;
 using velto::Region;
@@ -21,8 +21,6 @@ constexpr std::uint32_t kTimerProbeMs = 100;
 // The timer this process created, if any: while the calling thread is blocked
 // in InstallHook its own timer cannot tick, yet its controller is alive.
 std::uint32_t g_ownTimer = 0;
-// The thread of this process that installed the hooks, if any.
-std::uint32_t g_hookThread = 0;
 
 const Region* Attached() {
   const Region& region = velto::TheRegion();
@@ -58,7 +56,7 @@ void ForgetDeadController(ControlBlock& cb) {
 void InstallMissing(std::uint32_t& hook, velto::platform::HookKind kind) {
   if (hook != 0) return;
   hook = velto::platform::InstallHook(kind);
-  if (hook != 0) g_hookThread = velto::platform::GetCurrentThreadId();
+  if (hook != 0) velto::SetHookThread(velto::platform::GetCurrentThreadId());
 }
 
 bool IsCompanion(std::uintptr_t window) {
@@ -79,20 +77,9 @@ namespace velto {
 
 void ProcessAttach() {
   g_ownTimer = 0;
-  g_hookThread = 0;
+  SetHookThread(0);
   ForgetCompanion();
   AttachRegion();
-}
-
-// A companion's hooks are each for one thread of its own architecture, so
-// they always run in that thread: only the controller's are ever called here
-// for another thread.
-bool InHookThread() { return g_hookThread != 0 && platform::GetCurrentThreadId() == g_hookThread; }
-
-bool CalledForAnotherThread(platform::Handle window) {
-  if (!InHookThread()) return false;
-  const std::uint32_t owner = platform::GetWindowThreadId(window);
-  return owner != 0 && owner != g_hookThread;
 }
 
 void ProcessDetach() { DetachRegion(); }
@@ -203,7 +190,7 @@ void RemoveHook(std::uintptr_t window) {
     Unhook(cb.getMsgHook);
     Unhook(cb.keyboardHook);
     Unhook(cb.cbtHook);
-    g_hookThread = 0;
+    velto::SetHookThread(0);
   }
   std::copy(slot + 1, end, slot);
   cb.clientCount = static_cast<std::uint16_t>(count - 1);

@@ -11,17 +11,10 @@
 
 #include <cstdint>
 
+#include "shared/injected_keys.h"
 #include "shared/region.h"
 
 namespace velto {
-
-// Marker keys, pushed as key-up actions.
-constexpr std::uint8_t kMarkReleaseStart = 0xC1;
-constexpr std::uint8_t kMarkReleaseEnd = 0xC2;
-constexpr std::uint8_t kMarkRepressStart = 0xC3;
-constexpr std::uint8_t kMarkRepressEnd = 0xC4;
-constexpr std::uint8_t kMarkPlainStart = 0xC5;
-constexpr std::uint8_t kMarkPlainAfterRelease = 0xC6;
 
 enum class MacroMode : std::uint8_t {
   kTable = 0,          // MacroTable entry `index`

@@ -4,16 +4,17 @@
 
 #include "delivery/macro.h"
 #include "delivery/queues.h"
-#include "intercept/bits.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
+#include "shared/bits.h"
 #include "shared/charset.h"
+#include "shared/injected_keys.h"
 
 namespace velto {
 
 namespace {
 
-constexpr std::uint32_t kWmChar = 0x0102;
+using platform::kWmChar;
 // A key-up's lParam says "was down" and "being released".
 constexpr std::uint32_t kKeyUpBits = 0xC0000000;
 
@@ -92,8 +93,8 @@ void PlayActionsInTurn(const Region& region) {
       // before this one goes on: the window it opens is marked as tracked first.
       const bool startMarker = op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart);
       if (startMarker) cb.passThroughKeys |= kPassMarked;
-      const bool marker = vk >= kMarkReleaseStart && vk <= kMarkPlainAfterRelease;
-      if (!marked && !marker) platform::KeybdEvent(kMarkPlainAfterRelease, 0, platform::kKeyEventKeyUp);
+      const bool marker = IsMarker(vk);
+      if (!marked && !marker) InjectMarker(kMarkPlainAfterRelease);
       marked = true;
       if (!released) {
         // Until it comes back through the keyboard hook, the user may press
@@ -103,7 +104,7 @@ void PlayActionsInTurn(const Region& region) {
           if (op == kOpKeyUp && releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
         }
         const std::uint32_t scan = rightShift ? kScanRightShift : platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
-        platform::KeybdEvent(vk, static_cast<std::uint8_t>(scan), flags);
+        InjectKey(vk, static_cast<std::uint8_t>(scan), flags);
       }
       if (op == kOpKeyUp && vk == kMarkReleaseStart) releasing = true;
       if (op == kOpKeyUp && vk == kMarkReleaseEnd) releasing = false;
@@ -117,7 +118,7 @@ void PlayActionsInTurn(const Region& region) {
   // through the keyboard hook; a marker tells when, as it does between a
   // macro's keys and its text. Without it playback would wait for good.
   if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
-    platform::KeybdEvent(kMarkPlainStart, 0, platform::kKeyEventKeyUp);
+    InjectMarker(kMarkPlainStart);
   }
 }
 
@@ -135,7 +136,7 @@ void ReleaseHeldModifiers(const Region& region) {
   };
   const ControlBlock& cb = region.control();
   for (std::size_t i = 0; i < kHeldCounters; ++i) {
-    if (cb.heldCounts[i] != 0) platform::KeybdEvent(kRelease[i].vk, kRelease[i].scan, kRelease[i].flags);
+    if (cb.heldCounts[i] != 0) InjectKey(kRelease[i].vk, kRelease[i].scan, kRelease[i].flags);
   }
 }
 

@@ -1,6 +1,6 @@
 #include "delivery/queues.h"
 
-#include "intercept/lookup.h"
+#include "shared/result.h"
 #include "shared/charset.h"
 
 namespace velto {

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "intercept/bits.h"
+#include "shared/bits.h"
 #include "intercept/modifiers.h"
 
 namespace velto {

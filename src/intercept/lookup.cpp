@@ -1,6 +1,6 @@
 #include "intercept/lookup.h"
 
-#include "intercept/bits.h"
+#include "shared/bits.h"
 #include "intercept/modifiers.h"
 
 namespace velto {

@@ -1,18 +1,10 @@
 #include "intercept/modifiers.h"
 
-#include "intercept/bits.h"
 #include "platform/platform.h"
+#include "shared/bits.h"
+#include "shared/injected_keys.h"
 
 namespace velto {
-
-namespace {
-
-void PressAndRelease(std::uint8_t vk) {
-  platform::KeybdEvent(vk, 0, 0);
-  platform::KeybdEvent(vk, 0, platform::kKeyEventKeyUp);
-}
-
-}  // namespace
 
 void NotePressedSinceSweep(const Region& region, int bit, bool keyUp) {
   ControlBlock& cb = region.control();
@@ -80,7 +72,7 @@ void ToggleLed(const Region& region, std::uint16_t vk) {
     case kVkScroll: ToggleBit(&cb.leds, kLedScrollLock); break;
     default: return;  // not a lock key
   }
-  PressAndRelease(static_cast<std::uint8_t>(vk));
+  TapKey(static_cast<std::uint8_t>(vk));
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
@@ -93,7 +85,7 @@ void SyncScrollLockToLayout(const Region& region) {
   const int wanted = cb.currentLayout != 0 ? 1 : 0;
   if (TestBit(cb.leds, kLedScrollLock) == wanted) return;
   SetBit(&cb.leds, kLedScrollLock, wanted);
-  PressAndRelease(kVkScroll);
+  TapKey(kVkScroll);
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 

@@ -55,6 +55,19 @@ std::int16_t VkKeyScanExW(char16_t ch, Handle layout);
 
 // --- Windows and messages ----------------------------------------------------
 
+// The messages the engine posts, watches or replaces.
+constexpr std::uint32_t kWmNull = 0x0000;
+constexpr std::uint32_t kWmKeyDown = 0x0100;
+constexpr std::uint32_t kWmKeyUp = 0x0101;
+constexpr std::uint32_t kWmChar = 0x0102;
+constexpr std::uint32_t kWmSysKeyDown = 0x0104;
+constexpr std::uint32_t kWmSysKeyUp = 0x0105;
+constexpr std::uint32_t kWmSysChar = 0x0106;
+constexpr std::uint32_t kWmKeyLast = 0x0108;
+constexpr std::uint32_t kWmSysCommand = 0x0112;
+constexpr std::uint32_t kWmTimer = 0x0113;
+constexpr std::uint32_t kWmHotkey = 0x0312;
+
 Handle GetFocus();
 Handle GetForegroundWindow();
 // The calling thread's id, and the id of the thread that owns a window (0
@@ -106,7 +119,7 @@ bool OfThisArchitecture(Handle window);
 // When a thread began, in the system's units; 0 when there is no such thread.
 // Tells a thread from a later one that got the same id.
 std::uint64_t ThreadStartTime(std::uint32_t thread);
-// While on, the engine's FocusMoved (control/procs.h) runs in the calling
+// While on, the engine's FocusMoved (control/exports.h) runs in the calling
 // thread, which must take messages, whenever the keyboard focus moves to a
 // window of any process. Returns false if that cannot be watched.
 bool WatchFocus(bool on);

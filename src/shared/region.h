@@ -23,7 +23,6 @@ constexpr std::size_t kRegionSize = 83400;
 constexpr std::size_t kMaxClients = 32;
 constexpr std::size_t kClassNameSize = 32;
 constexpr std::uint16_t kSweepInterval = 25;
-constexpr std::size_t kDiagnosticCounters = 5;
 constexpr std::size_t kHeldCounters = 9;
 constexpr std::size_t kHeldCountsClearSize = 12;
 
@@ -110,7 +109,16 @@ struct ControlBlock {
   std::int32_t numKeyDown;
   std::uint32_t macroCursor;  // where an unfinished macro expansion resumes
   std::int32_t timerAlive;
-  std::uint16_t diagnostics[kDiagnosticCounters];
+  // How far the hooks got, counted and never read, a trail for a debugger:
+  // keys (with translation on) looked up, come to the queueing of their
+  // translation, and decided; messages (with translation on) before and after
+  // their thread delivered what was pending. Neighbours that differ point at
+  // the step that did not return.
+  std::uint16_t keysLookedUp;
+  std::uint16_t keysToQueue;
+  std::uint16_t keysDecided;
+  std::uint16_t messagesToDeliver;
+  std::uint16_t messagesDelivered;
   std::uint16_t cbtCalls;
   std::uint16_t sweeps;
   // Hotkeys whose key-down matched, by kHotkey* bit: their key-up acts even
@@ -170,7 +178,8 @@ static_assert(offsetof(ControlBlock, passThroughKeys) == 23);
 static_assert(offsetof(ControlBlock, sentDown) == 270);
 static_assert(offsetof(ControlBlock, sentUp) == 271);
 static_assert(offsetof(ControlBlock, timerAlive) == 308);
-static_assert(offsetof(ControlBlock, diagnostics) == 312);
+static_assert(offsetof(ControlBlock, keysLookedUp) == 312);
+static_assert(offsetof(ControlBlock, messagesDelivered) == 320);
 static_assert(offsetof(ControlBlock, cbtCalls) == 322);
 static_assert(offsetof(ControlBlock, sweeps) == 324);
 static_assert(offsetof(ControlBlock, hotkeysPressed) == 326);

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "control/exports.h"
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "platform/platform.h"
 #include "platform/sim/us_layout.h"
 #include "shared/region.h"

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "control/exports.h"
-#include "control/procs.h"
 #include "layoutkit/layout_builder.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "control/exports.h"
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "delivery/macro.h"
-#include "intercept/bits.h"
+#include "shared/bits.h"
 #include "intercept/modifiers.h"
 #include "platform/sim/sim.h"
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "control/procs.h"
+#include "control/exports.h"
 
 namespace velto::testing {
 

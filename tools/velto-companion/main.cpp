@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "control/exports.h"
+#include "shared/library_api.h"
 #include "veltoctl/companion.h"
 
 namespace {

@@ -9,7 +9,6 @@
 #include <functional>
 
 #include "control/exports.h"
-#include "control/procs.h"
 #include "delivery/macro.h"
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"

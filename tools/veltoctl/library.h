@@ -9,6 +9,8 @@
 #include <string>
 #include <type_traits>
 
+#include "shared/library_api.h"
+
 namespace velto::control {
 
 // The library of this program's architecture.
@@ -20,19 +22,9 @@ constexpr const char* kLibraryName = "velto.dll";
 
 struct Library {
   HMODULE module = nullptr;
-  void (*InstallHook)(std::uintptr_t) = nullptr;
-  void (*SetupKeyboard)(const void*, const void*, const void*, const void*, const void*) = nullptr;
-  void (*Enable)(std::uint32_t) = nullptr;
-  void (*SelectLayout)(std::uint32_t) = nullptr;
-  void (*ToggleLayout)() = nullptr;
-  void (*SetCurrentKR)(std::uintptr_t) = nullptr;
-  void (*RemoveHook)(std::uintptr_t) = nullptr;
-  std::uint32_t (*DLLHooked)() = nullptr;
-  std::uint32_t (*DLLEnabled)() = nullptr;
-  std::uint32_t (*Leds)() = nullptr;
-  std::uint32_t (*CurrentLayout)() = nullptr;
-  void (*CurrentLayoutName)(char*) = nullptr;
-  std::uint32_t (*MMFileSize)() = nullptr;
+#define VELTO_EXPORT_POINTER(type, name, parameters) type(*name) parameters = nullptr;
+  VELTO_LIBRARY_EXPORTS(VELTO_EXPORT_POINTER)
+#undef VELTO_EXPORT_POINTER
 };
 
 // A file in the folder of this program.
@@ -54,19 +46,9 @@ inline const char* ResolveExports(HMODULE module, Library& lib) {
     if (p == nullptr && missing == nullptr) missing = name;
     fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(reinterpret_cast<void*>(p));
   };
-  resolve("_InstallHook", lib.InstallHook);
-  resolve("_SetupKeyboard", lib.SetupKeyboard);
-  resolve("_Enable", lib.Enable);
-  resolve("_SelectLayout", lib.SelectLayout);
-  resolve("_ToggleLayout", lib.ToggleLayout);
-  resolve("_SetCurrentKR", lib.SetCurrentKR);
-  resolve("_RemoveHook", lib.RemoveHook);
-  resolve("_DLLHooked", lib.DLLHooked);
-  resolve("_DLLEnabled", lib.DLLEnabled);
-  resolve("_Leds", lib.Leds);
-  resolve("_CurrentLayout", lib.CurrentLayout);
-  resolve("_CurrentLayoutName", lib.CurrentLayoutName);
-  resolve("_MMFileSize", lib.MMFileSize);
+#define VELTO_RESOLVE_EXPORT(type, name, parameters) resolve("_" #name, lib.name);
+  VELTO_LIBRARY_EXPORTS(VELTO_RESOLVE_EXPORT)
+#undef VELTO_RESOLVE_EXPORT
   return missing;
 }
 

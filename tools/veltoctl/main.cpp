@@ -20,6 +20,7 @@
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
+#include "shared/notice.h"
 #include "veltoctl/companion.h"
 
 namespace {
@@ -242,13 +243,12 @@ void OnCommand(UINT id) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == app.notifyMsg && app.notifyMsg != 0) {
-    if (wParam == 4) {
+    if (velto::IsKeyNotice(wParam)) {
       if (app.options.events) {
-        const unsigned scan = static_cast<unsigned>(lParam) & 0x1FF;
+        const velto::KeyNotice key = velto::DecodeKeyInfo(static_cast<std::uintptr_t>(lParam));
         char line[96];
-        std::snprintf(line, sizeof line, "key %s (scan 0x%03x) %s",
-                      velto::layoutkit::KeyNameOfScan(static_cast<std::uint16_t>(scan)).c_str(), scan,
-                      lParam & 0x400 ? "up" : "down");
+        std::snprintf(line, sizeof line, "key %s (scan 0x%03x) %s", velto::layoutkit::KeyNameOfScan(key.scan).c_str(),
+                      static_cast<unsigned>(key.scan), key.keyUp ? "up" : "down");
         Print(line);
       }
     } else {

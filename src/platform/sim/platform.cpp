@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "control/procs.h"
+#include "hooks/procs.h"
+#include "control/exports.h"
 #include "platform/sim/state.h"
 #include "platform/sim/us_layout.h"
 

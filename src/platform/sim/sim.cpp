@@ -1,5 +1,5 @@
 // Threads, windows, focus and message queues of the simulated system.
-#include "control/procs.h"
+#include "control/exports.h"
 #include "platform/sim/state.h"
 #include "platform/sim/us_layout.h"
 #include "shared/charset.h"

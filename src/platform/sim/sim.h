@@ -204,16 +204,16 @@ void ClearDispatched();
 // The message number RegisterWindowMessageA gave for a name (0 if never asked).
 std::uint32_t RegisteredMessage(const std::string& name);
 
-constexpr std::uint32_t kWmNull = 0x0000;
-constexpr std::uint32_t kWmKeyDown = 0x0100;
-constexpr std::uint32_t kWmKeyUp = 0x0101;
-constexpr std::uint32_t kWmChar = 0x0102;
-constexpr std::uint32_t kWmSysKeyDown = 0x0104;
-constexpr std::uint32_t kWmSysKeyUp = 0x0105;
-constexpr std::uint32_t kWmSysChar = 0x0106;
-constexpr std::uint32_t kWmTimer = 0x0113;
-constexpr std::uint32_t kWmSysCommand = 0x0112;
-constexpr std::uint32_t kWmHotkey = 0x0312;
+using platform::kWmNull;
+using platform::kWmKeyDown;
+using platform::kWmKeyUp;
+using platform::kWmChar;
+using platform::kWmSysKeyDown;
+using platform::kWmSysKeyUp;
+using platform::kWmSysChar;
+using platform::kWmTimer;
+using platform::kWmSysCommand;
+using platform::kWmHotkey;
 
 // Posts a message as another program would (e.g. WM_HOTKEY, WM_SYSCOMMAND).
 void Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam);

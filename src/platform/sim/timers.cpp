@@ -1,5 +1,5 @@
 // Thread timers. They tick only when a test or its Scheduler says so.
-#include "control/procs.h"
+#include "hooks/procs.h"
 #include "platform/sim/state.h"
 
 namespace velto::sim {

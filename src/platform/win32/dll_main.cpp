@@ -2,7 +2,8 @@
 // each hands its call to the engine's procedure of procs.h unchanged.
 #include "platform/win32/win32.h"
 
-#include "control/procs.h"
+#include "hooks/procs.h"
+#include "control/exports.h"
 
 namespace velto::platform::win32 {
 

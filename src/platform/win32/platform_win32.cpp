@@ -1,5 +1,5 @@
 // The seam of platform.h on USER32 and KERNEL32.
-#include "control/procs.h"
+#include "control/exports.h"
 #include "platform/win32/win32.h"
 
 namespace velto::platform {

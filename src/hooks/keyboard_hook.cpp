@@ -1,18 +1,22 @@
-// The WH_KEYBOARD hook: the entry of every keystroke.
+// The WH_KEYBOARD hook: the entry of every keystroke. KeyboardHookProc at
+// the end of this file reads as the road of one key: stage after stage, each
+// deciding whether the key goes on to the next.
 #include <cstring>
 
-#include "control/notify.h"
-#include "control/procs.h"
+#include "delivery/deliver.h"
 #include "delivery/macro.h"
-#include "delivery/message_hook.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"
-#include "intercept/bits.h"
+#include "hooks/hook_thread.h"
+#include "hooks/procs.h"
 #include "intercept/hotkeys.h"
 #include "intercept/lookup.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
+#include "shared/bits.h"
 #include "shared/charset.h"
+#include "shared/injected_keys.h"
+#include "shared/notice.h"
 
 namespace velto {
 
@@ -21,8 +25,8 @@ namespace {
 constexpr int kHcAction = 0;
 constexpr char kConsoleClass[] = "ConsoleWindowClass";
 constexpr std::uint16_t kScanAltLow = 0x38;
-constexpr std::uint32_t kWmKeyDown = 0x0100;
-constexpr std::uint32_t kWmSysKeyDown = 0x0104;
+using platform::kWmKeyDown;
+using platform::kWmSysKeyDown;
 constexpr std::uint32_t kLParamAltDown = 1u << 29;
 // QueueArea::ownKeys: a run of the player's keys is coming back (bit 0), and
 // it has pressed Alt itself (bit 1).
@@ -131,9 +135,8 @@ void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
   cb.passThrough = 1;
   cb.passThroughKeys |= kPassScrollLock;
   SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
-  platform::KeybdEvent(kVkScroll, 0, 0);
-  platform::KeybdEvent(kVkScroll, 0, platform::kKeyEventKeyUp);
-  platform::KeybdEvent(kMarkReleaseEnd, 0, platform::kKeyEventKeyUp);
+  TapKey(kVkScroll);
+  InjectMarker(kMarkReleaseEnd);
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
@@ -184,7 +187,7 @@ void RecordFocus(const Region& region, const KeyEvent& e) {
     known.window = foreground;
   }
   std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
-  cb.lastKeyInfo = static_cast<std::uint32_t>(e.keyUp) << 10 | e.scan;
+  cb.lastKeyInfo = KeyInfo(e.scan, e.keyUp);
 }
 
 bool IsConsole(const ControlBlock& cb) {
@@ -386,26 +389,43 @@ bool TypedWhileAMacroLetGoOfAlt(const Region& region, const KeyEvent& e, platfor
   return true;
 }
 
-}  // namespace
+// What a stage decided for the key: whether a later stage decides, or what
+// the hook answers the system (bit 0: swallowed), with or without calling
+// the next hook first (bit 1).
+enum class Verdict : std::uint8_t {
+  kLetThrough = 0,
+  kSwallow = 1,
+  kChainAndLetThrough = 2,
+  kChainAndSwallow = 3,
+  kNextStage = 4,
+};
 
-platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
-  const Region& region = TheRegion();
-  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
-  ControlBlock& cb = region.control();
+// What the stages know of one key on its way besides the key event.
+struct Keystroke {
+  int code;
+  platform::LParam lParam;
+  bool console = false;
+  int result = 0;  // 1 once a stage has decided to swallow the key
+};
+
+// The controller's hooks see the input of threads of the other architecture
+// too: their keys are that architecture's library's business.
+Verdict ForAnotherThread() {
   // Only in the installing thread is the foreground window worth asking for.
-  if (InHookThread() && CalledForAnotherThread(platform::GetForegroundWindow())) {
-    platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
-    return 0;
-  }
-  KeyEvent e = Decode(wParam, lParam);
-  int result = 0;
+  const bool other = InHookThread() && CalledForAnotherThread(platform::GetForegroundWindow());
+  return other ? Verdict::kChainAndLetThrough : Verdict::kNextStage;
+}
 
+// The markers around a macro's keys, and the modifiers and Scroll Lock
+// presses the library sends itself.
+Verdict KeysOfTheLibrary(const Region& region, const KeyEvent& e) {
+  ControlBlock& cb = region.control();
   cb.swallowedScan = 0;
   if (HandleMarker(region, e)) {
     // The wait is over: what follows the marker goes out now, in this
     // thread, rather than at the next tick.
     if (e.vk == kMarkPlainStart) DeliverPending(region);
-    return 1;
+    return Verdict::kSwallow;
   }
   if (cb.countHeld != 0 && e.keyUp && (!e.prevDown || ReleasedBeforePressedAgain(cb, e))) {
     CountReleasedModifier(region, e.scan);
@@ -413,16 +433,22 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (cb.passThrough != 0 && SentByTheLibrary(cb, e)) {
     // Keys synthesized around a macro change the key state but reach no window.
     NotifyClients(region);
-    platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
-    return 1;
+    return Verdict::kChainAndSwallow;
   }
+  return Verdict::kNextStage;
+}
+
+// The picture of the keyboard: lights, a macro's own keys, the focus, the
+// modifiers and the hotkeys.
+Verdict FollowTheKeyboard(const Region& region, KeyEvent& e, Keystroke& k) {
+  ControlBlock& cb = region.control();
   TrackLockKeys(region, e);
   RestoreScrollLockLight(region, e);
   if (region.queues().ownKeys != 0) {
     // A macro's own key passes untranslated; the modifiers still follow it,
     // so that the macro presses again only what is held. A key the user
     // typed meanwhile is translated as if it came after the macro.
-    if (MacroKeyMeetsTheUsersAlt(region, e, lParam)) return 1;
+    if (MacroKeyMeetsTheUsersAlt(region, e, k.lParam)) return Verdict::kSwallow;
     const int bit = ModifierBitOf(e.scan);
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), e.keyUp ? 0 : 1);
     NotePressedSinceSweep(region, bit, e.keyUp);
@@ -430,8 +456,8 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   }
   RecordFocus(region, e);
   cb.keyIsModifier = IsModifierKey(e.scan);
-  const bool console = IsConsole(cb);
-  if (console && e.keyUp && code == kHcAction) {
+  k.console = IsConsole(cb);
+  if (k.console && e.keyUp && k.code == kHcAction) {
     // Consoles are left alone, but a modifier let go there is no longer held:
     // a macro played later must not press it again. Nor is a hotkey's key:
     // its repeats elsewhere are no longer the hotkey's.
@@ -439,18 +465,29 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     if (bit >= 0) SetBit(&cb.modifiers, static_cast<std::uint8_t>(bit), 0);
     ForgetHotkeyPress(region, e.scan);
   }
-  if (code == kHcAction && !console) result = KeyStep(region, e.scan, e.prevDown, e.keyUp);
+  if (k.code == kHcAction && !k.console) k.result = KeyStep(region, e.scan, e.prevDown, e.keyUp);
+  return Verdict::kNextStage;
+}
+
+// Translation off, a key only peeked at, a console, or a macro's own key:
+// the key goes its way, unless what was typed before it is still on its way.
+Verdict WithoutTranslation(const Region& region, KeyEvent& e, Keystroke& k) {
+  const ControlBlock& cb = region.control();
+  const bool taken = k.code == kHcAction && !k.console;
+  if (cb.enabled != 0 && k.code >= 0 && !k.console && e.scan != 0) return Verdict::kNextStage;
   // Turned off while what was typed before is still on its way: the keys
   // after it wait behind it all the same.
-  const bool heldWhileOff = cb.enabled == 0 && code == kHcAction && !console && e.scan != 0 && result == 0 &&
-                            HoldBack(region, e) >= 0;
-  if (cb.enabled == 0 || code < 0 || console || e.scan == 0) {
-    if (code == kHcAction && !console) NotifyClients(region);
-    if (heldWhileOff) return 1;
-    platform::CallNextHook(cb.keyboardHook, code, wParam, lParam);
-    return result;
-  }
+  const bool heldWhileOff = cb.enabled == 0 && taken && e.scan != 0 && k.result == 0 && HoldBack(region, e) >= 0;
+  if (taken) NotifyClients(region);
+  if (heldWhileOff) return Verdict::kSwallow;
+  return k.result != 0 ? Verdict::kChainAndSwallow : Verdict::kChainAndLetThrough;
+}
 
+// The layout's answer for the key: queued for the message-retrieval hook,
+// left to the system, or held back behind output still on its way.
+Verdict Translate(const Region& region, KeyEvent& e, Keystroke& k) {
+  ControlBlock& cb = region.control();
+  int& result = k.result;
   CapsLockLayoutSwitch(region, e);
   const std::uint16_t activeMods = cb.modifiers & region.currentLayoutRecord().modMask;
   // The Alt release after an Alt translation would open the window's menu.
@@ -460,7 +497,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   int r = e.keyUp && result != 1 && !altLetGo ? 0 : TranslateKey(region, e.scan);
   r = NumpadTranslation(region, e, r);
   Translation t{ResultKindOf(static_cast<std::uint32_t>(r)), ResultChar(static_cast<std::uint32_t>(r))};
-  ++cb.diagnostics[0];
+  ++cb.keysLookedUp;
   const int setLayout = t.ch != 0 ? CharSetLayout(region, cb.currentLayout) : -1;
   // A plain character below 32 (or, in a character set, a byte that stands
   // for none) is never typed.
@@ -483,12 +520,12 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
       TestBit(region.currentLayoutRecord().modMask, kLayoutMaskAppsKeyEats)) {
     result = 1;
   }
-  ++cb.diagnostics[1];
+  ++cb.keysToQueue;
   if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
   // Held back only as the key is taken: a key only peeked at comes again.
-  const int held = result == 0 && code == kHcAction ? HoldBack(region, e) : -1;
+  const int held = result == 0 && k.code == kHcAction ? HoldBack(region, e) : -1;
   const bool altCombination =
-      result == 0 && held < 0 && code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, lParam);
+      result == 0 && held < 0 && k.code == kHcAction && TypedWhileAMacroLetGoOfAlt(region, e, k.lParam);
   if (held >= 0 || altCombination) result = 1;
   if (result == 1) {
     // A key press the library posts must not be taken for the swallowed one.
@@ -497,8 +534,26 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
     PostKeyNotice(region);
     cb.lastKeyInfo = 0;
   }
-  ++cb.diagnostics[2];
-  return result;
+  ++cb.keysDecided;
+  // On this road the next hook is not called, whether the key is swallowed or not.
+  return result == 1 ? Verdict::kSwallow : Verdict::kLetThrough;
+}
+
+}  // namespace
+
+platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
+  const Region& region = TheRegion();
+  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  KeyEvent e = Decode(wParam, lParam);
+  Keystroke k{code, lParam};
+  Verdict v = ForAnotherThread();
+  if (v == Verdict::kNextStage) v = KeysOfTheLibrary(region, e);
+  if (v == Verdict::kNextStage) v = FollowTheKeyboard(region, e, k);
+  if (v == Verdict::kNextStage) v = WithoutTranslation(region, e, k);
+  if (v == Verdict::kNextStage) v = Translate(region, e, k);
+  const auto answer = static_cast<std::uint8_t>(v);
+  if ((answer & 2) != 0) platform::CallNextHook(region.control().keyboardHook, code, wParam, lParam);
+  return answer & 1;
 }
 
 }  // namespace velto

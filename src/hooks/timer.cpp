@@ -1,10 +1,10 @@
 // The 1 ms timer in the controller's thread and the focus hook.
-#include "control/notify.h"
-#include "control/procs.h"
+#include "delivery/deliver.h"
 #include "delivery/macro.h"
-#include "delivery/message_hook.h"
-#include "delivery/player.h"
+#include "hooks/hook_thread.h"
+#include "hooks/procs.h"
 #include "intercept/modifiers.h"
+#include "shared/notice.h"
 
 namespace velto {
 

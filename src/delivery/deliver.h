@@ -1,9 +1,11 @@
-// The message-retrieval hook: delivers translated keystrokes in the thread
-// that retrieves messages.
+// Delivery of what the keyboard hook queued: TranslationResults become
+// ActionQueue entries (characters, dead keys combined, macros expanded), and
+// the player plays them, in the thread that runs a hook or the timer.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "shared/region.h"
 
 namespace velto {
@@ -20,5 +22,12 @@ std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_
 // waits for its marker to come back (keys typed meanwhile wait behind it),
 // and does nothing while another thread holds the player's turn.
 void DeliverPending(const Region& region);
+
+// Whether message `msg` (lParam `lParam`) being retrieved is the key press
+// the player posted last (QueueArea::postedPress). Then it is no longer
+// awaited, and what waits behind it goes on at the next message: one posted
+// to this thread now comes after the character TranslateMessage is about to
+// post for the press.
+bool TakesPostedPress(const Region& region, std::uint32_t msg, platform::LParam lParam);
 
 }  // namespace velto

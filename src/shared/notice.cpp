@@ -1,4 +1,4 @@
-#include "control/notify.h"
+#include "shared/notice.h"
 
 #include <algorithm>
 

@@ -1,0 +1,104 @@
+#include "delivery/deliver.h"
+
+#include "delivery/macro.h"
+#include "delivery/player.h"
+#include "delivery/queues.h"
+#include "shared/bits.h"
+#include "shared/charset.h"
+#include "shared/result.h"
+
+namespace velto {
+
+namespace {
+
+using platform::kWmKeyDown;
+
+// Turns one TranslationResult into ActionQueue entries.
+void Deliver(const Region& region, std::uint32_t r) {
+  ControlBlock& cb = region.control();
+  std::uint8_t ch = ResultChar(r);
+  const std::uint8_t kind = ResultKindOf(r);
+  const int setLayout = ResultCharSet(r);
+  if (TestBit(cb.modifiers, 10)) cb.capsUsedWhileShifted = 1;
+  switch (kind) {
+    case kKindDeadKey:
+      if (ch != 0) cb.pendingDeadKey = ch;
+      return;
+    case kKindKeyPress:
+      PushPostedMessage(region, kOpPostKeyDown, ch, r);
+      if ((r & kResultHeldBack) != 0) return;  // the system's key: a dead key stays pending
+      break;
+    case kKindSystemChar:
+      // Held back behind earlier output: a pending dead key of the layout's
+      // is not for it, as it would not have been had it gone its way.
+      PushWideChar(region, SystemCharOf(r), ResultScan(r));
+      return;
+    case kKindKeyRelease:
+      PushPostedMessage(region, kOpPostKeyUp, ch, r);
+      return;
+    case kKindChar:
+    case kKindCharThenLeft:
+    case kKindOneCharMacro:
+      if (cb.pendingDeadKey != 0) {
+        const std::uint8_t combined = CombineDeadKey(region, cb.pendingDeadKey & 0xFF, ch, setLayout);
+        if (combined != 0) ch = combined;
+      }
+      if (kind == kKindChar && setLayout < 0) PushPostedMessage(region, kOpPostChar, ch, r);
+      if (kind == kKindChar && setLayout >= 0) PushWideChar(region, CharOf(region, setLayout, ch), ResultScan(r));
+      if (kind == kKindCharThenLeft) ExpandMacro(region, ch, MacroMode::kCharThenLeft, setLayout);
+      if (kind == kKindOneCharMacro) ExpandMacro(region, ch, MacroMode::kOneChar, setLayout);
+      break;
+    case kKindMacro:
+      cb.pendingDeadKey = 0;
+      ExpandMacro(region, ch, MacroMode::kTable, setLayout);
+      break;
+    default:
+      break;  // consumed without output
+  }
+  cb.pendingDeadKey = 0;
+}
+
+}  // namespace
+
+std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout) {
+  const bool space = setLayout < 0 ? next == 0x20 : CharOf(region, setLayout, next) == U' ';
+  if (space) return dead;
+  for (const DeadKeyRow& row : region.deadKeys().rows) {
+    if (row.dead == dead && row.next == next) return row.composed;
+  }
+  return 0;
+}
+
+void DeliverPending(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (cb.actQEmpty != 0 && cb.keyQEmpty != 0 && !MacroPending(region)) return;  // as good as always
+  // Whoever holds the turn sees the output through; the others leave it.
+  if (!TakePlayerTurn(region)) return;
+  // Each round plays, goes on with a macro or takes a key result; the bound
+  // only guards against a garbled region.
+  for (std::size_t round = 0; round < 4 * kKeySlots && cb.playbackWait == 0; ++round) {
+    if (cb.actQEmpty == 0) {
+      PlayActionsInTurn(region);
+    } else if (MacroPending(region)) {
+      ResumeMacro(region);
+    } else if (cb.keyQEmpty == 0 && region.queues().postedPress == 0) {
+      Deliver(region, PopKeyResult(region));
+    } else {
+      break;
+    }
+  }
+  GivePlayerTurnBack(region);
+}
+
+bool TakesPostedPress(const Region& region, std::uint32_t msg, platform::LParam lParam) {
+  std::uint16_t& posted = region.queues().postedPress;
+  if (posted == 0 || msg != kWmKeyDown) return false;
+  const auto scan = static_cast<std::uint16_t>((static_cast<std::uint32_t>(lParam) >> 16) & 0x1FF);
+  if ((scan | kPostedPressMark) != posted) return false;
+  posted = 0;
+  const ControlBlock& cb = region.control();
+  if (cb.keyQEmpty == 0 || cb.actQEmpty == 0) platform::PostMessage(0, cb.notifyMsg, 0, 0);
+  return true;
+}
+
+}  // namespace velto
