@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for SECONDS on a working copy of
-# its seed corpus (tests/fuzz/corpus/TARGET, copied to build/fuzz/corpus/TARGET,
-# so that fuzzing never writes into the sources). Prints one line per target;
+# its seed corpus (tests/fuzz/corpus/TARGET and the source files that seed it,
+# copied to build/fuzz/corpus/TARGET, so that fuzzing never writes into the
+# sources). Prints one line per target;
 # exits non-zero if any target found a fault (its input is saved under
 # build/fuzz/findings/TARGET/).
 # Usage: scripts/fuzz.sh [SECONDS [TARGET...]]   (default 60 seconds, every target)
@@ -34,6 +35,15 @@ max_len() {
   esac
 }
 
+# Source files that are seeds as they are: the shipped layouts and the .klc
+# test files are taken from where they live, not kept twice.
+source_seeds() {
+  case "$1" in
+    vkl_fuzz) echo layouts/*.vkl ;;
+    klc_fuzz) echo tests/data/klc/*.klc ;;
+  esac
+}
+
 scripts/deps.sh native fuzz
 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON >/dev/null
 cmake --build build/fuzz -j2 --target "${targets[@]}"
@@ -50,6 +60,9 @@ for target in "${targets[@]}"; do
   if [ -d "tests/fuzz/corpus/$target" ]; then
     cp -n "tests/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null || true
   fi
+  for seed in $(source_seeds "$target"); do
+    cp -n "$seed" "$corpus"/
+  done
   start=$SECONDS
   result=ok
   if ! "build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -max_len="$(max_len "$target")" \

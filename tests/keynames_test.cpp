@@ -1,36 +1,48 @@
+// The macro key names against the layout language's names of the same keys:
+// every key name of the language that is not a character key is a macro key
+// name, in any case, and names a key of its own.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
+#include <string>
+
 #include "delivery/macro.h"
+#include "layoutkit/keys.h"
 
 namespace velto {
 namespace {
 
-TEST(KeyNames, EveryRowOfTheTable) {
-  const std::pair<const char*, std::uint16_t> rows[] = {
-      {"ESC", 0x1B},      {"BACK", 0x08},       {"TAB", 0x09},        {"ENTER", 0x0D},
-      {"SPACE", 0x20},    {"LSHIFT", 0x10},     {"RSHIFT", 0x110},    {"LCTRL", 0x11},
-      {"RCTRL", 0x111},   {"LALT", 0x12},       {"RALT", 0x112},      {"LWIN", 0x5B},
-      {"RWIN", 0x5C},     {"APP", 0x5D},        {"CAPS_LOCK", 0x14},  {"PRTSC", 0x2C},
-      {"SCROLL_LOCK", 0x91}, {"PAUSE", 0x13},   {"INS", 0x2D},        {"DEL", 0x2E},
-      {"HOME", 0x24},     {"END", 0x23},        {"PGUP", 0x21},       {"PGDN", 0x22},
-      {"UP", 0x126},      {"DOWN", 0x128},      {"LEFT", 0x125},      {"RIGHT", 0x127},
-      {"F1", 0x70},       {"F9", 0x78},         {"F10", 0x79},        {"F12", 0x7B},
-      {"NUM_LOCK", 0x90}, {"NUM_DIV", 0x6F},    {"NUM_MUL", 0x6A},    {"NUM_MINUS", 0x6D},
-      {"NUM_PLUS", 0x6B}, {"NUM_DEL", 0x6E},    {"NUM_ENTER", 0x10D}, {"NUM_0", 0x60},
-      {"NUM_5", 0x65},    {"NUM_9", 0x69},
-  };
-  for (auto [name, vk] : rows) EXPECT_EQ(LookupKeyName(name), vk) << name;
-}
-
-TEST(KeyNames, CaseDoesNotMatterButEveryCharacterDoes) {
-  EXPECT_EQ(LookupKeyName("left"), 0x125);
-  EXPECT_EQ(LookupKeyName("Num_Enter"), 0x10D);
-  EXPECT_EQ(LookupKeyName("f1"), 0x70);
-  EXPECT_EQ(LookupKeyName("F13"), 0);
-  EXPECT_EQ(LookupKeyName("F"), 0);
-  EXPECT_EQ(LookupKeyName("LEFT "), 0);
-  EXPECT_EQ(LookupKeyName(""), 0);
-  EXPECT_EQ(LookupKeyName("a"), 0);
+TEST(KeyNames, EveryNonCharacterKeyOfTheLanguageIsAMacroKeyNameInAnyCase) {
+  // The character keys (besides letters and digits), as docs/layout-language.md lists them.
+  const std::set<std::string> characterKeys = {"GRAVE", "MINUS", "EQUALS", "LBRACKET",
+                                               "RBRACKET", "BACKSLASH", "SEMICOLON", "QUOTE",
+                                               "COMMA", "PERIOD", "SLASH", "OEM102"};
+  std::set<std::uint16_t> vks;
+  for (std::uint16_t scan = 0; scan < 0x200; ++scan) {
+    const std::string name = layoutkit::KeyNameOfScan(scan);
+    if (name.rfind("sc:", 0) == 0) continue;  // no name
+    if (name.size() == 1 || characterKeys.count(name) != 0) {
+      EXPECT_EQ(LookupKeyName(name.c_str()), 0) << name;
+      continue;
+    }
+    const std::uint16_t vk = LookupKeyName(name.c_str());
+    EXPECT_NE(vk, 0) << name;
+    EXPECT_TRUE(vks.insert(vk).second) << name << " names the key of another name";
+    std::string lower = name, mixed = name;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+      if (i % 2 == 1) mixed[i] = lower[i];
+    }
+    EXPECT_EQ(LookupKeyName(lower.c_str()), vk) << lower;
+    EXPECT_EQ(LookupKeyName(mixed.c_str()), vk) << mixed;
+    EXPECT_EQ(LookupKeyName((name + " ").c_str()), 0) << name;
+    EXPECT_EQ(LookupKeyName(name.substr(1).c_str()), 0) << name;
+  }
+  EXPECT_EQ(vks.size(), 57u);  // the whole table of macro key names is reached
+  for (const char* unknown : {"F13", "", "NUM_", "CAPSLOCK"}) {
+    EXPECT_EQ(LookupKeyName(unknown), 0) << unknown;
+  }
   EXPECT_EQ(LookupKeyName(nullptr), 0);
 }
 

@@ -16,22 +16,6 @@ class Modifiers : public RegionTest {
 
 constexpr std::uint16_t kScanA = 0x1E;
 
-TEST_F(Modifiers, TheNineModifierKeysAndTheirBits) {
-  const std::pair<std::uint16_t, std::uint16_t> keys[] = {
-      {29, 0x001}, {285, 0x002}, {56, 0x004}, {312, 0x008}, {347, 0x010},
-      {348, 0x020}, {42, 0x040}, {54, 0x080}, {58, 0x400}};
-  for (auto [scan, bit] : keys) {
-    EXPECT_EQ(IsModifierKey(scan), 1) << scan;
-    Key(scan, false);
-    EXPECT_EQ(cb().modifiers, bit) << scan;
-    Key(scan, true);
-    EXPECT_EQ(cb().modifiers, 0) << scan;
-  }
-  for (std::uint16_t other : {0, 1, 0x1E, 0x11D - 0x100 + 0x200, 325, 349, 0x3A + 0x100}) {
-    EXPECT_EQ(IsModifierKey(other), 0) << other;
-  }
-}
-
 TEST_F(Modifiers, CtrlAThenReleases) {
   Key(kScanLeftCtrl, false);
   Key(kScanA, false);

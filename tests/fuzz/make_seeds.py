@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Writes the binary seeds of the fuzz targets into tests/fuzz/corpus.
 
-The text seeds (layout sources, .klc files) are copied from the sources; the
-key and macro seeds are event streams in the targets' input formats (see
-keys_fuzz.cpp and macro_fuzz.cpp). One keys seed carries a whole compiled
+The shipped layouts and the .klc files of tests/data are seeds as they are:
+scripts/fuzz.sh adds them to the working corpus, so no copy is kept here.
+This writes the seeds made from them (the layout language's examples, a
+UTF-16 .klc) and those of its own: error cases, and the key and macro event
+streams in the targets' input formats (see keys_fuzz.cpp and macro_fuzz.cpp). One keys seed carries a whole compiled
 description, which needs a veltoc.
 Usage: tests/fuzz/make_seeds.py [VELTOC]   (default build/native/veltoc)
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -117,8 +118,6 @@ macro hi "Hi 👋{ENTER}"
 
 
 def text_seeds():
-    for name in ("us.vkl", "intl.vkl", "ru-phonetic.vkl"):
-        shutil.copy(os.path.join(ROOT, "layouts", name), os.path.join(CORPUS, "vkl_fuzz", name))
     with open(os.path.join(ROOT, "docs", "layout-language.md"), encoding="utf-8") as f:
         blocks = re.findall(r"```\n(.*?)```", f.read(), re.S)
     for i, block in enumerate(blocks):
@@ -135,8 +134,6 @@ def text_seeds():
     # Unicode sets as another tool might place them: what the decompiler pins.
     write("vkl_fuzz", "unicode-tables.vkl", UNICODE_TABLES.encode("utf-8"))
     klc = os.path.join(ROOT, "tests", "data", "klc")
-    for name in sorted(os.listdir(klc)):
-        shutil.copy(os.path.join(klc, name), os.path.join(CORPUS, "klc_fuzz", name))
     with open(os.path.join(klc, "de.klc"), encoding="utf-8") as f:
         utf16 = "\ufeff" + f.read().replace("\n", "\r\n")
     write("klc_fuzz", "de-utf16.klc", utf16.encode("utf-16-le"))
