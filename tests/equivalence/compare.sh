@@ -7,7 +7,9 @@
 # must be identical.
 #
 # Usage: tests/equivalence/compare.sh BASE-COMMIT [SEEDS] [STEPS]
-#        (default 20 seeds of 3000 steps; needs a native build for the layouts)
+#        (default 20 seeds of 3000 steps; needs a native build for the layouts;
+#        the BASE commit's trace program and engine are built from its own
+#        src/, tests/ and tools/)
 # Environment: VELTO_SKIP_CALLS, platform calls left out of both traces (a
 # pattern for grep -E, e.g. "GetClassName"): for a change that makes a call
 # only where its answer can differ.
@@ -41,18 +43,32 @@ for vkb in "${layouts[@]}"; do
   unmarked+=("$copy")
 done
 layouts=("${unmarked[@]}")
-git archive "$base" src | tar -x -C "$tmp/base"
+git archive "$base" src tests tools | tar -x -C "$tmp/base"
 
-build() {  # SRC-DIR OUTPUT
-  local sources=()
-  while read -r file; do [ -f "$1/$file" ] && sources+=("$1/$file"); done < <(
-    sed -n '/^set(VELTO_ENGINE_SOURCES/,/)/p' CMakeLists.txt | grep -o 'src/[^ )]*')
-  g++ -std=c++20 -O2 -w -I"$1/src" -o "$2" tests/equivalence/trace.cpp "${sources[@]}" \
-    "$1/src/platform/sim/us_layout.cpp"
+# Each side is built from its own tree alone: its trace program, its harness
+# (tools/simharness/, where the tree has one) and every source under src/
+# but the Windows platform, whatever folders and build targets they sit in.
+# They go into an archive, so the linker takes only the members the program
+# needs: the trace's recording platform stands in for the simulator's, which
+# is never pulled in.
+build() {  # TREE OUTPUT
+  local tree="$1" objects="$2.objects" sources=() dirs=(src) file object
+  [ -d "$tree/tools/simharness" ] && dirs+=(tools/simharness)
+  mkdir -p "$objects"
+  while read -r file; do sources+=("$file"); done < <(
+    cd "$tree" && find "${dirs[@]}" -name '*.cpp' -not -path 'src/platform/win32/*' | sort)
+  for file in "${sources[@]}"; do
+    object="$objects/${file//\//_}.o"
+    g++ -std=c++20 -O2 -w -I"$tree/src" -I"$tree/tools" -c "$tree/$file" -o "$object"
+  done
+  ar rcs "$objects/engine.a" "$objects"/*.o
+  g++ -std=c++20 -O2 -w -I"$tree/src" -I"$tree/tools" -o "$2" "$tree/tests/equivalence/trace.cpp" \
+    "$objects/engine.a"
 }
 build "$tmp/base" "$tmp/trace-base" &
+base_build=$!
 build . "$tmp/trace-new"
-wait
+wait "$base_build" || { echo "compare.sh: the trace program of $base does not build" >&2; exit 1; }
 
 filter() {
   if [ -n "${VELTO_SKIP_CALLS:-}" ]; then grep -Ev "^(${VELTO_SKIP_CALLS}) " || true; else cat; fi

@@ -4,7 +4,9 @@
 // prints every platform call the engine makes with its arguments and a
 // digest of the whole region after each step. Two builds of the engine that
 // print the same trace for the same seeds write the same bytes and make the
-// same calls in the same order. tests/equivalence/compare.sh runs it.
+// same calls in the same order. tests/equivalence/compare.sh runs it. The
+// library comes up as in every other run (tools/simharness/library.h), on
+// this program's own platform instead of the simulator.
 //
 // Usage: trace SEED STEPS DESCRIPTION.vkb
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "platform/platform.h"
 #include "platform/sim/us_layout.h"
 #include "shared/region.h"
+#include "simharness/library.h"
 
 namespace {
 
@@ -165,21 +168,20 @@ int GetClassName(Handle window, char* buf, int size) {
   std::snprintf(buf, static_cast<std::size_t>(size), "%s", name);
   return static_cast<int>(std::strlen(buf));
 }
-bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
-  Log("PostMessage %x %x %zx %zx", window, message, static_cast<std::size_t>(wParam),
+// PostMessageA and PostMessageW: only the application's thread takes messages.
+bool Post(const char* call, Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  Log("%s %x %x %zx %zx", call, window, message, static_cast<std::size_t>(wParam),
       static_cast<std::size_t>(lParam));
   if (window == 0 ? g.thread == kAppThread : GetWindowThreadId(window) == kAppThread) {
     g.posted.push_back({window, message, wParam, lParam});
   }
   return true;
 }
+bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  return Post("PostMessage", window, message, wParam, lParam);
+}
 bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
-  Log("PostMessageW %x %x %zx %zx", window, message, static_cast<std::size_t>(wParam),
-      static_cast<std::size_t>(lParam));
-  if (window == 0 ? g.thread == kAppThread : GetWindowThreadId(window) == kAppThread) {
-    g.posted.push_back({window, message, wParam, lParam});
-  }
-  return true;
+  return Post("PostMessageW", window, message, wParam, lParam);
 }
 std::uint32_t RegisterWindowMessage(const char* name) {
   Log("RegisterWindowMessage %s", name);
@@ -357,17 +359,15 @@ int main(int argc, char** argv) {
   }
   std::ifstream file(argv[3], std::ios::binary);
   const std::vector<char> vkb((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (vkb.size() != velto::kRegionSize - velto::kOptionOffset) {
+  if (vkb.size() != velto::simharness::kCompiledSize) {
     std::fprintf(stderr, "trace: %s is not a compiled description\n", argv[3]);
     return 2;
   }
   std::mt19937 rng(static_cast<std::uint32_t>(std::atoi(argv[1])));
   const int steps = std::atoi(argv[2]);
-  const char* b = vkb.data() - velto::kOptionOffset;
-  velto::ProcessAttach();
+  velto::simharness::AttachLibrary(velto::simharness::Attach::kLibrary);
   InstallHook(kController);
-  SetupKeyboard(b + velto::kOptionOffset, b + velto::kKeyTableOffset, b + velto::kLayoutOffset,
-                b + velto::kDeadKeyOffset, b + velto::kMacroOffset);
+  velto::simharness::HandOver(velto::simharness::BlocksOfCompiled(vkb.data()));
   for (int i = 0; i < steps; ++i) Step(rng, i);
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "layoutkit/layout_builder.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"
+#include "simharness/system.h"
 #include "testing/invariants.h"
 
 namespace velto::fuzzing {
@@ -25,26 +26,22 @@ class FuzzSystem {
   // Installs the library and loads `d` as a controller does, then enables
   // translation and gives the application window the focus.
   void Start(const layoutkit::KeyboardDescription& d) {
-    ProcessDetach();
-    sim::Reset();
-    sim::RemoveSharedMemory(kRegionName);
-    ProcessAttach();
-    if (!TheRegion().valid()) Fail({"the shared region cannot be mapped"});
+    if (!system_.Up()) Fail({"the shared region cannot be mapped"});
     checker_.Reset();
     scheduler_.reset();
-    controllerThread_ = sim::CreateThread();
-    controller_ = sim::CreateWindow(controllerThread_, "VeltoController");
-    app_ = sim::CreateWindow(sim::CreateThread(), "Edit");
+    controllerThread_ = system_.controllerThread;
+    app_ = system_.app;
     console_ = sim::CreateWindow(sim::CreateThread(), "ConsoleWindowClass");
-    AsController([&] { InstallHook(controller_); });
-    Load(d);
-    AsController([] { Enable(1); });
+    system_.StartController(d, [this] {
+      sim::Pump();
+      Check();
+    });
     sim::SetFocus(app_);
     Check();
   }
 
   void Load(const layoutkit::KeyboardDescription& d) {
-    AsController([&] { SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros); });
+    AsController([&] { simharness::HandOver(simharness::BlocksOf(d)); });
   }
 
   // Calls exports from the controller's thread, then lets the system deliver.
@@ -135,10 +132,10 @@ class FuzzSystem {
     std::abort();
   }
 
+  simharness::SimSystem system_;
   testing::InvariantChecker checker_;
   std::optional<sim::Scheduler> scheduler_;  // while keys are only queued
   platform::Handle controllerThread_ = 0;
-  platform::Handle controller_ = 0;
   platform::Handle app_ = 0;
   platform::Handle console_ = 0;
 };

@@ -11,40 +11,33 @@
 #include "hooks/procs.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"
+#include "simharness/system.h"
 
 namespace {
 
-using velto::platform::Handle;
 using velto::platform::LParam;
 
-struct World {
-  Handle thread;
-  Handle window;
-  Handle controller;
-};
-
-World& TheWorld() {
-  static World world = [] {
-    velto::ProcessAttach();
-    World w{};
-    w.thread = velto::sim::CreateThread();
-    w.window = velto::sim::CreateWindow(w.thread, "Edit");
-    const Handle controllerThread = velto::sim::CreateThread();
-    w.controller = velto::sim::CreateWindow(controllerThread, "Controller");
-    velto::sim::SetFocus(w.window);
-    return w;
+// The system every input runs on, brought up once: a controller's window
+// and an application's window with the focus; nothing installed but what the
+// inputs install.
+const velto::simharness::SimSystem& TheSystem() {
+  static velto::simharness::SimSystem system;
+  [[maybe_unused]] static const bool mapped = [] {
+    if (!system.Up()) return false;
+    velto::sim::SetFocus(system.app);
+    return true;
   }();
-  return world;
+  return system;
 }
 
 // The events at the end of the input: each 8 bytes say what to do.
-void Drive(const World& w, const std::uint8_t* p, std::size_t n) {
+void Drive(const velto::simharness::SimSystem& w, const std::uint8_t* p, std::size_t n) {
   for (; n >= 8; p += 8, n -= 8) {
     std::uint32_t a;
     std::uint32_t b;
     std::memcpy(&a, p, 4);
     std::memcpy(&b, p + 4, 4);
-    velto::sim::RunAs(w.thread);
+    velto::sim::RunAs(w.appThread);
     switch (a & 7) {
       case 0:
       case 1:  // a key event straight into the keyboard hook, any code
@@ -52,7 +45,7 @@ void Drive(const World& w, const std::uint8_t* p, std::size_t n) {
                                 static_cast<LParam>(b));
         break;
       case 2: {  // a retrieved message
-        velto::sim::Message m{w.window, (a >> 8) & 0xFFFF, (a >> 24) | (b & 0xFF00), static_cast<LParam>(b)};
+        velto::sim::Message m{w.app, (a >> 8) & 0xFFFF, (a >> 24) | (b & 0xFF00), static_cast<LParam>(b)};
         if ((a & 8) != 0) m.message = 256 + ((a >> 8) & 15);
         velto::GetMessageHookProc(0, 1, reinterpret_cast<LParam>(&m));
         break;
@@ -61,7 +54,7 @@ void Drive(const World& w, const std::uint8_t* p, std::size_t n) {
         velto::TimerProc();
         break;
       case 4:
-        velto::CbtHookProc(static_cast<int>(b % 10), w.window, 0);
+        velto::CbtHookProc(static_cast<int>(b % 10), w.app, 0);
         break;
       case 5: {
         char name[20];
@@ -84,7 +77,7 @@ void Drive(const World& w, const std::uint8_t* p, std::size_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const World& w = TheWorld();
+  const velto::simharness::SimSystem& w = TheSystem();
   const velto::Region& region = velto::TheRegion();
   if (!region.valid()) return 0;
   // The first two bytes say how much of the input is the region image.

@@ -9,6 +9,7 @@
 
 #include "platform/sim/sim.h"
 #include "shared/region.h"
+#include "simharness/system.h"
 
 namespace velto::testing {
 
@@ -20,6 +21,9 @@ class RegionTest : public ::testing::Test {
   const Region& region() const { return TheRegion(); }
   ControlBlock& cb() const { return TheRegion().control(); }
   OptionBlock& options() const { return TheRegion().options(); }
+
+ private:
+  simharness::SimSystem system_;
 };
 
 // Short names for key events recorded by the simulated platform.

@@ -1,46 +1,29 @@
 #include "testing/system_fixture.h"
 
-#include <unistd.h>
-
-#include <atomic>
-
-#include "control/exports.h"
-
 namespace velto::testing {
 
 void SystemTest::SetUp() {
-  static std::atomic<int> counter{0};
-  sim::FailSharedMemory(false);
-  sim::Reset();
-  sim::SetSharedMemoryPrefix("velto-sys-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-");
-  sim::RemoveSharedMemory(kRegionName);  // left by a killed process of the same pid
-  ProcessAttach();
-  ASSERT_TRUE(TheRegion().valid());
-
-  controllerThread_ = sim::CreateThread();
-  controller_ = sim::CreateWindow(controllerThread_, "VeltoController");
-  appThread_ = sim::CreateThread();
-  app_ = sim::CreateWindow(appThread_, "Edit");
-
-  sim::RunAs(controllerThread_);
-  InstallHook(controller_);
-  Load(Description());
-  AsController([] { Enable(1); });
+  ASSERT_TRUE(system_.Up());
+  controllerThread_ = system_.controllerThread;
+  controller_ = system_.controller;
+  appThread_ = system_.appThread;
+  app_ = system_.app;
+  system_.StartController(Description(), [this] {
+    sim::Pump();
+    CheckInvariants();
+  });
   sim::SetFocus(app_);
   sim::ClearDispatched();
   sim::ClearKeyEvents();
   invariants_.JudgeOnlyKeysSent();
 }
 
-void SystemTest::TearDown() {
-  ProcessDetach();
-  sim::RemoveSharedMemory(kRegionName);
-}
+void SystemTest::TearDown() { system_.Down(); }
 
 layoutkit::KeyboardDescription SystemTest::Description() const { return layoutkit::DemoDescription(); }
 
 void SystemTest::Load(const layoutkit::KeyboardDescription& d) {
-  AsController([&] { SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros); });
+  AsController([&] { simharness::HandOver(simharness::BlocksOf(d)); });
 }
 
 void SystemTest::Press(std::uint16_t s) {

@@ -14,6 +14,7 @@
 #include "layoutkit/layout_builder.h"
 #include "platform/sim/sim.h"
 #include "shared/region.h"
+#include "simharness/system.h"
 #include "testing/invariants.h"
 
 namespace velto::testing {
@@ -69,6 +70,7 @@ class SystemTest : public ::testing::Test {
 
   ControlBlock& cb() const { return TheRegion().control(); }
 
+  simharness::SimSystem system_;
   platform::Handle controllerThread_ = 0;
   platform::Handle controller_ = 0;
   platform::Handle appThread_ = 0;

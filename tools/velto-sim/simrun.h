@@ -1,7 +1,9 @@
 // velto-sim: a keyboard description run on the real engine over the
 // simulated input system (src/platform/sim), and what the focus window
-// received. main.cpp only reads the files and prints; everything else is here,
-// where tests can reach it.
+// received. main.cpp only reads the files and prints; the run and its key
+// events are declared here (session.cpp; the --keys syntax in
+// command_line.cpp), its text in trace.h and the command line in
+// command_line.h, where tests can reach them.
 #pragma once
 
 #include <cstdint>
@@ -56,29 +58,5 @@ struct SimOutput {
 // the simulated system and the process's region while it runs: it refuses to
 // run while the region is attached.
 SimOutput Run(const layoutkit::KeyboardDescription& d, const SimOptions& options);
-
-// Appends one character received as WM_CHAR, as the output shows it: '\r'
-// as a line break, '\t' as it is, other control characters (below 32, and
-// 127) not at all, the rest in UTF-8. `c` is what the byte stands for, 0 for
-// nothing (shown as U+FFFD).
-void AppendReceived(std::string& out, char32_t c, std::uint8_t byte);
-// The same for one UTF-16 unit of a Unicode WM_CHAR: a high half waits in
-// `high` for its low half; a half without its other one shows as U+FFFD.
-void AppendReceivedUnit(std::string& out, char16_t& high, char16_t unit);
-
-// The command line: velto-sim [DESCRIPTION] [--layout N] [--caps] [--numlock]
-// (--type TEXT | --keys KEYS) [--trace].
-struct CommandLine {
-  std::string description;  // empty: the built-in description
-  SimOptions options;
-  bool trace = false;
-  bool help = false;
-};
-
-// `args` without the program name. False with a one-line message on bad arguments.
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
-
-std::string UsageLine();
-std::string HelpText();
 
 }  // namespace velto::simrun
