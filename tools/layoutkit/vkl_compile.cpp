@@ -4,7 +4,6 @@
 // description is only written when there is none.
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -17,6 +16,7 @@
 #include "delivery/macro.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
@@ -152,42 +152,14 @@ struct Model {
   std::set<std::string> seen;
 };
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Hex(unsigned value, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-  return buf;
-}
-
 std::string Describe(char32_t c) {
-  std::string out = "U+" + Hex(c, 4);
+  std::string out = CodePoint(c);
   if (c > 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0)) {
     out += " '";
     AppendUtf8(out, c);
     out += "'";
   }
   return out;
-}
-
-std::optional<unsigned long> ParseNumber(std::string_view s) {
-  if (s.empty()) return std::nullopt;
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) base = 16, s.remove_prefix(2);
-  unsigned long value = 0;
-  for (const char c : s) {
-    const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                  : std::isxdigit(static_cast<unsigned char>(c))
-                      ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                      : 99;
-    if (d >= base || value > 0xFFFFFFFu) return std::nullopt;
-    value = value * base + static_cast<unsigned long>(d);
-  }
-  return value;
 }
 
 // Names of macros and dead keys. A dead key's name has two characters or

@@ -14,6 +14,7 @@
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/us_layout.h"
@@ -43,21 +44,8 @@ constexpr int kMaxSettleTicks = 5000;
 constexpr int kSweepTicks = kSweepInterval + 1;
 constexpr std::size_t kEventColumn = 16;
 
-std::string Hex(unsigned value, int digits = 2) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
-  return buf;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
-}
+// A byte or word as the trace shows it: 0x41.
+std::string Hex(unsigned value, int digits = 2) { return "0x" + layoutkit::Hex(value, digits); }
 
 // --- Key events ------------------------------------------------------------------
 
@@ -115,7 +103,7 @@ bool ParseChord(std::string_view token, std::vector<KeyAction>& out, std::string
 bool ParseKeyToken(std::string_view token, std::vector<KeyAction>& out, std::string& error) {
   for (const bool up : {false, true}) {
     const std::string_view prefix = up ? "up:" : "down:";
-    if (!StartsWithNoCase(token, prefix)) continue;
+    if (!layoutkit::StartsWithNoCase(token, prefix)) continue;
     std::uint16_t scan = 0;
     if (!KeyOfName(token.substr(prefix.size()), scan, error)) {
       error += " in '" + std::string(token) + "'";
@@ -152,9 +140,8 @@ std::string CharText(char32_t c, std::uint8_t byte) {
 
 // A UTF-16 unit posted as a Unicode WM_CHAR.
 std::string UnitText(char16_t unit) {
-  char hex[8];
-  std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(unit));
-  if (unit >= 0xD800 && unit <= 0xDFFF) return std::string(hex) + (unit < 0xDC00 ? " (high half)" : " (low half)");
+  const std::string hex = layoutkit::CodePoint(unit);
+  if (unit >= 0xD800 && unit <= 0xDFFF) return hex + (unit < 0xDC00 ? " (high half)" : " (low half)");
   if (unit < 32 || unit == 127) return hex;
   std::string s = "'";
   layoutkit::AppendUtf8(s, unit);
@@ -547,15 +534,13 @@ bool TypeKeys(std::string_view text, bool capsLock, std::vector<KeyAction>& out,
     const std::int16_t code = c < 0x80 ? sim::UsVkKeyScan(static_cast<char>(c)) : -1;
     const sim::UsKey* key = code == -1 ? nullptr : sim::UsKeyByVk(static_cast<std::uint8_t>(code & 0xFF));
     if (key == nullptr) {
-      char number[16];
-      std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(c));
       std::string shown;
       if (c >= 32 && c != 127) {
         shown = "'";
         layoutkit::AppendUtf8(shown, c);
         shown += "' ";
       }
-      error = "no US key types " + shown + "(" + number + ")";
+      error = "no US key types " + shown + "(" + layoutkit::CodePoint(c) + ")";
       return false;
     }
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
