@@ -21,6 +21,7 @@
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
 #include "shared/charset.h"
+#include "shared/chords.h"
 
 namespace velto::layoutkit {
 
@@ -1646,7 +1647,7 @@ CharSet LayoutCharSet(const KeyboardDescription& d, unsigned layout) {
 
 std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, const CharSet& set) {
   std::vector<ChordProblem> problems;
-  auto shown = [&set](const std::string& name) {
+  auto shown = [&set](std::string_view name) {
     std::string out;
     for (const char c : name) {
       const char32_t u = set.Char(static_cast<std::uint8_t>(c));
@@ -1658,38 +1659,29 @@ std::vector<ChordProblem> CheckChords(const std::vector<std::uint8_t>& text, con
     }
     return out;
   };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '{') continue;
-    const std::size_t open = i;
-    std::size_t keys = 0, nameAt = i + 1;
-    std::string name;
-    bool closed = false;
-    for (++i; i < text.size(); ++i) {
-      const char c = static_cast<char>(text[i]);
-      if (c != '+' && c != '}') {
-        if (name.empty()) nameAt = i;
-        name += c;
-        continue;
-      }
+  const auto byteAt = [&text](std::size_t i) { return static_cast<char32_t>(text[i]); };
+  for (std::size_t open = 0; open < text.size(); ++open) {
+    if (text[open] != '{') continue;
+    std::size_t keys = 0;
+    // A name of one character is the key that types it, which only the
+    // system's layout at playback knows.
+    const ChordScan chord = ScanChord(byteAt, open, text.size(), true, [&](const ChordKeyName& name) {
+      if (name.end == 0) return;  // the text ended inside the chord: said below
       ++keys;
-      if (name.empty()) {
-        problems.push_back({i, "empty key name in a chord"});
-      } else if (name.size() > 1 && LookupKeyName(name.c_str()) == 0) {
-        problems.push_back({nameAt, "unknown key name \"" + shown(name) + "\" in a chord"});
+      if (name.kept == 0) {
+        problems.push_back({name.at, "empty key name in a chord"});
+      } else if (name.kept > 1 && LookupKeyName(name.text) == 0) {
+        problems.push_back({name.at, "unknown key name \"" + shown({name.text, name.kept}) + "\" in a chord"});
       }
-      name.clear();
-      if (c == '}') {
-        closed = true;
-        break;
-      }
-    }
-    if (!closed) {
+    });
+    if (!chord.closed) {
       problems.push_back({open, "missing \"}\" at the end of the chord"});
       break;
     }
     if (keys > kMaxChordKeys) {
       problems.push_back({open, "a chord of " + std::to_string(keys) + " keys; a chord holds at most 16"});
     }
+    open = chord.next - 1;
   }
   return problems;
 }
