@@ -41,13 +41,15 @@ TEST(KeyNames, CaseDoesNotMatterButEveryCharacterDoes) {
 // Each name of the chord at `open` as "TEXT@AT END", END the character after it (0: none).
 std::vector<std::string> Names(std::u32string_view text, std::size_t open, bool bytes, ChordScan& scan) {
   std::vector<std::string> out;
-  scan = ScanChord([&](std::size_t i) { return text[i]; }, open, text.size(), bytes, [&](const ChordKeyName& n) {
-    out.push_back(std::string(n.text, n.kept) + "@" + std::to_string(n.at) + " " + std::to_string(n.end));
-    EXPECT_EQ(n.text[n.kept], '\0');
-    if (n.kept > 0) {
-      EXPECT_EQ(n.first, text[n.at]);
-    }
-  });
+  scan = ScanChord(
+      [&](std::size_t i) { return text[i]; }, open, text.size(), bytes,
+      [&](const ChordKeyName& n) {
+        out.push_back(std::string(n.text, n.kept) + "@" + std::to_string(n.at) + " " + std::to_string(n.end));
+        EXPECT_EQ(n.text[n.kept], '\0');
+        if (n.kept > 0) {
+          EXPECT_EQ(n.first, text[n.at]);
+        }
+      });
   return out;
 }
 

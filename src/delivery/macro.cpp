@@ -152,12 +152,13 @@ std::uint16_t PushChord(const Region& region, const MacroText& text, std::uint16
   std::uint16_t keys[kMaxChordKeys];
   std::size_t count = 0;
   // ANSI bytes stand as they are in the names; a set's characters do not.
-  const ChordScan chord = ScanChord(
-      [&text](std::size_t at) { return text.At(static_cast<std::uint16_t>(at)); }, pos, text.length + 1u,
-      text.setLayout < 0, [&](const ChordKeyName& name) {
-        const std::uint16_t vk = ChordKey(name, text, region);
-        if (vk != 0 && count < kMaxChordKeys) keys[count++] = vk;
-      });
+  const ChordScan chord =
+      ScanChord([&text](std::size_t at) { return text.At(static_cast<std::uint16_t>(at)); }, pos,
+                text.length + 1u, text.setLayout < 0,
+                [&](const ChordKeyName& name) {
+                  const std::uint16_t vk = ChordKey(name, text, region);
+                  if (vk != 0 && count < kMaxChordKeys) keys[count++] = vk;
+                });
   for (std::size_t i = 0; i < count; ++i) PushKeyAction(region, kOpKeyDown, keys[i]);
   for (std::size_t i = count; i-- > 0;) PushKeyAction(region, kOpKeyUp, keys[i]);
   return static_cast<std::uint16_t>(chord.next);

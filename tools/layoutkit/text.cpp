@@ -73,7 +73,9 @@ std::optional<unsigned long> ParseNumber(std::string_view s) {
   return value;
 }
 
-std::optional<unsigned> ParseHex(std::string_view s, std::size_t maxDigits) { return ParseDigits(s, maxDigits, 16); }
+std::optional<unsigned> ParseHex(std::string_view s, std::size_t maxDigits) {
+  return ParseDigits(s, maxDigits, 16);
+}
 
 std::optional<unsigned> ParseDecimal(std::string_view s, std::size_t maxDigits) {
   return ParseDigits(s, maxDigits, 10);
@@ -115,7 +117,8 @@ char32_t NextUtf8(std::string_view text, std::size_t& pos) {
 }
 
 std::size_t Utf8Length(std::string_view s) {
-  return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  return static_cast<std::size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 }  // namespace velto::layoutkit
