@@ -6,9 +6,11 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "delivery/macro.h"
 #include "layoutkit/keys.h"
+#include "shared/chords.h"
 
 namespace velto {
 namespace {
@@ -44,6 +46,46 @@ TEST(KeyNames, EveryNonCharacterKeyOfTheLanguageIsAMacroKeyNameInAnyCase) {
     EXPECT_EQ(LookupKeyName(unknown), 0) << unknown;
   }
   EXPECT_EQ(LookupKeyName(nullptr), 0);
+}
+
+// Each name of the chord at `open` as "TEXT@AT END", END the character after it (0: none).
+std::vector<std::string> Names(std::u32string_view text, std::size_t open, bool bytes, ChordScan& scan) {
+  std::vector<std::string> out;
+  scan = ScanChord(
+      [&](std::size_t i) { return text[i]; }, open, text.size(), bytes,
+      [&](const ChordKeyName& n) {
+        out.push_back(std::string(n.text, n.kept) + "@" + std::to_string(n.at) + " " + std::to_string(n.end));
+        EXPECT_EQ(n.text[n.kept], '\0');
+        if (n.kept > 0) {
+          EXPECT_EQ(n.first, text[n.at]);
+        }
+      });
+  return out;
+}
+
+TEST(Chords, SplitIntoNamesAtPlusAndBrace) {
+  ChordScan scan{};
+  EXPECT_EQ(Names(U"x{LCTRL+c}y", 1, true, scan), (std::vector<std::string>{"LCTRL@2 43", "c@8 125"}));
+  EXPECT_EQ(scan.next, 10u);
+  EXPECT_TRUE(scan.closed);
+  // Empty names stand where their "+" or "}" does.
+  EXPECT_EQ(Names(U"{+}", 0, true, scan), (std::vector<std::string>{"@1 43", "@2 125"}));
+  EXPECT_EQ(scan.next, 3u);
+  // A text that ends inside the chord ends its last name.
+  EXPECT_EQ(Names(U"{A+BC", 0, true, scan), (std::vector<std::string>{"A@1 43", "BC@3 0"}));
+  EXPECT_EQ(scan.next, 5u);
+  EXPECT_FALSE(scan.closed);
+  EXPECT_EQ(Names(U"{", 0, true, scan), (std::vector<std::string>{"@1 0"}));
+}
+
+TEST(Chords, CharactersBeyondAsciiAndLongNames) {
+  ChordScan scan{};
+  EXPECT_EQ(Names(U"{\u00e9}", 0, true, scan), (std::vector<std::string>{"\xe9@1 125"}));
+  EXPECT_EQ(Names(U"{\u00e9\u0416}", 0, false, scan), (std::vector<std::string>{"\x7f\x7f@1 125"}));
+  const std::u32string name(300, U'A');
+  const std::vector<std::string> names = Names(U"{" + name + U"}", 0, true, scan);
+  EXPECT_EQ(names, (std::vector<std::string>{std::string(kMaxKeyName, 'A') + "@1 125"}));
+  EXPECT_EQ(scan.next, 302u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "layoutkit/codepage.h"
+#include "layoutkit/text.h"
 #include "layoutkit/klc_import.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"

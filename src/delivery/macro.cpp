@@ -6,6 +6,7 @@
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
 #include "shared/charset.h"
+#include "shared/chords.h"
 
 namespace velto {
 
@@ -121,18 +122,18 @@ void PushModifierBlock(const Region& region, std::uint8_t mods, std::uint16_t op
   PushKeyAction(region, kOpKeyUp, end);
 }
 
-// The vk of one chord key name, or 0 when no key stands for it. `first` is
-// the name's first character, for a name that is the character of its key.
-std::uint16_t ChordKey(const char* name, char32_t first, const MacroText& text, const Region& region) {
-  if (name[0] == '\0') return 0;
-  const std::uint16_t vk = LookupKeyName(name);
+// The vk of one chord key name, or 0 when no key stands for it: a name of
+// the table, else the key that types the name's first character.
+std::uint16_t ChordKey(const ChordKeyName& name, const MacroText& text, const Region& region) {
+  if (name.text[0] == '\0') return 0;
+  const std::uint16_t vk = LookupKeyName(name.text);
   if (vk != 0) return vk;
   const platform::Handle layout = region.control().focusLayout;
   std::int16_t scan = -1;
   if (text.setLayout < 0) {
-    scan = platform::VkKeyScanEx(name[0], layout);
-  } else if (first < 0x10000) {
-    scan = platform::VkKeyScanExW(static_cast<char16_t>(first), layout);
+    scan = platform::VkKeyScanEx(name.text[0], layout);
+  } else if (name.first < 0x10000) {
+    scan = platform::VkKeyScanExW(static_cast<char16_t>(name.first), layout);
   }
   if (scan == -1) return 0;
   return static_cast<std::uint16_t>(scan) & 0xFF;
@@ -150,30 +151,17 @@ bool HasChord(const MacroText& text) {
 std::uint16_t PushChord(const Region& region, const MacroText& text, std::uint16_t pos) {
   std::uint16_t keys[kMaxChordKeys];
   std::size_t count = 0;
-  char name[kMaxKeyName + 1];
-  char32_t first = 0;
-  std::size_t nameLength = 0;
-  ++pos;  // past "{"
-  for (;;) {
-    const bool atEnd = pos > text.length;
-    const char32_t c = atEnd ? U'}' : text.At(pos);
-    if (!atEnd) ++pos;
-    if (c == U'+' || c == U'}') {
-      name[nameLength] = '\0';
-      nameLength = 0;
-      const std::uint16_t vk = ChordKey(name, first, text, region);
-      if (vk != 0 && count < kMaxChordKeys) keys[count++] = vk;
-      if (c == U'}') break;
-    } else if (nameLength < kMaxKeyName) {
-      if (nameLength == 0) first = c;
-      // ANSI bytes stand as they are; a character of a set beyond ASCII is
-      // in no key name, and 0x7F keeps it from matching one.
-      name[nameLength++] = static_cast<char>(text.setLayout < 0 || c < 0x7F ? c : 0x7F);
-    }
-  }
+  // ANSI bytes stand as they are in the names; a set's characters do not.
+  const ChordScan chord =
+      ScanChord([&text](std::size_t at) { return text.At(static_cast<std::uint16_t>(at)); }, pos,
+                text.length + 1u, text.setLayout < 0,
+                [&](const ChordKeyName& name) {
+                  const std::uint16_t vk = ChordKey(name, text, region);
+                  if (vk != 0 && count < kMaxChordKeys) keys[count++] = vk;
+                });
   for (std::size_t i = 0; i < count; ++i) PushKeyAction(region, kOpKeyDown, keys[i]);
   for (std::size_t i = count; i-- > 0;) PushKeyAction(region, kOpKeyUp, keys[i]);
-  return pos;
+  return static_cast<std::uint16_t>(chord.next);
 }
 
 // Runs the expansion from `c` as far as whole steps fit into the queue.

@@ -22,9 +22,6 @@ enum class MacroMode : std::uint8_t {
   kOneChar = 2,        // the character `index` alone
 };
 
-constexpr std::size_t kMaxChordKeys = 16;
-constexpr std::size_t kMaxKeyName = 255;
-
 // The vk of a key name ("ESC", "LCTRL", "num_5", ...), case-insensitive; 0 if
 // the name is not known. The 0x100 bit marks an extended key.
 std::uint16_t LookupKeyName(const char* name);

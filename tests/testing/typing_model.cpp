@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "platform/sim/us_layout.h"

@@ -1,5 +1,4 @@
-// The single-byte Windows code pages a layout's characters are written in,
-// and the UTF-8 that people write layouts in.
+// The single-byte Windows code pages a layout's characters are written in.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +24,5 @@ char32_t DecodeByte(int codePage, std::uint8_t byte);
 // The byte of the same letter in the other case, when the code page has
 // it; else the byte itself.
 std::uint8_t SwapCaseByte(int codePage, std::uint8_t byte);
-
-using velto::AppendUtf8;
-
-// Decodes one character at `pos` and advances it; a malformed sequence gives
-// U+FFFD and advances one byte.
-char32_t NextUtf8(std::string_view text, std::size_t& pos);
 
 }  // namespace velto::layoutkit

@@ -8,7 +8,6 @@
 #include <array>
 #include <cctype>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/layout_builder.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
 
@@ -36,50 +36,6 @@ constexpr std::uint16_t kSpaceScan = 0x39;
 // pushes the rest of its line to the right.
 constexpr std::size_t kMaxAlignedWidth = 24;
 
-std::string Hex4(unsigned value) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04X", value);
-  return buf;
-}
-
-std::string CodePoint(char32_t c) {
-  return "U+" + Hex4(c);
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::optional<unsigned> ParseHex(std::string_view s, std::size_t maxDigits) {
-  if (s.empty() || s.size() > maxDigits) return std::nullopt;
-  unsigned value = 0;
-  for (const char c : s) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                   ? c - '0'
-                                                   : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-  }
-  return value;
-}
-
-std::optional<unsigned> ParseDecimal(std::string_view s) {
-  if (s.empty() || s.size() > 4) return std::nullopt;
-  unsigned value = 0;
-  for (const char c : s) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  return value;
-}
-
 // A word where a row should start with a number: most likely a section
 // keyword that does not exist.
 bool LooksLikeWord(std::string_view s) {
@@ -88,13 +44,8 @@ bool LooksLikeWord(std::string_view s) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
-std::size_t Width(std::string_view s) {
-  return static_cast<std::size_t>(
-      std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
-
 std::string Pad(const std::string& s, std::size_t width) {
-  const std::size_t w = Width(s);
+  const std::size_t w = Utf8Length(s);
   return w >= width ? s : s + std::string(width - w, ' ');
 }
 
@@ -393,7 +344,7 @@ class Reader {
   }
 
   void ShiftState(int n, const std::vector<Token>& t) {
-    const auto state = ParseDecimal(t[0].text);
+    const auto state = ParseDecimal(t[0].text, 4);
     if (!state || *state > 15)
       return UnknownSection(n, t[0], "bad shift state \"" + t[0].text + "\": 0 to 15");
     if (t.size() > 1) return Error(n, t[1].column, "one shift state a line");
@@ -508,7 +459,7 @@ class Reader {
     r.vk = Upper(t[0].text);
     r.line = n;
     r.column = t[0].column;
-    const auto column = ParseDecimal(t[1].text);
+    const auto column = ParseDecimal(t[1].text, 4);
     if (!column) return Error(n, t[1].column, "bad shift state column \"" + t[1].text + "\"");
     r.stateColumn = *column;
     if (!Entries(n, t, 2, r.chars)) return;
@@ -686,7 +637,7 @@ std::string Comment(const std::string& text) {
     std::size_t end = text.find(' ', start);
     if (end == std::string::npos) end = text.size();
     const std::string word = text.substr(start, end - start);
-    if (line.size() > 3 && Width(line) + 1 + Width(word) > kWidth) {
+    if (line.size() > 3 && Utf8Length(line) + 1 + Utf8Length(word) > kWidth) {
       out += line + "\n";
       line = "  #";
     }
@@ -752,7 +703,7 @@ class Generator {
       if (!k_.haveLocale) {
         Error(0, 0, "no LOCALEID, which gives the code page");
       } else if ((codePage_ = CodePageOfLanguage(k_.langId)) == 0) {
-        Error(k_.localeLine, k_.localeColumn, "locale " + Hex4(k_.langId) + " has no Windows code page");
+        Error(k_.localeLine, k_.localeColumn, "locale " + Hex(k_.langId, 4) + " has no Windows code page");
       }
     }
   }
@@ -855,7 +806,7 @@ class Generator {
     if (const auto it = k_.deadNames.find(d.ch); it != k_.deadNames.end()) name = DeadKeyName(it->second);
     const bool taken =
         std::any_of(dead_.begin(), dead_.end(), [&](const DeadKey& o) { return o.name == name; });
-    d.name = name.empty() || taken ? "dead-" + Lower(Hex4(d.ch)) : name;
+    d.name = name.empty() || taken ? "dead-" + LowerHex(d.ch, 4) : name;
     dead_.push_back(std::move(d));
   }
 
@@ -1192,7 +1143,7 @@ class Generator {
       if (!k.leftOut.empty()) l.parts[4] = "# left out: " + k.leftOut;
       if (!k.note.empty()) l.parts[4] = "# " + k.note;
       for (int i = 0; i < 5; ++i) {
-        if (Width(l.parts[i]) <= kMaxAlignedWidth) width[i] = std::max(width[i], Width(l.parts[i]));
+        if (Utf8Length(l.parts[i]) <= kMaxAlignedWidth) width[i] = std::max(width[i], Utf8Length(l.parts[i]));
       }
       lines.push_back(std::move(l));
     }

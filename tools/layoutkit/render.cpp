@@ -7,6 +7,7 @@
 #include "intercept/modifiers.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
 
@@ -332,9 +333,7 @@ Glyph CharGlyph(const KeyboardDescription& d, unsigned layout, std::uint8_t byte
     if (v.c == c) return {v.text, v.small};
   }
   if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {  // 0: none
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", byte);
-    return {buf, true};
+    return {"0x" + Hex(byte, 2), true};
   }
   Glyph g;
   if (IsCombining(c)) AppendUtf8(g.text, 0xA0);  // a mark needs something to sit on

@@ -5,7 +5,6 @@
 // table comes out of the compiler's own placement is found by compiling the
 // source once: where it does not, the source pins the table.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -16,6 +15,7 @@
 
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
@@ -26,12 +26,6 @@ namespace velto::layoutkit {
 namespace {
 
 using vkl::CapsMode;
-
-std::string Hex(unsigned value, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*x", digits, value);
-  return buf;
-}
 
 // Characters written as U+XXXX rather than themselves: white space, controls,
 // marks that combine with their neighbour, invisible format characters, and
@@ -46,7 +40,7 @@ bool Invisible(char32_t c) {
 // A character written so that the compiler reads it back: quoted where the
 // language gives it another meaning, U+XXXX where it would not show.
 std::string CodePointText(char32_t c) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || Invisible(c)) return "U+" + Hex(c, 4);
+  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || Invisible(c)) return "U+" + LowerHex(c, 4);
   switch (c) {
     case '-':
     case '#':
@@ -73,7 +67,7 @@ bool Writable(std::uint8_t byte, const vkl::CharSet& set) {
 
 // A character cell as the compiler reads it back to the same byte.
 std::string CharText(std::uint8_t byte, const vkl::CharSet& set, bool raw = false) {
-  if (raw || !Writable(byte, set)) return "0x" + Hex(byte, 2);
+  if (raw || !Writable(byte, set)) return "0x" + LowerHex(byte, 2);
   return CodePointText(set.Char(byte));
 }
 
@@ -95,7 +89,7 @@ std::string StringText(const std::uint8_t* bytes, std::size_t n, const vkl::Char
     } else if (ok && c == '\t') {
       out += "\\t";
     } else if (!ok || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-      out += "\\x" + Hex(b, 2);
+      out += "\\x" + LowerHex(b, 2);
     } else {
       AppendUtf8(out, c);
     }
@@ -115,7 +109,7 @@ std::string ModifierNames(std::uint16_t bits, std::span<const vkl::NamedBit> nam
   };
   for (const auto& n : names) add(n);
   for (const auto& n : more) add(n);
-  if (rest != 0) out += (out.empty() ? "" : joiner) + ("0x" + Hex(rest, 4));
+  if (rest != 0) out += (out.empty() ? "" : joiner) + ("0x" + LowerHex(rest, 4));
   return out;
 }
 
@@ -201,7 +195,7 @@ class Writer {
         ++b;
         continue;
       }
-      std::string line = indent + "table 0x" + Hex(static_cast<unsigned>(b), 2);
+      std::string line = indent + "table 0x" + LowerHex(static_cast<unsigned>(b), 2);
       for (int i = 0; b < 256 && set.table[b] != 0 && i < 16; ++b, ++i) line += " " + CodePointText(set.table[b]);
       Line(line);
       any = true;
@@ -312,7 +306,7 @@ class Writer {
                   {0x2C6, "modifier-circumflex"}, {0x384, "tonos"},             {0x385, "dialytika-tonos"}};
     for (const DeadKeyRow& r : d_.deadKeys.rows) {
       if (r.dead == 0 || deadNames_.count(r.dead)) continue;
-      std::string name = "dead-" + Hex(r.dead, 2);
+      std::string name = "dead-" + LowerHex(r.dead, 2);
       for (const auto& n : kNames) {
         if (top_.Char(r.dead) == n.c) name = n.name;
       }
@@ -331,8 +325,8 @@ class Writer {
       if (enforce) Line("lock " + std::string(l.name) + (state ? " on" : " off"));
       if (!enforce && state) rest = static_cast<std::uint16_t>(rest | 1u << l.state);
     }
-    if (rest != 0) Line("option-bits 0x" + Hex(rest, 4));
-    if (o.reserved != 0) Line("option-bytes " + Hex(o.reserved & 0xFF, 2) + " " + Hex(o.reserved >> 8, 2));
+    if (rest != 0) Line("option-bits 0x" + LowerHex(rest, 4));
+    if (o.reserved != 0) Line("option-bytes " + LowerHex(o.reserved & 0xFF, 2) + " " + LowerHex(o.reserved >> 8, 2));
   }
 
   void Hotkeys() {
@@ -352,7 +346,7 @@ class Writer {
         keys = ModifierNames(mods, vkl::kModifierNames, {}, "+");
         keys += (keys.empty() ? "" : "+") + KeyNameOfScan(scan);
       } else {
-        keys = "raw 0x" + Hex(mods, 4) + " 0x" + Hex(scan, 4);
+        keys = "raw 0x" + LowerHex(mods, 4) + " 0x" + LowerHex(scan, 4);
       }
       Line("hotkey " + std::string(vkl::kHotkeyNames[i]) + " " + keys);
     }
@@ -450,7 +444,7 @@ class Writer {
         ++runEnd;
       }
       if (raw) {
-        line += " 0x" + Hex(static_cast<unsigned>(b), 2) + (e > b ? "..0x" + Hex(static_cast<unsigned>(e), 2) : "");
+        line += " 0x" + LowerHex(static_cast<unsigned>(b), 2) + (e > b ? "..0x" + LowerHex(static_cast<unsigned>(e), 2) : "");
         b = e + 1;
         continue;
       }
@@ -475,7 +469,7 @@ class Writer {
       std::string line = "  bytes " + std::to_string(6 + i);
       int j = i;
       while (j < 32 && (r.reserved[j] != expected[j] || (j + 1 < 32 && r.reserved[j + 1] != expected[j + 1]))) {
-        line += " " + Hex(r.reserved[j], 2);
+        line += " " + LowerHex(r.reserved[j], 2);
         ++j;
       }
       Line(line);

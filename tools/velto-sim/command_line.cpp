@@ -4,20 +4,11 @@
 #include <optional>
 
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 
 namespace velto::simrun {
 
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
-}
 
 bool KeyOfName(std::string_view name, std::uint16_t& scan, std::string& error) {
   if (name.empty()) {
@@ -73,7 +64,7 @@ bool ParseChord(std::string_view token, std::vector<KeyAction>& out, std::string
 bool ParseKeyToken(std::string_view token, std::vector<KeyAction>& out, std::string& error) {
   for (const bool up : {false, true}) {
     const std::string_view prefix = up ? "up:" : "down:";
-    if (!StartsWithNoCase(token, prefix)) continue;
+    if (!layoutkit::StartsWithNoCase(token, prefix)) continue;
     std::uint16_t scan = 0;
     if (!KeyOfName(token.substr(prefix.size()), scan, error)) {
       error += " in '" + std::string(token) + "'";

@@ -8,6 +8,7 @@
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/us_layout.h"
@@ -249,15 +250,13 @@ bool TypeKeys(std::string_view text, bool capsLock, std::vector<KeyAction>& out,
     const std::int16_t code = c < 0x80 ? sim::UsVkKeyScan(static_cast<char>(c)) : -1;
     const sim::UsKey* key = code == -1 ? nullptr : sim::UsKeyByVk(static_cast<std::uint8_t>(code & 0xFF));
     if (key == nullptr) {
-      char number[16];
-      std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(c));
       std::string shown;
       if (c >= 32 && c != 127) {
         shown = "'";
         layoutkit::AppendUtf8(shown, c);
         shown += "' ";
       }
-      error = "no US key types " + shown + "(" + number + ")";
+      error = "no US key types " + shown + "(" + layoutkit::CodePoint(c) + ")";
       return false;
     }
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

@@ -7,6 +7,7 @@
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "platform/sim/us_layout.h"
 #include "shared/region.h"
 
@@ -48,11 +49,7 @@ std::string SentKeyName(const sim::KeyEventCall& e) {
 
 }  // namespace
 
-std::string Hex(unsigned value, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
-  return buf;
-}
+std::string Hex(unsigned value, int digits) { return "0x" + layoutkit::Hex(value, digits); }
 
 std::string CharText(char32_t c, std::uint8_t byte) {
   switch (byte) {
@@ -74,9 +71,8 @@ std::string CharText(char32_t c, std::uint8_t byte) {
 }
 
 std::string UnitText(char16_t unit) {
-  char hex[8];
-  std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(unit));
-  if (unit >= 0xD800 && unit <= 0xDFFF) return std::string(hex) + (unit < 0xDC00 ? " (high half)" : " (low half)");
+  const std::string hex = layoutkit::CodePoint(unit);
+  if (unit >= 0xD800 && unit <= 0xDFFF) return hex + (unit < 0xDC00 ? " (high half)" : " (low half)");
   if (unit < 32 || unit == 127) return hex;
   std::string s = "'";
   layoutkit::AppendUtf8(s, unit);

@@ -3,11 +3,13 @@
 // Without --codepage the layout is `unicode`; --codepage locale takes the
 // code page of the file's LOCALEID.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "layoutkit/codepage.h"
 #include "layoutkit/klc_import.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "veltoc/commands.h"
 
@@ -18,16 +20,6 @@ namespace {
 int Usage(const std::string& problem, const char* usage) {
   std::fprintf(stderr, "veltoc: import-klc: %s\n%s", problem.c_str(), usage);
   return 2;
-}
-
-bool Number(const std::string& s, int& out) {
-  if (s.empty() || s.size() > 5) return false;
-  out = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') return false;
-    out = out * 10 + (c - '0');
-  }
-  return true;
 }
 
 }  // namespace
@@ -42,25 +34,25 @@ int ImportKlc(const std::vector<std::string>& args, const char* usage) {
     if (a == "-o" || a == "--layout" || a == "--codepage") {
       if (i + 1 == args.size()) return Usage(a + " needs a value", usage);
       const std::string& value = args[++i];
-      int n = 0;
+      const std::optional<unsigned> n = ParseDecimal(value, 5);
       if (a == "-o") {
         if (!output.empty()) return Usage("-o given twice", usage);
         output = value;
       } else if (a == "--layout") {
         if (layoutGiven) return Usage("--layout given twice", usage);
-        if (!Number(value, n) || n > 3) return Usage("bad layout number '" + value + "': 0 or 1", usage);
-        if (n > 1)
+        if (!n || *n > 3) return Usage("bad layout number '" + value + "': 0 or 1", usage);
+        if (*n > 1)
           return Usage("layouts 2 and 3 have no keys of their own: import into layout 0 or 1", usage);
-        options.layout = static_cast<unsigned>(n);
+        options.layout = *n;
         layoutGiven = true;
       } else {
         if (options.codePage != 0) return Usage("--codepage given twice", usage);
         if (value == "locale") {
           options.codePage = kCodePageOfLocale;
-        } else if (!Number(value, n) || !IsSupportedCodePage(n)) {
+        } else if (!n || !IsSupportedCodePage(static_cast<int>(*n))) {
           return Usage("unknown code page '" + value + "': use 874, 1250 to 1258 or locale", usage);
         } else {
-          options.codePage = n;
+          options.codePage = static_cast<int>(*n);
         }
       }
     } else if (a == "--skip-unmappable") {

@@ -18,6 +18,7 @@
 #include "layoutkit/default_layout.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
+#include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
 #include "shared/notice.h"
@@ -114,10 +115,9 @@ int ParseArguments(int argc, char** argv, Options& o) {
     } else if (a == "--layout") {
       const char* v = value("a layout number");
       if (v == nullptr) return 2;
-      char* end = nullptr;
-      const long n = std::strtol(v, &end, 10);
-      if (*v == '\0' || *end != '\0' || n < 0 || n > 3) return BadArguments("the layout is 0, 1, 2 or 3, not '" + std::string(v) + "'");
-      o.layout = static_cast<int>(n);
+      const auto n = velto::layoutkit::ParseDecimal(v, 1);
+      if (!n || *n > 3) return BadArguments("the layout is 0, 1, 2 or 3, not '" + std::string(v) + "'");
+      o.layout = static_cast<int>(*n);
     } else if (a == "--dll") {
       const char* v = value("a file name");
       if (v == nullptr) return 2;
@@ -246,10 +246,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     if (velto::IsKeyNotice(wParam)) {
       if (app.options.events) {
         const velto::KeyNotice key = velto::DecodeKeyInfo(static_cast<std::uintptr_t>(lParam));
-        char line[96];
-        std::snprintf(line, sizeof line, "key %s (scan 0x%03x) %s", velto::layoutkit::KeyNameOfScan(key.scan).c_str(),
-                      static_cast<unsigned>(key.scan), key.keyUp ? "up" : "down");
-        Print(line);
+        Print("key " + velto::layoutkit::KeyNameOfScan(key.scan) + " (scan 0x" + velto::layoutkit::LowerHex(key.scan, 3) +
+              ") " + (key.keyUp ? "up" : "down"));
       }
     } else {
       Print(State());

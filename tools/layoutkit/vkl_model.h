@@ -1,0 +1,173 @@
+// The compiler's inside: the model that parsing the keyboard language
+// fills (vkl_parse.cpp) and that building encodes into the five blocks
+// (vkl_build.cpp). The model still holds Unicode characters and where each
+// was written, so that the builder's errors name their place.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "layoutkit/diagnostics.h"
+#include "layoutkit/layout_builder.h"
+#include "layoutkit/vkl_syntax.h"
+
+namespace velto::layoutkit::compiler {
+
+using vkl::CapsMode;
+
+
+struct Pos {
+  int file = 0;  // index into the Reporter's files
+  int line = 0;
+  int column = 0;
+};
+
+// A character as written: a Unicode character (to be encoded in a code
+// page), or a raw byte (0xNN) that is stored as it stands.
+struct Char {
+  bool raw = false;
+  char32_t code = 0;
+  Pos pos;
+};
+
+struct Cell {
+  enum Kind { kEmpty, kChar, kDead, kDeadNamed, kMacro } kind = kEmpty;
+  Char ch;           // kChar, kDead
+  std::string name;  // kDeadNamed, kMacro
+  bool deadToo = false;  // dead+macro:NAME
+  int macroIndex = -1;   // macro:@N
+  Pos pos;
+};
+
+struct Plane {
+  Cell cells[kSlotsPerKey][3];
+  bool any = false;
+};
+
+struct KeyLine {
+  std::uint16_t scan = 0;
+  int record = -1;  // -1: the compiler picks
+  Pos pos;
+  int layout = -1;  // -1: a mapping line outside any layout
+  bool hasCells = false;
+  Plane plain;
+  bool capsExplicit = false;
+  std::optional<CapsMode> capsMode;
+  Plane caps;
+};
+
+struct Bytes {
+  int offset;
+  std::vector<std::uint8_t> values;
+  Pos pos;  // of the offset
+};
+
+// One slot of a Unicode table as `table` gives it.
+struct Pin {
+  int byte;
+  char32_t value;
+  Pos pos;
+};
+
+// A character set as written: `codepage N [ansi]` or `unicode [@E] [count N]
+// [id N]`, with the `table` lines that pin a Unicode table's slots.
+struct SetChoice {
+  enum Kind { kInherit, kCodePage, kAnsi, kUnicode } kind = kInherit;
+  int codePage = 0;
+  int entry = -1;  // the first macro entry of the table; -1: the compiler picks
+  int count = -1;  // bytes 18..19; -1: the number of characters
+  int id = -1;     // bytes 6..7 of a Unicode set; -1: 1200
+  std::vector<Pin> pins;
+  Pos pos, tablePos;
+};
+
+struct LayoutDef {
+  bool defined = false;
+  Pos pos;
+  std::vector<Char> name;
+  Pos namePos;
+  SetChoice set;  // kInherit: the description's
+  bool charThenLeft = false;
+  std::uint16_t claims = 0;
+  std::uint16_t rightAsLeft = 0;
+  std::vector<Char> charset;
+  std::vector<Bytes> bytes;
+  CapsMode caps = CapsMode::kLetters;
+  std::set<std::string> seen;  // statements given once
+};
+
+struct MacroDef {
+  std::string name;
+  int index = -1;
+  std::vector<Char> text;
+  Pos pos;
+  bool used = false;
+  bool unchecked = false;  // the chords are stored without being checked
+};
+
+struct DeadRow {
+  std::string name;  // of the dead key, when declared by name
+  Char dead, base, result;
+  bool deadZero = false, baseZero = false, resultZero = false;
+  Pos pos;
+};
+
+struct Hotkey {
+  bool given = false;
+  std::uint16_t mods = 0;
+  std::uint16_t scan = kModifierOnlyHotkey;
+};
+
+struct Model {
+  SetChoice set;  // of the macros and dead keys, and of layouts that name none
+  std::uint16_t options = 0;
+  std::uint16_t optionBits = 0;
+  std::uint8_t optionBytes[2] = {0, 0};
+  Hotkey hotkeys[3];
+  LayoutDef layouts[kLayouts];
+  std::vector<KeyLine> keys;
+  std::vector<MacroDef> macros;
+  std::vector<DeadRow> deadRows;
+  std::map<std::string, Char> deadNames;
+  std::set<std::string> seen;
+};
+
+// The files of one compilation (the one named and those it includes), and
+// the diagnostics, which name a place by its file's index.
+class Reporter {
+ public:
+  explicit Reporter(Diagnostics& diags) : diags_(diags) {}
+
+  int AddFile(const std::string& path) {
+    files_.push_back(path);
+    return static_cast<int>(files_.size()) - 1;
+  }
+  void Error(const Pos& p, const std::string& message) {
+    diags_.Error(files_[static_cast<std::size_t>(p.file)], p.line, p.column, message);
+  }
+  void Warning(const Pos& p, const std::string& message) {
+    diags_.Warning(files_[static_cast<std::size_t>(p.file)], p.line, p.column, message);
+  }
+  bool HasErrors() const { return diags_.HasErrors(); }
+  Diagnostics& diagnostics() { return diags_; }
+
+ private:
+  Diagnostics& diags_;
+  std::vector<std::string> files_;
+};
+
+// Reads a file, or text in memory that `fileName` names, into the model;
+// `include` lines are read relative to it.
+void ParseVklFile(const std::string& path, Model& model, Reporter& report);
+void ParseVklText(std::string_view text, const std::string& fileName, Model& model, Reporter& report);
+
+// Encodes the model into `out`, reporting what does not fit. It settles
+// what the model left open (sets, macro indices) in the model itself.
+void BuildVkl(Model& model, Reporter& report, KeyboardDescription& out);
+
+}  // namespace velto::layoutkit::compiler
