@@ -8,6 +8,7 @@
 #include "intercept/bits.h"
 #include "intercept/lookup.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 
 namespace velto {
 
@@ -32,7 +33,7 @@ bool Counts(const ControlBlock& cb, std::uint32_t msg) {
 void EatTaskList(const Region& region, platform::LParam msgPtr, const platform::MessageFields& m) {
   const ControlBlock& cb = region.control();
   const std::uint16_t mods = cb.modsAtKeyDown & region.currentLayoutRecord().modMask;
-  if (m.wParam == kScTaskList && (mods & 0x30 || mods & 0x03)) platform::ReplaceHookedMessage(msgPtr, 0);
+  if (m.wParam == kScTaskList && (mods & kWinMask || mods & kCtrlMask)) platform::ReplaceHookedMessage(msgPtr, 0);
 }
 
 // A system hotkey with the Win key: translated like the key itself.
@@ -56,7 +57,7 @@ void Deliver(const Region& region, std::uint32_t r) {
   std::uint8_t ch = ResultChar(r);
   const std::uint8_t kind = ResultKindOf(r);
   const int setLayout = ResultCharSet(r);
-  if (TestBit(cb.modifiers, 10)) cb.capsUsedWhileShifted = 1;
+  if (TestBit(cb.modifiers, kModCapsHeld)) cb.capsUsedWhileShifted = 1;
   switch (kind) {
     case kKindDeadKey:
       if (ch != 0) cb.pendingDeadKey = ch;

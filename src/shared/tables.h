@@ -83,6 +83,15 @@ constexpr std::uint8_t kLayoutFlagCharThenLeft = 0;
 constexpr std::uint8_t kLayoutMaskWinHotkeyEats = 8;
 constexpr std::uint8_t kLayoutMaskAppsKeyEats = 9;
 
+// rightModEquivalence bits: the right key counts as the left one.
+enum RightAsLeftBit : std::uint8_t {
+  kRightAsLeftCtrl = 0,
+  kRightAsLeftAlt = 1,
+  kRightAsLeftWin = 2,
+  kRightAsLeftShift = 3,
+};
+constexpr std::uint16_t kRightAsLeftMask = 0x000F;
+
 struct DeadKeyRow {
   std::uint8_t dead;
   std::uint8_t next;

@@ -4,11 +4,11 @@
 #include <utility>
 
 #include "intercept/lookup.h"
-#include "intercept/modifiers.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 
 namespace velto::layoutkit {
 
