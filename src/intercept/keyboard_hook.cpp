@@ -186,7 +186,7 @@ void RecordFocus(const Region& region, const KeyEvent& e) {
     known.window = foreground;
   }
   std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
-  cb.lastKeyInfo = static_cast<std::uint32_t>(e.keyUp) << 10 | e.scan;
+  cb.lastKeyInfo = static_cast<std::uint32_t>(e.keyUp) << kKeyNoticeKeyUpBit | e.scan;
 }
 
 bool IsConsole(const ControlBlock& cb) {

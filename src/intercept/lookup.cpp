@@ -73,10 +73,12 @@ int TranslateKey(const Region& region, std::uint16_t scan) {
   if (plane >= kPlanes) return 0;
 
   const unsigned column = kColumns[held >> kModLeftShift & 3];
-  const KeySlot& entry = region.keyTable().planes[plane][key].slots[kSlots.slot[held & (kCtrlMask | kAltMask | kWinMask)]];
+  const unsigned slot = kSlots.slot[held & (kCtrlMask | kAltMask | kWinMask)];
+  const KeySlot& entry = region.keyTable().planes[plane][key].slots[slot];
   int kind = kKindChar;
-  if (entry.flags & (1u << column)) kind = kKindDeadKey;
-  if (entry.flags & (1u << (column + 3))) kind = kKindMacro;
+  // The column's flags, moved to the places of column 0's.
+  if (entry.flags >> column & DeadKeyFlag(0)) kind = kKindDeadKey;
+  if (entry.flags >> column & MacroFlag(0)) kind = kKindMacro;
   return kind * 256 + entry.ch[column];
 }
 

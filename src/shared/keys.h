@@ -76,6 +76,8 @@ struct ModifierKey {
   std::uint8_t vk;
   // The system tells it from its twin by its scan code rather than by the
   // extended flag: the player gives the scan code when it sends the key.
+  // Others are sent with no scan code, and with the extended flag where
+  // their scan code is extended.
   bool toldByScan;
   std::uint8_t equivalence;  // its LayoutRecord::rightModEquivalence bit, or kNoEquivalence
   std::uint8_t slot;         // the KeyRecord slot it selects, or kSlotPlain
@@ -151,7 +153,9 @@ struct ModifierIndexTable {
   std::int8_t index[kScanCodes];
   constexpr ModifierIndexTable() : index() {
     for (std::int8_t& i : index) i = -1;
-    for (std::size_t i = 0; i < kHeldCounters; ++i) index[kModifierKeys[i].scan] = static_cast<std::int8_t>(i);
+    for (std::size_t i = 0; i < kHeldCounters; ++i) {
+      index[kModifierKeys[i].scan] = static_cast<std::int8_t>(i);
+    }
   }
 };
 inline constexpr ModifierIndexTable kModifierIndex{};

@@ -85,6 +85,4 @@ std::string KeyNameOfScan(std::uint16_t scan) {
   return buf;
 }
 
-int ModifierBitOfScan(std::uint16_t scan) { return ModifierBitOf(scan); }
-
 }  // namespace velto::layoutkit

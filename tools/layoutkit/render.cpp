@@ -489,7 +489,7 @@ Label CellLabel(const KeyboardDescription& d, unsigned layout, Cell cell, Place 
 
 bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
   if (scan == kScanCapsLock) return state.capsLock;
-  const int bit = ModifierBitOfScan(scan);
+  const int bit = ModifierBitOf(scan);
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
 }
 

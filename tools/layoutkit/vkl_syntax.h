@@ -55,10 +55,13 @@ constexpr std::array<NamedBit, std::size(kModifierKeys)> kModifierNames = [] {
 }();
 constexpr std::uint16_t kModifierMask = kModifierKeysMask;
 // Flag bits of the layout's modifier mask word.
-constexpr NamedBit kClaimFlags[] = {{"win-hotkeys", kLayoutMaskWinHotkeyEats}, {"apps-key", kLayoutMaskAppsKeyEats}};
+constexpr NamedBit kClaimFlags[] = {{"win-hotkeys", kLayoutMaskWinHotkeyEats},
+                                    {"apps-key", kLayoutMaskAppsKeyEats}};
 // Right-modifier equivalence bits.
-constexpr NamedBit kRightAsLeft[] = {
-    {"ctrl", kRightAsLeftCtrl}, {"alt", kRightAsLeftAlt}, {"win", kRightAsLeftWin}, {"shift", kRightAsLeftShift}};
+constexpr NamedBit kRightAsLeft[] = {{"ctrl", kRightAsLeftCtrl},
+                                     {"alt", kRightAsLeftAlt},
+                                     {"win", kRightAsLeftWin},
+                                     {"shift", kRightAsLeftShift}};
 
 constexpr std::string_view kHotkeyNames[3] = {"toggle", "enable", "disable"};
 

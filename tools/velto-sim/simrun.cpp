@@ -17,6 +17,7 @@
 #include "layoutkit/vkb.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/us_layout.h"
+#include "shared/keys.h"
 #include "shared/region.h"
 
 namespace velto::simrun {
@@ -27,14 +28,6 @@ using layoutkit::KeyboardDescription;
 using platform::Handle;
 using platform::LParam;
 using platform::WParam;
-
-constexpr std::uint8_t kVkShift = 0x10;
-constexpr std::uint8_t kVkControl = 0x11;
-constexpr std::uint8_t kVkMenu = 0x12;
-constexpr std::uint8_t kVkCapital = 0x14;
-constexpr std::uint8_t kVkNumLock = 0x90;
-constexpr std::uint16_t kScanLeftShift = 0x2A;
-constexpr std::uint16_t kScanLeftCtrl = 0x1D;
 
 // Ticks allowed for the queues to drain and playback to end after one event
 // (the longest macro takes a few hundred); then one sweep interval more, so
@@ -76,7 +69,7 @@ bool KeyOfName(std::string_view name, std::uint16_t& scan, std::string& error) {
 }
 
 bool IsModifier(std::uint16_t scan) {
-  return layoutkit::ModifierBitOfScan(scan) >= 0;
+  return IsModifierKey(scan) != 0;
 }
 
 bool ParseChord(std::string_view token, std::vector<KeyAction>& out, std::string& error) {

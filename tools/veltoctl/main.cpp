@@ -188,8 +188,9 @@ std::string State() {
   const unsigned leds = app.lib.Leds();
   std::string s = "layout " + std::to_string(layout) + (name.empty() ? "" : " (" + name + ")");
   s += app.lib.DLLEnabled() ? ", translation on" : ", translation off";
-  s += std::string(", lights: Num ") + (leds & 1 ? "on" : "off") + ", Caps " + (leds & 2 ? "on" : "off") +
-       ", Scroll " + (leds & 4 ? "on" : "off");
+  s += std::string(", lights: Num ") + (leds >> velto::kLedNumLock & 1 ? "on" : "off") + ", Caps " +
+       (leds >> velto::kLedCapsLock & 1 ? "on" : "off") + ", Scroll " +
+       (leds >> velto::kLedScrollLock & 1 ? "on" : "off");
   return s;
 }
 
@@ -242,13 +243,13 @@ void OnCommand(UINT id) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == app.notifyMsg && app.notifyMsg != 0) {
-    if (wParam == 4) {
+    if (wParam == velto::kKeyNoticeWParam) {
       if (app.options.events) {
         const unsigned scan = static_cast<unsigned>(lParam) & 0x1FF;
         char line[96];
         std::snprintf(line, sizeof line, "key %s (scan 0x%03x) %s",
                       velto::layoutkit::KeyNameOfScan(static_cast<std::uint16_t>(scan)).c_str(), scan,
-                      lParam & 0x400 ? "up" : "down");
+                      lParam >> velto::kKeyNoticeKeyUpBit & 1 ? "up" : "down");
         Print(line);
       }
     } else {
