@@ -132,15 +132,8 @@ void Enable(std::uint32_t flag) {
   const std::uint16_t f = flag & 0xFFFF;
   const std::uint16_t o = region->options().options;
   if (f != 0) {
-    static constexpr struct {
-      std::uint8_t enforceBit, stateBit, led, vk;
-    } kLocks[] = {
-        {velto::kOptEnforceNumLock, velto::kOptNumLockState, velto::kLedNumLock, velto::kVkNumLock},
-        {velto::kOptEnforceCapsLock, velto::kOptCapsLockState, velto::kLedCapsLock, velto::kVkCapital},
-        {velto::kOptEnforceScrollLock, velto::kOptScrollLockState, velto::kLedScrollLock, velto::kVkScroll},
-    };
-    for (const auto& lock : kLocks) {
-      if (velto::TestBit(o, lock.enforceBit) && velto::TestBit(o, lock.stateBit) != velto::TestBit(cb.leds, lock.led)) {
+    for (const velto::LockKey& lock : velto::kLockKeys) {
+      if (velto::TestBit(o, lock.enforce) && velto::TestBit(o, lock.state) != velto::TestBit(cb.leds, lock.led)) {
         velto::ToggleLed(*region, lock.vk);
       }
     }

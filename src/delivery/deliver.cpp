@@ -5,6 +5,7 @@
 #include "delivery/queues.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 #include "shared/result.h"
 
 namespace velto {
@@ -19,7 +20,7 @@ void Deliver(const Region& region, std::uint32_t r) {
   std::uint8_t ch = ResultChar(r);
   const std::uint8_t kind = ResultKindOf(r);
   const int setLayout = ResultCharSet(r);
-  if (TestBit(cb.modifiers, 10)) cb.capsUsedWhileShifted = 1;
+  if (TestBit(cb.modifiers, kModCapsHeld)) cb.capsUsedWhileShifted = 1;
   switch (kind) {
     case kKindDeadKey:
       if (ch != 0) cb.pendingDeadKey = ch;

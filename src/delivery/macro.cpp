@@ -1,12 +1,14 @@
 #include "delivery/macro.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "delivery/queues.h"
-#include "intercept/modifiers.h"
 #include "platform/platform.h"
 #include "shared/charset.h"
 #include "shared/chords.h"
+#include "shared/keys.h"
 
 namespace velto {
 
@@ -104,12 +106,16 @@ struct HeldKey {
   std::uint8_t bit;
   std::uint16_t vk;
 };
-constexpr HeldKey kHeldKeys[] = {
-    {kModLeftShift, 16},  {kModRightShift, 272}, {kModLeftAlt, 18},  {kModRightAlt, 274},
-    {kModLeftCtrl, 17},   {kModRightCtrl, 273},  {kModLeftWin, 347}, {kModRightWin, 348},
-};
+constexpr std::array<HeldKey, kHeldKeyBits> kHeldKeys = [] {
+  std::array<HeldKey, kHeldKeyBits> keys{};
+  for (const ModifierKey& key : kModifierKeys) {
+    if (key.macroOrder != kNotByMacros) keys[key.macroOrder] = {key.bit, VkWordOf(key)};
+  }
+  return keys;
+}();
+static_assert(std::ranges::none_of(kHeldKeys, [](const HeldKey& k) { return k.vk == 0; }));
 
-constexpr std::size_t kModifierBlockWords = 2 + 2 * 8 + 2 + 2;  // markers, 8 keys, plain marker
+constexpr std::size_t kModifierBlockWords = 2 + 2 * kHeldKeyBits + 2 + 2;  // markers, 8 keys, plain marker
 constexpr std::size_t kCharWords = 2 + 3;
 constexpr std::size_t kChordWords = 4 * kMaxChordKeys;
 

@@ -1,14 +1,15 @@
 #include "delivery/player.h"
 
+#include <array>
 #include <atomic>
 
 #include "delivery/macro.h"
 #include "delivery/queues.h"
-#include "intercept/modifiers.h"
 #include "platform/platform.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
 #include "shared/injected_keys.h"
+#include "shared/keys.h"
 
 namespace velto {
 
@@ -84,8 +85,8 @@ void PlayActionsInTurn(const Region& region) {
       const std::uint8_t vk = word & 0xFF;
       std::uint32_t flags = op == kOpKeyUp ? platform::kKeyEventKeyUp : 0;
       // Right Shift is no extended key; the system knows it by its scan code.
-      const bool rightShift = vk == kVkShift && (word & 0x100) != 0;
-      if ((word & 0x100) && !rightShift) flags |= platform::kKeyEventExtendedKey;
+      const bool rightShift = vk == kVkShift && (word & kVkWordExtended) != 0;
+      if ((word & kVkWordExtended) && !rightShift) flags |= platform::kKeyEventExtendedKey;
       const int heldBit = ModifierBitOfVkWord(word);
       const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
                             !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
@@ -99,7 +100,7 @@ void PlayActionsInTurn(const Region& region) {
       if (!released) {
         // Until it comes back through the keyboard hook, the user may press
         // or let go of the same key: the hook tells the two apart by these.
-        if (heldBit >= 0 && heldBit < 8) {
+        if (heldBit >= 0 && heldBit < kHeldKeyBits) {
           if (op == kOpKeyDown && pressingAgain) cb.sentDown = static_cast<std::uint8_t>(cb.sentDown | 1u << heldBit);
           if (op == kOpKeyUp && releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
         }
@@ -125,15 +126,20 @@ void PlayActionsInTurn(const Region& region) {
 void ReleaseHeldModifiers(const Region& region) {
   // Right Shift is no extended key: the system tells the Shift keys apart by
   // their scan codes, so it is let go by its own.
-  static constexpr struct {
+  struct Release {
     std::uint8_t vk;
     std::uint8_t scan;
     std::uint32_t flags;
-  } kRelease[kHeldCounters] = {
-      {kVkControl, 0, 2}, {kVkControl, 0, 3}, {kVkMenu, 0, 2},  {kVkMenu, 0, 3},
-      {kVkLeftWin, 0, 3}, {kVkRightWin, 0, 3}, {kVkShift, 0, 2}, {kVkShift, kScanRightShift, 2},
-      {kVkCapital, 0, 2},
   };
+  static constexpr std::array<Release, kHeldCounters> kRelease = [] {
+    std::array<Release, kHeldCounters> rows{};
+    for (std::size_t i = 0; i < kHeldCounters; ++i) {
+      const ModifierKey& key = kModifierKeys[i];
+      rows[i] = {key.vk, static_cast<std::uint8_t>(key.toldByScan ? key.scan & 0xFF : 0),
+                 platform::kKeyEventKeyUp | (IsExtendedScan(key.scan) ? platform::kKeyEventExtendedKey : 0)};
+    }
+    return rows;
+  }();
   const ControlBlock& cb = region.control();
   for (std::size_t i = 0; i < kHeldCounters; ++i) {
     if (cb.heldCounts[i] != 0) InjectKey(kRelease[i].vk, kRelease[i].scan, kRelease[i].flags);

@@ -24,7 +24,9 @@ namespace {
 
 constexpr int kHcAction = 0;
 constexpr char kConsoleClass[] = "ConsoleWindowClass";
-constexpr std::uint16_t kScanAltLow = 0x38;
+// Either Alt key, by the low byte of its scan code.
+constexpr std::uint16_t kScanAltLow = kScanLeftAlt;
+static_assert((kScanRightAlt & 0xFF) == kScanAltLow);
 using platform::kWmKeyDown;
 using platform::kWmSysKeyDown;
 constexpr std::uint32_t kLParamAltDown = 1u << 29;
@@ -157,7 +159,7 @@ bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e) {
                         e.vk == kVkRightWin || (e.vk >= kVkLeftShift && e.vk <= kVkRightMenu);
   if (!(keys & kPassModifiers) || !modifier) return false;
   if (!(keys & kPassMarked)) return true;
-  if (bit < 0 || bit >= 8) return false;
+  if (bit < 0 || bit >= kHeldKeyBits) return false;
   std::uint8_t& sent = e.keyUp ? cb.sentUp : cb.sentDown;
   if ((sent >> bit & 1) == 0) return false;
   sent = static_cast<std::uint8_t>(sent & ~(1u << bit));
@@ -170,7 +172,7 @@ bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e) {
 // the end marker of the macro comes back.
 bool ReleasedBeforePressedAgain(const ControlBlock& cb, const KeyEvent& e) {
   const int bit = ModifierBitOf(e.scan);
-  return bit >= 0 && bit < 8 && (cb.sentDown >> bit & 1) != 0;
+  return bit >= 0 && bit < kHeldKeyBits && (cb.sentDown >> bit & 1) != 0;
 }
 
 void RecordFocus(const Region& region, const KeyEvent& e) {

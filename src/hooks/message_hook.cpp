@@ -7,6 +7,7 @@
 #include "intercept/lookup.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 #include "shared/notice.h"
 
 namespace velto {
@@ -32,7 +33,7 @@ bool Counts(const ControlBlock& cb, std::uint32_t msg) {
 void EatTaskList(const Region& region, platform::LParam msgPtr, const platform::MessageFields& m) {
   const ControlBlock& cb = region.control();
   const std::uint16_t mods = cb.modsAtKeyDown & region.currentLayoutRecord().modMask;
-  if (m.wParam == kScTaskList && (mods & 0x30 || mods & 0x03)) platform::ReplaceHookedMessage(msgPtr, 0);
+  if (m.wParam == kScTaskList && (mods & kWinMask || mods & kCtrlMask)) platform::ReplaceHookedMessage(msgPtr, 0);
 }
 
 // A system hotkey with the Win key: translated like the key itself.

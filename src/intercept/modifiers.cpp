@@ -1,14 +1,42 @@
 #include "intercept/modifiers.h"
 
+#include <array>
+
 #include "platform/platform.h"
 #include "shared/bits.h"
 #include "shared/injected_keys.h"
 
 namespace velto {
 
+namespace {
+
+// What a sweep asks the system about: each virtual key of the eight held
+// modifier keys, in ascending order, and the `modifiers` bits it keeps when
+// that key is up (Shift, Ctrl and Alt answer for both their keys).
+struct SweepRow {
+  std::uint8_t vk;
+  std::uint16_t keep;
+};
+constexpr std::size_t kSweepRows = 5;  // Shift, Ctrl, Alt and each Windows key
+
+constexpr std::array<SweepRow, kSweepRows> MakeSweep() {
+  std::array<SweepRow, kSweepRows> rows{};
+  std::size_t count = 0;
+  for (unsigned vk = 0; vk < 256; ++vk) {
+    const std::uint16_t bits =
+        ModifierMaskOf([vk](const ModifierKey& k) { return k.vk == vk && k.bit < kHeldKeyBits; });
+    if (bits != 0) rows[count++] = {static_cast<std::uint8_t>(vk), static_cast<std::uint16_t>(~bits)};
+  }
+  return rows;
+}
+constexpr std::array<SweepRow, kSweepRows> kSweep = MakeSweep();
+static_assert(kSweep[kSweepRows - 1].vk != 0);
+
+}  // namespace
+
 void NotePressedSinceSweep(const Region& region, int bit, bool keyUp) {
   ControlBlock& cb = region.control();
-  if (keyUp || bit < 0 || bit >= 8) return;
+  if (keyUp || bit < 0 || bit >= kHeldKeyBits) return;
   cb.pressedSinceSweep = static_cast<std::uint8_t>(cb.pressedSinceSweep | 1u << bit);
 }
 
@@ -37,19 +65,12 @@ void CountReleasedModifier(const Region& region, std::uint16_t scan) {
 }
 
 void SweepModifiers(const Region& region) {
-  static constexpr struct {
-    int vk;
-    std::uint16_t keep;
-  } kSweep[] = {
-      {kVkShift, 0xFF3F}, {kVkControl, 0xFFFC}, {kVkMenu, 0xFFF3},
-      {kVkLeftWin, 0xFFEF}, {kVkRightWin, 0xFFDF},
-  };
   ControlBlock& cb = region.control();
-  for (const auto& row : kSweep) {
+  for (const SweepRow& row : kSweep) {
     // A key pressed since the last sweep may be up for the system while its
     // release still waits for the keyboard hook, behind keys typed with it.
     const bool up = platform::GetAsyncKeyState(row.vk) == 0;
-    const bool pressedLately = (cb.pressedSinceSweep & ~row.keep & 0xFF) != 0;
+    const bool pressedLately = (cb.pressedSinceSweep & ~row.keep & kHeldKeyMask) != 0;
     if (up && !pressedLately) cb.modifiers &= row.keep;
   }
   cb.pressedSinceSweep = 0;

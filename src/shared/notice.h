@@ -13,10 +13,10 @@
 
 namespace velto {
 
-constexpr std::uint32_t kKeyInfoUp = 1u << 10;
+constexpr std::uint32_t kKeyInfoUp = 1u << kKeyNoticeKeyUpBit;
 
 constexpr std::uint32_t KeyInfo(std::uint16_t scan, bool keyUp) {
-  return static_cast<std::uint32_t>(keyUp) << 10 | scan;
+  return static_cast<std::uint32_t>(keyUp) << kKeyNoticeKeyUpBit | scan;
 }
 
 struct KeyNotice {

@@ -30,6 +30,8 @@ constexpr std::size_t kHeldCountsClearSize = 12;
 constexpr std::uint8_t kChangeLayoutOrEnable = 0;
 constexpr std::uint8_t kChangeLeds = 1;
 constexpr std::uint32_t kKeyNoticeWParam = 4;
+// The key notice's lParam (lastKeyInfo): the scan code, and this bit for a key-up.
+constexpr std::uint8_t kKeyNoticeKeyUpBit = 10;
 
 // passThroughKeys bits: the keys the library sends while `passThrough` is
 // set, the modifiers it lets go and presses again around a macro, and the

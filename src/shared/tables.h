@@ -51,6 +51,11 @@ struct KeySlot {
   std::uint8_t flags;  // bit c: column c is a dead key; bit c+3: a macro number
 };
 
+// KeySlot::flags bits of column `column`, and those of all three columns.
+constexpr unsigned DeadKeyFlag(unsigned column) { return 1u << column; }
+constexpr unsigned MacroFlag(unsigned column) { return 1u << (column + 3); }
+constexpr std::uint8_t kSlotFlagsMask = 0x3F;
+
 enum KeySlotIndex : std::uint8_t {
   kSlotPlain = 0,
   kSlotLeftCtrl = 1,
@@ -82,6 +87,15 @@ struct LayoutRecord {
 constexpr std::uint8_t kLayoutFlagCharThenLeft = 0;
 constexpr std::uint8_t kLayoutMaskWinHotkeyEats = 8;
 constexpr std::uint8_t kLayoutMaskAppsKeyEats = 9;
+
+// rightModEquivalence bits: the right key counts as the left one.
+enum RightAsLeftBit : std::uint8_t {
+  kRightAsLeftCtrl = 0,
+  kRightAsLeftAlt = 1,
+  kRightAsLeftWin = 2,
+  kRightAsLeftShift = 3,
+};
+constexpr std::uint16_t kRightAsLeftMask = 0x000F;
 
 struct DeadKeyRow {
   std::uint8_t dead;

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "shared/keys.h"
+
 namespace velto::layoutkit {
 
 namespace {
@@ -12,44 +14,39 @@ struct NamedKey {
   std::uint16_t scan;
 };
 
-// The first name of a scan code is its canonical one.
+// The keys other than the modifier keys (shared/keys.h names those). The
+// first name of a scan code is its canonical one.
 constexpr NamedKey kKeys[] = {
     {"ESC", 0x01}, {"1", 0x02}, {"2", 0x03}, {"3", 0x04}, {"4", 0x05}, {"5", 0x06},
     {"6", 0x07}, {"7", 0x08}, {"8", 0x09}, {"9", 0x0A}, {"0", 0x0B}, {"MINUS", 0x0C},
     {"EQUALS", 0x0D}, {"BACK", 0x0E}, {"TAB", 0x0F}, {"Q", 0x10}, {"W", 0x11}, {"E", 0x12},
     {"R", 0x13}, {"T", 0x14}, {"Y", 0x15}, {"U", 0x16}, {"I", 0x17}, {"O", 0x18}, {"P", 0x19},
-    {"LBRACKET", 0x1A}, {"RBRACKET", 0x1B}, {"ENTER", 0x1C}, {"LCTRL", 0x1D}, {"A", 0x1E},
+    {"LBRACKET", 0x1A}, {"RBRACKET", 0x1B}, {"ENTER", 0x1C}, {"A", 0x1E},
     {"S", 0x1F}, {"D", 0x20}, {"F", 0x21}, {"G", 0x22}, {"H", 0x23}, {"J", 0x24}, {"K", 0x25},
-    {"L", 0x26}, {"SEMICOLON", 0x27}, {"QUOTE", 0x28}, {"GRAVE", 0x29}, {"LSHIFT", 0x2A},
+    {"L", 0x26}, {"SEMICOLON", 0x27}, {"QUOTE", 0x28}, {"GRAVE", 0x29},
     {"BACKSLASH", 0x2B}, {"Z", 0x2C}, {"X", 0x2D}, {"C", 0x2E}, {"V", 0x2F}, {"B", 0x30},
     {"N", 0x31}, {"M", 0x32}, {"COMMA", 0x33}, {"PERIOD", 0x34}, {"SLASH", 0x35},
-    {"RSHIFT", 0x36}, {"NUM_MUL", 0x37}, {"LALT", 0x38}, {"SPACE", 0x39}, {"CAPS_LOCK", 0x3A},
+    {"NUM_MUL", 0x37}, {"SPACE", 0x39},
     {"F1", 0x3B}, {"F2", 0x3C}, {"F3", 0x3D}, {"F4", 0x3E}, {"F5", 0x3F}, {"F6", 0x40},
     {"F7", 0x41}, {"F8", 0x42}, {"F9", 0x43}, {"F10", 0x44}, {"PAUSE", 0x45},
     {"SCROLL_LOCK", 0x46}, {"NUM_7", 0x47}, {"NUM_8", 0x48}, {"NUM_9", 0x49},
     {"NUM_MINUS", 0x4A}, {"NUM_4", 0x4B}, {"NUM_5", 0x4C}, {"NUM_6", 0x4D}, {"NUM_PLUS", 0x4E},
     {"NUM_1", 0x4F}, {"NUM_2", 0x50}, {"NUM_3", 0x51}, {"NUM_0", 0x52}, {"NUM_DEL", 0x53},
-    {"OEM102", 0x56}, {"F11", 0x57}, {"F12", 0x58}, {"NUM_ENTER", 0x11C}, {"RCTRL", 0x11D},
-    {"NUM_DIV", 0x135}, {"PRTSC", 0x137}, {"RALT", 0x138}, {"NUM_LOCK", 0x145},
+    {"OEM102", 0x56}, {"F11", 0x57}, {"F12", 0x58}, {"NUM_ENTER", 0x11C},
+    {"NUM_DIV", 0x135}, {"PRTSC", 0x137}, {"NUM_LOCK", 0x145},
     {"HOME", 0x147}, {"UP", 0x148}, {"PGUP", 0x149}, {"LEFT", 0x14B}, {"RIGHT", 0x14D},
     {"END", 0x14F}, {"DOWN", 0x150}, {"PGDN", 0x151}, {"INS", 0x152}, {"DEL", 0x153},
-    {"LWIN", 0x15B}, {"RWIN", 0x15C}, {"APP", 0x15D},
+    {"APP", 0x15D},
     // Other spellings.
-    {"SHIFT", 0x2A}, {"CTRL", 0x1D}, {"ALT", 0x38}, {"WIN", 0x15B}, {"CAPS", 0x3A},
-    {"ALTGR", 0x138}, {"BACKSPACE", 0x0E}, {"ESCAPE", 0x01}, {"APPS", 0x15D},
+    {"BACKSPACE", 0x0E}, {"ESCAPE", 0x01}, {"APPS", 0x15D},
 };
 
-// The nine modifier keys in the bit order of `modifiers` (bits 8 and 9 unused).
-constexpr std::uint16_t kModifierScans[] = {0x1D, 0x11D, 0x38, 0x138, 0x15B, 0x15C, 0x2A, 0x36};
-constexpr std::uint16_t kCapsLockScan = 0x3A;
-constexpr int kCapsLockBit = 10;
-
-bool SameName(std::string_view a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
     if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
   }
-  return i == a.size() && b[i] == '\0';
+  return true;
 }
 
 }  // namespace
@@ -67,6 +64,9 @@ std::optional<std::uint16_t> ScanOfKeyName(std::string_view name) {
     if (value > 0x1FF) return std::nullopt;
     return static_cast<std::uint16_t>(value);
   }
+  for (const ModifierKey& k : kModifierKeys) {
+    if (SameName(name, k.keyName) || (!k.alias.empty() && SameName(name, k.alias))) return k.scan;
+  }
   for (const NamedKey& k : kKeys) {
     if (SameName(name, k.name)) return k.scan;
   }
@@ -74,19 +74,15 @@ std::optional<std::uint16_t> ScanOfKeyName(std::string_view name) {
 }
 
 std::string KeyNameOfScan(std::uint16_t scan) {
+  for (const ModifierKey& k : kModifierKeys) {
+    if (k.scan == scan) return std::string(k.keyName);
+  }
   for (const NamedKey& k : kKeys) {
     if (k.scan == scan) return k.name;
   }
   char buf[16];
   std::snprintf(buf, sizeof buf, "sc:%x", scan);
   return buf;
-}
-
-int ModifierBitOfScan(std::uint16_t scan) {
-  for (int bit = 0; bit < 8; ++bit) {
-    if (kModifierScans[bit] == scan) return bit;
-  }
-  return scan == kCapsLockScan ? kCapsLockBit : -1;
 }
 
 }  // namespace velto::layoutkit

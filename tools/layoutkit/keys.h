@@ -19,7 +19,4 @@ std::optional<std::uint16_t> ScanOfKeyName(std::string_view name);
 // hex) for a key without a name.
 std::string KeyNameOfScan(std::uint16_t scan);
 
-// The `modifiers` bit of one of the nine modifier keys, or -1.
-int ModifierBitOfScan(std::uint16_t scan);
-
 }  // namespace velto::layoutkit

@@ -986,12 +986,12 @@ class Generator {
     KeyRecord r = plain;
     const auto swap = [](KeySlot& s) {
       const auto column = [&](int col) {
-        return std::make_pair(s.ch[col], (s.flags >> col & 1) | (s.flags >> (col + 3) & 1) << 3);
+        return std::make_pair(s.ch[col], s.flags >> col & (DeadKeyFlag(0) | MacroFlag(0)));
       };
       const auto [plainCh, plainFlags] = column(0);
       const auto [shiftCh, shiftFlags] = column(1);
       s.flags =
-          static_cast<std::uint8_t>((s.flags & ~0x3Fu) | shiftFlags | plainFlags << 1 | plainFlags << 2);
+          static_cast<std::uint8_t>((s.flags & ~unsigned{kSlotFlagsMask}) | shiftFlags | plainFlags << 1 | plainFlags << 2);
       s.ch[0] = shiftCh;
       s.ch[1] = s.ch[2] = plainCh;
     };

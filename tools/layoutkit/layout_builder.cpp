@@ -32,8 +32,8 @@ void KeyboardDescription::Put(unsigned plane, std::uint16_t scan, KeySlotIndex s
                               unsigned column, std::uint8_t ch, Entry entry) {
   KeySlot& s = keys.planes[plane % kPlanes][KeyOf(scan)].slots[slot];
   s.ch[column % 3] = ch;
-  const std::uint8_t dead = static_cast<std::uint8_t>(1u << (column % 3));
-  const std::uint8_t macro = static_cast<std::uint8_t>(1u << (column % 3 + 3));
+  const std::uint8_t dead = static_cast<std::uint8_t>(DeadKeyFlag(column % 3));
+  const std::uint8_t macro = static_cast<std::uint8_t>(MacroFlag(column % 3));
   s.flags = static_cast<std::uint8_t>(s.flags & ~(dead | macro));
   if (entry == Entry::kDeadKey) s.flags |= dead;
   if (entry == Entry::kMacro) s.flags |= macro;

@@ -4,12 +4,12 @@
 #include <utility>
 
 #include "intercept/lookup.h"
-#include "intercept/modifiers.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 
 namespace velto::layoutkit {
 
@@ -488,7 +488,7 @@ Label CellLabel(const KeyboardDescription& d, unsigned layout, Cell cell, Place 
 
 bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
   if (scan == kScanCapsLock) return state.capsLock;
-  const int bit = ModifierBitOfScan(scan);
+  const int bit = ModifierBitOf(scan);
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
 }
 

@@ -670,13 +670,13 @@ struct Column {
 };
 
 Column Get(const KeySlot& s, int col) {
-  return {s.ch[col], (s.flags >> col & 1) != 0, (s.flags >> (col + 3) & 1) != 0};
+  return {s.ch[col], (s.flags & DeadKeyFlag(col)) != 0, (s.flags & MacroFlag(col)) != 0};
 }
 
 void Set(KeySlot& s, int col, Column c) {
   s.ch[col] = c.ch;
-  s.flags = static_cast<std::uint8_t>((s.flags & ~(1u << col | 1u << (col + 3))) | (c.dead ? 1u << col : 0) |
-                                      (c.macro ? 1u << (col + 3) : 0));
+  s.flags = static_cast<std::uint8_t>((s.flags & ~(DeadKeyFlag(col) | MacroFlag(col))) |
+                                      (c.dead ? DeadKeyFlag(col) : 0) | (c.macro ? MacroFlag(col) : 0));
 }
 
 // Caps Lock acts as Shift: the plain character and the Shift one change places.
@@ -817,7 +817,7 @@ KeyRecord DeriveCaps(const KeyRecord& plain, CapsMode mode, const CharSet& set) 
   if (mode == CapsMode::kLetters) {
     for (KeySlot& s : caps.slots) {
       for (int col = 0; col < 3; ++col) {
-        if ((s.flags >> col & 9) == 0) s.ch[col] = set.SwapCase(s.ch[col]);
+        if ((s.flags & (DeadKeyFlag(col) | MacroFlag(col))) == 0) s.ch[col] = set.SwapCase(s.ch[col]);
       }
     }
   }

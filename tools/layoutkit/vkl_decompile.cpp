@@ -273,7 +273,7 @@ class Writer {
         for (const KeySlot& s : k.slots) {
           for (int col = 0; col < 3; ++col) {
             const std::uint8_t b = s.ch[col];
-            const bool macro = s.flags >> (col + 3) & 1, dead = s.flags >> col & 1;
+            const bool macro = (s.flags & MacroFlag(col)) != 0, dead = (s.flags & DeadKeyFlag(col)) != 0;
             if (macro && !tableEntries_.count(b)) macroNames_[b] = "m" + std::to_string(b);
             if (macro && checked) macroUsers_[b].insert(plane % 2);
             if (dead && !macro && checked) deadUsers_[b].insert(plane % 2);
@@ -342,7 +342,7 @@ class Writer {
         keys = "none";
       } else if (scan == kModifierOnlyHotkey && namedMods) {
         keys = ModifierNames(mods, vkl::kModifierNames, {}, "+");
-      } else if (scan <= 0x1FF && namedMods && ModifierBitOfScan(scan) < 0) {
+      } else if (scan <= 0x1FF && namedMods && ModifierBitOf(scan) < 0) {
         keys = ModifierNames(mods, vkl::kModifierNames, {}, "+");
         keys += (keys.empty() ? "" : "+") + KeyNameOfScan(scan);
       } else {
@@ -354,7 +354,7 @@ class Writer {
 
   static bool Empty(const KeyRecord& r) {
     for (const KeySlot& s : r.slots) {
-      if (s.ch[0] || s.ch[1] || s.ch[2] || (s.flags & 0x3F)) return false;
+      if (s.ch[0] || s.ch[1] || s.ch[2] || (s.flags & kSlotFlagsMask)) return false;
     }
     return true;
   }
@@ -362,7 +362,7 @@ class Writer {
   static bool Same(const KeyRecord& a, const KeyRecord& b) {
     for (std::size_t i = 0; i < kSlotsPerKey; ++i) {
       const KeySlot &x = a.slots[i], &y = b.slots[i];
-      if (std::memcmp(x.ch, y.ch, 3) != 0 || (x.flags & 0x3F) != (y.flags & 0x3F)) return false;
+      if (std::memcmp(x.ch, y.ch, 3) != 0 || (x.flags & kSlotFlagsMask) != (y.flags & kSlotFlagsMask)) return false;
     }
     return true;
   }
@@ -479,7 +479,7 @@ class Writer {
 
   std::string Cell(const KeySlot& s, int col, const vkl::CharSet& set) const {
     const std::uint8_t b = s.ch[col];
-    const bool dead = s.flags >> col & 1, macro = s.flags >> (col + 3) & 1;
+    const bool dead = (s.flags & DeadKeyFlag(col)) != 0, macro = (s.flags & MacroFlag(col)) != 0;
     if (macro) {
       // An entry that holds a table is no macro: the key names it by number.
       const std::string name = tableEntries_.count(b) ? "@" + std::to_string(b) : macroNames_.at(b);
@@ -493,19 +493,19 @@ class Writer {
   }
 
   static bool SameCell(const KeySlot& s, int a, int b) {
-    return s.ch[a] == s.ch[b] && (s.flags >> a & 1) == (s.flags >> b & 1) &&
-           (s.flags >> (a + 3) & 1) == (s.flags >> (b + 3) & 1);
+    return s.ch[a] == s.ch[b] && ((s.flags & DeadKeyFlag(a)) != 0) == ((s.flags & DeadKeyFlag(b)) != 0) &&
+           ((s.flags & MacroFlag(a)) != 0) == ((s.flags & MacroFlag(b)) != 0);
   }
 
   std::string PlaneText(const KeyRecord& r, const vkl::CharSet& set) const {
     std::string out;
     for (std::size_t slot = 0; slot < kSlotsPerKey; ++slot) {
       const KeySlot& s = r.slots[slot];
-      const bool empty = !s.ch[0] && !s.ch[1] && !s.ch[2] && (s.flags & 0x3F) == 0;
+      const bool empty = !s.ch[0] && !s.ch[1] && !s.ch[2] && (s.flags & kSlotFlagsMask) == 0;
       if (empty) continue;
       if (slot > 0) out += std::string(" ") + std::string(vkl::kSlotLabels[slot]) + ":";
       out += " " + Cell(s, 0, set);
-      const bool shiftEmpty = !s.ch[1] && !(s.flags & 0x12) && SameCell(s, 1, 2);
+      const bool shiftEmpty = !s.ch[1] && !(s.flags & (DeadKeyFlag(1) | MacroFlag(1))) && SameCell(s, 1, 2);
       if (shiftEmpty) continue;
       out += " " + Cell(s, 1, set);
       if (!SameCell(s, 1, 2)) out += " " + Cell(s, 2, set);

@@ -367,7 +367,7 @@ class Parser {
         }
         return Error(p, "unknown key name \"" + part + "\"");
       }
-      const int bit = ModifierBitOfScan(*scan);
+      const int bit = ModifierBitOf(*scan);
       if (bit >= 0 && plus != s.size()) {
         mods = static_cast<std::uint16_t>(mods | 1u << bit);
       } else if (bit >= 0 && !key) {

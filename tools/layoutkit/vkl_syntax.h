@@ -2,19 +2,27 @@
 // decompiler use, so that what one writes the other reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "layoutkit/layout_builder.h"
+#include "shared/keys.h"
 #include "shared/tables.h"
 
 namespace velto::layoutkit::vkl {
 
 // Slot labels of a key line, by slot index (slot 0 has no label of its own
-// on the line: its cells come first).
-constexpr std::string_view kSlotLabels[7] = {"none", "lctrl", "rctrl", "lalt", "ralt", "lwin", "rwin"};
+// on the line: its cells come first): the names of the modifier keys.
+constexpr std::array<std::string_view, kSlotsPerKey> kSlotLabels = [] {
+  std::array<std::string_view, kSlotsPerKey> labels{"none"};
+  for (const ModifierKey& key : kModifierKeys) {
+    if (key.slot != kSlotPlain) labels[key.slot] = key.name;
+  }
+  return labels;
+}();
 
 // How a key's Caps Lock plane follows from its plain plane.
 enum class CapsMode : std::uint8_t { kLetters, kSame, kShift, kAltGr, kShiftAltGr, kNone };
@@ -25,25 +33,35 @@ struct NamedBit {
   std::string_view name;
   int bit;
 };
-constexpr NamedBit kOptionNames[] = {
-    {"caps-switches-layout", 0}, {"numpad-without-numlock", 2}, {"scroll-lock-shows-layout", 3}};
-// Lock keys brought to a state on Enable: the desired-state bit, then the enforce bit.
-struct LockBits {
-  std::string_view name;
-  int state;
-  int enforce;
-};
-constexpr LockBits kLocks[] = {{"numlock", 4, 5}, {"capslock", 6, 7}, {"scrolllock", 8, 9}};
-constexpr std::uint16_t kNamedOptionMask = 0x03FD;
+constexpr NamedBit kOptionNames[] = {{"caps-switches-layout", kOptCapsSwitchesLayout},
+                                     {"numpad-without-numlock", kOptNumpadWithoutNumLock},
+                                     {"scroll-lock-shows-layout", kOptScrollLockShowsLayout}};
+// Lock keys brought to a state on Enable: `name`, the desired-state bit
+// `state`, then the enforce bit `enforce`.
+inline constexpr const auto& kLocks = kLockKeys;
+// The option bits the lines above name.
+constexpr std::uint16_t kNamedOptionMask = [] {
+  unsigned mask = 0;
+  for (const NamedBit& n : kOptionNames) mask |= 1u << n.bit;
+  for (const LockKey& l : kLocks) mask |= 1u << l.state | 1u << l.enforce;
+  return static_cast<std::uint16_t>(mask);
+}();
 
 // Modifier names of `claims`, hotkeys and right-as-left, by bit of `modifiers`.
-constexpr NamedBit kModifierNames[] = {{"lctrl", 0}, {"rctrl", 1}, {"lalt", 2},   {"ralt", 3},  {"lwin", 4},
-                                       {"rwin", 5},  {"lshift", 6}, {"rshift", 7}, {"caps", 10}};
-constexpr std::uint16_t kModifierMask = 0x04FF;
+constexpr std::array<NamedBit, std::size(kModifierKeys)> kModifierNames = [] {
+  std::array<NamedBit, std::size(kModifierKeys)> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) names[i] = {kModifierKeys[i].name, kModifierKeys[i].bit};
+  return names;
+}();
+constexpr std::uint16_t kModifierMask = kModifierKeysMask;
 // Flag bits of the layout's modifier mask word.
-constexpr NamedBit kClaimFlags[] = {{"win-hotkeys", 8}, {"apps-key", 9}};
+constexpr NamedBit kClaimFlags[] = {{"win-hotkeys", kLayoutMaskWinHotkeyEats},
+                                    {"apps-key", kLayoutMaskAppsKeyEats}};
 // Right-modifier equivalence bits.
-constexpr NamedBit kRightAsLeft[] = {{"ctrl", 0}, {"alt", 1}, {"win", 2}, {"shift", 3}};
+constexpr NamedBit kRightAsLeft[] = {{"ctrl", kRightAsLeftCtrl},
+                                     {"alt", kRightAsLeftAlt},
+                                     {"win", kRightAsLeftWin},
+                                     {"shift", kRightAsLeftShift}};
 
 constexpr std::string_view kHotkeyNames[3] = {"toggle", "enable", "disable"};
 

@@ -5,6 +5,7 @@
 
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
+#include "shared/keys.h"
 
 namespace velto::simrun {
 
@@ -24,9 +25,7 @@ bool KeyOfName(std::string_view name, std::uint16_t& scan, std::string& error) {
   return true;
 }
 
-bool IsModifier(std::uint16_t scan) {
-  return layoutkit::ModifierBitOfScan(scan) >= 0;
-}
+bool IsModifier(std::uint16_t scan) { return IsModifierKey(scan) != 0; }
 
 bool ParseChord(std::string_view token, std::vector<KeyAction>& out, std::string& error) {
   std::vector<std::string_view> parts;

@@ -12,6 +12,7 @@
 #include "layoutkit/vkb.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/us_layout.h"
+#include "shared/keys.h"
 #include "shared/region.h"
 #include "simharness/system.h"
 #include "velto-sim/trace.h"
@@ -24,11 +25,6 @@ using layoutkit::KeyboardDescription;
 using platform::Handle;
 using platform::LParam;
 using platform::WParam;
-
-constexpr std::uint8_t kVkCapital = 0x14;
-constexpr std::uint8_t kVkNumLock = 0x90;
-constexpr std::uint16_t kScanLeftShift = 0x2A;
-constexpr std::uint16_t kScanLeftCtrl = 0x1D;
 
 // Ticks allowed for the queues to drain and playback to end after one event
 // (the longest macro takes a few hundred); then one sweep interval more, so

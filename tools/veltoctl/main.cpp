@@ -189,8 +189,9 @@ std::string State() {
   const unsigned leds = app.lib.Leds();
   std::string s = "layout " + std::to_string(layout) + (name.empty() ? "" : " (" + name + ")");
   s += app.lib.DLLEnabled() ? ", translation on" : ", translation off";
-  s += std::string(", lights: Num ") + (leds & 1 ? "on" : "off") + ", Caps " + (leds & 2 ? "on" : "off") +
-       ", Scroll " + (leds & 4 ? "on" : "off");
+  s += std::string(", lights: Num ") + (leds >> velto::kLedNumLock & 1 ? "on" : "off") + ", Caps " +
+       (leds >> velto::kLedCapsLock & 1 ? "on" : "off") + ", Scroll " +
+       (leds >> velto::kLedScrollLock & 1 ? "on" : "off");
   return s;
 }
 
