@@ -65,6 +65,16 @@ bool IsCompanion(std::uintptr_t window) {
          std::strcmp(name, velto::kCompanionClass) == 0;
 }
 
+// The region for a controller's call with `window`: null when there is
+// none, or when the window is a companion's, whose hooks `forCompanion` then
+// installs or removes.
+const Region* ForController(std::uintptr_t window, void (*forCompanion)()) {
+  const Region* region = Attached();
+  if (region == nullptr || !IsCompanion(window)) return region;
+  forCompanion();
+  return nullptr;
+}
+
 void LayoutChanged(const Region& region, bool syncScrollLock) {
   velto::SetBit(&region.control().changeFlags, velto::kChangeLayoutOrEnable, 1);
   if (syncScrollLock) velto::SyncScrollLockToLayout(region);
@@ -89,12 +99,8 @@ void ProcessDetach() { DetachRegion(); }
 extern "C" {
 
 void InstallHook(std::uintptr_t window) {
-  const Region* region = Attached();
+  const Region* region = ForController(window, velto::InstallCompanionHooks);
   if (region == nullptr) return;
-  if (IsCompanion(window)) {
-    velto::InstallCompanionHooks();
-    return;
-  }
   ControlBlock& cb = region->control();
   cb.timerAlive = 0;
   velto::platform::Sleep(kTimerProbeMs);
@@ -164,12 +170,8 @@ void SetCurrentKR(std::uintptr_t window) {
 }
 
 void RemoveHook(std::uintptr_t window) {
-  const Region* region = Attached();
+  const Region* region = ForController(window, velto::RemoveCompanionHooks);
   if (region == nullptr) return;
-  if (IsCompanion(window)) {
-    velto::RemoveCompanionHooks();
-    return;
-  }
   ControlBlock& cb = region->control();
   const std::size_t count = std::min<std::size_t>(cb.clientCount, velto::kMaxClients);
   std::uint32_t* const end = cb.clients + count;

@@ -17,9 +17,7 @@ int HotkeyMatches(const Region& region, std::uint16_t scan, std::uint16_t hotkey
 
 namespace {
 
-constexpr std::uint8_t kHotkeyToggle = 0;
-constexpr std::uint8_t kHotkeyDisable = 1;
-constexpr std::uint8_t kHotkeyEnable = 2;
+enum HotkeyBit : std::uint8_t { kHotkeyToggle = 0, kHotkeyDisable = 1, kHotkeyEnable = 2 };
 
 struct Hotkey {
   std::uint16_t scan;

@@ -44,15 +44,9 @@ constexpr std::uint8_t kVkScroll = 145;
 // `modifiers` bits (also those of modsAtKeyDown, modsChord, the hotkeys'
 // masks and LayoutRecord::modMask).
 enum ModifierBit : std::uint8_t {
-  kModLeftCtrl = 0,
-  kModRightCtrl = 1,
-  kModLeftAlt = 2,
-  kModRightAlt = 3,
-  kModLeftWin = 4,
-  kModRightWin = 5,
-  kModLeftShift = 6,
-  kModRightShift = 7,
-  kModCapsHeld = 10,
+  kModLeftCtrl = 0, kModRightCtrl = 1, kModLeftAlt = 2, kModRightAlt = 3,
+  kModLeftWin = 4, kModRightWin = 5, kModLeftShift = 6, kModRightShift = 7,
+  kModCapsHeld = 10,  // Caps Lock held, while it switches the layout
 };
 
 constexpr std::uint16_t kCtrlMask = 0x0003;

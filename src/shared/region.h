@@ -43,9 +43,7 @@ constexpr std::uint8_t kPassScrollLock = 2;
 constexpr std::uint8_t kPassMarked = 4;
 
 // leds bits.
-constexpr std::uint8_t kLedNumLock = 0;
-constexpr std::uint8_t kLedCapsLock = 1;
-constexpr std::uint8_t kLedScrollLock = 2;
+enum LedBit : std::uint8_t { kLedNumLock = 0, kLedCapsLock = 1, kLedScrollLock = 2 };
 
 struct ControlBlock {
   std::int32_t enabled;

@@ -9,12 +9,8 @@ namespace velto {
 
 // TranslationResult kinds (bits 8..15 of a result).
 enum ResultKind : std::uint8_t {
-  kKindChar = 0,
-  kKindDeadKey = 3,
-  kKindMacro = 4,
-  kKindCharThenLeft = 5,
-  kKindOneCharMacro = 6,
-  kKindKeyPress = 7,
+  kKindChar = 0, kKindDeadKey = 3, kKindMacro = 4, kKindCharThenLeft = 5, kKindOneCharMacro = 6,
+  kKindKeyPress = 7,  // a key press the library posts
   // Keys held back behind output still pending, which the system would have
   // had: the character the system types for the key (bits 0..7 its low byte,
   // bits 25..31 bits 8..14 of its UTF-16 unit), and the release of a key

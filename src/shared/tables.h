@@ -19,15 +19,11 @@ constexpr std::size_t kLayoutNameSize = 20;
 
 // Option bits of OptionBlock::options.
 enum OptionBit : std::uint8_t {
-  kOptCapsSwitchesLayout = 0,
-  kOptNumpadWithoutNumLock = 2,
-  kOptScrollLockShowsLayout = 3,
-  kOptNumLockState = 4,
-  kOptEnforceNumLock = 5,
-  kOptCapsLockState = 6,
-  kOptEnforceCapsLock = 7,
-  kOptScrollLockState = 8,
-  kOptEnforceScrollLock = 9,
+  kOptCapsSwitchesLayout = 0, kOptNumpadWithoutNumLock = 2, kOptScrollLockShowsLayout = 3,
+  // Each lock key's state, and whether Enable puts its light so.
+  kOptNumLockState = 4, kOptEnforceNumLock = 5,
+  kOptCapsLockState = 6, kOptEnforceCapsLock = 7,
+  kOptScrollLockState = 8, kOptEnforceScrollLock = 9,
 };
 
 constexpr std::uint16_t kModifierOnlyHotkey = 0xFFFF;
@@ -84,17 +80,10 @@ struct LayoutRecord {
 };
 
 // Layout flag and mask bits.
-constexpr std::uint8_t kLayoutFlagCharThenLeft = 0;
-constexpr std::uint8_t kLayoutMaskWinHotkeyEats = 8;
-constexpr std::uint8_t kLayoutMaskAppsKeyEats = 9;
+enum LayoutBit : std::uint8_t { kLayoutFlagCharThenLeft = 0, kLayoutMaskWinHotkeyEats = 8, kLayoutMaskAppsKeyEats = 9 };
 
 // rightModEquivalence bits: the right key counts as the left one.
-enum RightAsLeftBit : std::uint8_t {
-  kRightAsLeftCtrl = 0,
-  kRightAsLeftAlt = 1,
-  kRightAsLeftWin = 2,
-  kRightAsLeftShift = 3,
-};
+enum RightAsLeftBit : std::uint8_t { kRightAsLeftCtrl = 0, kRightAsLeftAlt = 1, kRightAsLeftWin = 2, kRightAsLeftShift = 3 };
 constexpr std::uint16_t kRightAsLeftMask = 0x000F;
 
 struct DeadKeyRow {

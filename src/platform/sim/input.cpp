@@ -123,7 +123,7 @@ void TypeUs(const std::string& text) {
     const UsKey* key = code == -1 ? nullptr : UsKeyByVk(static_cast<std::uint8_t>(code & 0xFF));
     if (key == nullptr) continue;
     const bool letter = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
-    const bool shift = ((code & 0x100) != 0) != (letter && Toggled(detail::kVkCapital));
+    const bool shift = ((code & 0x100) != 0) != (letter && Toggled(kVkCapital));
     const bool ctrl = (code & 0x200) != 0;
     if (ctrl) KeyDown(detail::kScanLeftCtrl);
     if (shift) KeyDown(detail::kScanLeftShift);

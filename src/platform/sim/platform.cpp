@@ -77,9 +77,9 @@ Handle GetKeyboardLayout(std::uint32_t) { return sim::kUsLayoutHandle; }
 
 int ToAsciiEx(std::uint32_t vk, std::uint32_t, const std::uint8_t state[256], std::uint16_t* out,
               std::uint32_t, Handle) {
-  const bool shift = (state[detail::kVkShift] & 0x80) != 0;
-  const bool ctrl = (state[detail::kVkControl] & 0x80) != 0 && (state[detail::kVkMenu] & 0x80) == 0;
-  const bool caps = (state[detail::kVkCapital] & 1) != 0;
+  const bool shift = (state[kVkShift] & 0x80) != 0;
+  const bool ctrl = (state[kVkControl] & 0x80) != 0 && (state[kVkMenu] & 0x80) == 0;
+  const bool caps = (state[kVkCapital] & 1) != 0;
   const char ch = sim::UsCharOf(static_cast<std::uint8_t>(vk), shift, ctrl, caps);
   if (ch == 0) return 0;
   *out = static_cast<std::uint8_t>(ch);

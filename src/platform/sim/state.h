@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "shared/keys.h"  // the virtual keys of the modifiers and lock keys
 
 namespace velto::sim::detail {
 
@@ -24,12 +25,6 @@ constexpr int kHcNoRemove = 3;
 constexpr int kHcbtSetFocus = 9;
 constexpr WParam kPmRemove = 1;
 
-constexpr std::uint8_t kVkShift = 0x10;
-constexpr std::uint8_t kVkControl = 0x11;
-constexpr std::uint8_t kVkMenu = 0x12;
-constexpr std::uint8_t kVkCapital = 0x14;
-constexpr std::uint8_t kVkNumLock = 0x90;
-constexpr std::uint8_t kVkScroll = 0x91;
 
 // A key message waiting in a thread's input queue. For Shift, Ctrl and Alt the
 // message carries the generic virtual key; `key` is the left or right one
