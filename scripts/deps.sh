@@ -32,7 +32,7 @@ wine32=0
 screenshot=0
 for group in "$@"; do
   case "$group" in
-    native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev) ;;
+    native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3) ;;  # python3: the layers test
     mingw) needed+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine) needed+=(wine wine64 xvfb xdotool) ;;
     wine32) needed+=(gcc) wine32=1 ;;  # gcc builds the probe
