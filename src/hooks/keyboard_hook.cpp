@@ -175,7 +175,8 @@ bool ReleasedBeforePressedAgain(const ControlBlock& cb, const KeyEvent& e) {
   return bit >= 0 && bit < kHeldKeyBits && (cb.sentDown >> bit & 1) != 0;
 }
 
-void RecordFocus(const Region& region, const KeyEvent& e) {
+// Returns whether the foreground window is a console.
+bool RecordFocus(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
   cb.focusWnd = platform::GetFocus();
   cb.focusLayout = platform::GetKeyboardLayout(0);
@@ -187,13 +188,11 @@ void RecordFocus(const Region& region, const KeyEvent& e) {
     known.known = platform::GetClassName(foreground, known.name, kClassNameSize) > 0;
     known.name[kClassNameSize - 1] = '\0';
     known.window = foreground;
+    known.console = std::memcmp(known.name, kConsoleClass, sizeof kConsoleClass) == 0;
   }
   std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
   cb.lastKeyInfo = KeyInfo(e.scan, e.keyUp);
-}
-
-bool IsConsole(const ControlBlock& cb) {
-  return std::memcmp(cb.foregroundClass, kConsoleClass, sizeof kConsoleClass) == 0;
+  return known.console;
 }
 
 // Caps Lock held switches the layout until it is released.
@@ -456,9 +455,8 @@ Verdict FollowTheKeyboard(const Region& region, KeyEvent& e, Keystroke& k) {
     NotePressedSinceSweep(region, bit, e.keyUp);
     e.scan = 0;
   }
-  RecordFocus(region, e);
+  k.console = RecordFocus(region, e);
   cb.keyIsModifier = IsModifierKey(e.scan);
-  k.console = IsConsole(cb);
   if (k.console && e.keyUp && k.code == kHcAction) {
     // Consoles are left alone, but a modifier let go there is no longer held:
     // a macro played later must not press it again. Nor is a hotkey's key:
@@ -473,10 +471,10 @@ Verdict FollowTheKeyboard(const Region& region, KeyEvent& e, Keystroke& k) {
 
 // Translation off, a key only peeked at, a console, or a macro's own key:
 // the key goes its way, unless what was typed before it is still on its way.
-Verdict WithoutTranslation(const Region& region, KeyEvent& e, Keystroke& k) {
+Verdict WithoutTranslation(const Region& region, const KeyEvent& e, const Keystroke& k) {
   const ControlBlock& cb = region.control();
-  const bool taken = k.code == kHcAction && !k.console;
   if (cb.enabled != 0 && k.code >= 0 && !k.console && e.scan != 0) return Verdict::kNextStage;
+  const bool taken = k.code == kHcAction && !k.console;
   // Turned off while what was typed before is still on its way: the keys
   // after it wait behind it all the same.
   const bool heldWhileOff = cb.enabled == 0 && taken && e.scan != 0 && k.result == 0 && HoldBack(region, e) >= 0;
@@ -487,9 +485,9 @@ Verdict WithoutTranslation(const Region& region, KeyEvent& e, Keystroke& k) {
 
 // The layout's answer for the key: queued for the message-retrieval hook,
 // left to the system, or held back behind output still on its way.
-Verdict Translate(const Region& region, KeyEvent& e, Keystroke& k) {
+Verdict Translate(const Region& region, const KeyEvent& e, const Keystroke& k) {
   ControlBlock& cb = region.control();
-  int& result = k.result;
+  int result = k.result;
   CapsLockLayoutSwitch(region, e);
   const std::uint16_t activeMods = cb.modifiers & region.currentLayoutRecord().modMask;
   // The Alt release after an Alt translation would open the window's menu.

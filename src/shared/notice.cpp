@@ -6,9 +6,8 @@
 
 namespace velto {
 
-void NotifyClients(const Region& region) {
+void PostChangeNotices(const Region& region) {
   ControlBlock& cb = region.control();
-  if (cb.changeFlags == 0) return;
   const std::size_t count = std::min<std::size_t>(cb.clientCount, kMaxClients);
   for (std::size_t i = 0; i < count; ++i) {
     platform::PostMessage(cb.clients[i], cb.notifyMsg, cb.changeFlags, cb.lastKeyInfo);

@@ -31,8 +31,14 @@ constexpr KeyNotice DecodeKeyInfo(std::uintptr_t lParam) {
 }
 
 // Posts `notifyMsg` (wParam `changeFlags`, lParam `lastKeyInfo`) to every
-// client window in slot order when any change flag is set, then clears them.
-void NotifyClients(const Region& region);
+// client window in slot order, then clears the change flags.
+void PostChangeNotices(const Region& region);
+
+// PostChangeNotices when any change flag is set: the hooks ask on every key
+// and message, and as good as always there is nothing to tell.
+inline void NotifyClients(const Region& region) {
+  if (region.control().changeFlags != 0) PostChangeNotices(region);
+}
 
 // Posts the key notice (wParam 4, lParam `lastKeyInfo`) to `currentKR`, or
 // to the first client when no window was set. Nothing is posted when there is

@@ -290,6 +290,7 @@ const Region& TheRegion();
 struct ForegroundClass {
   std::uint32_t window = 0;
   bool known = false;
+  bool console = false;  // the name is the console's
   char name[kClassNameSize] = {};
 };
 ForegroundClass& ForegroundClassOfThisProcess();
