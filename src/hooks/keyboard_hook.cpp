@@ -10,6 +10,8 @@
 #include "hooks/hook_thread.h"
 #include "hooks/procs.h"
 #include "intercept/hotkeys.h"
+#include "intercept/key_event.h"
+#include "intercept/lock_keys.h"
 #include "intercept/lookup.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
@@ -33,20 +35,6 @@ constexpr std::uint32_t kLParamAltDown = 1u << 29;
 // QueueArea::ownKeys: a run of the player's keys is coming back (bit 0), and
 // it has pressed Alt itself (bit 1).
 constexpr std::uint16_t kOwnKeysAlt = 2;
-
-struct KeyEvent {
-  std::uint16_t vk;
-  std::uint16_t scan;
-  bool keyUp;
-  bool prevDown;
-  bool altDown;  // the system takes the key with Alt down (lParam bit 29)
-};
-
-KeyEvent Decode(platform::WParam wParam, platform::LParam lParam) {
-  const std::uint32_t bits = static_cast<std::uint32_t>(lParam);
-  return {static_cast<std::uint16_t>(wParam & 0xFFFF), static_cast<std::uint16_t>((bits >> 16) & 0x1FF),
-          (bits >> 31) != 0, ((bits >> 30) & 1) != 0, ((bits >> 29) & 1) != 0};
-}
 
 // Markers bracket macro playback; they come back here as key-ups.
 bool HandleMarker(const Region& region, const KeyEvent& e) {
@@ -89,57 +77,6 @@ bool HandleMarker(const Region& region, const KeyEvent& e) {
     default:
       return false;
   }
-}
-
-// Whether the light shows the layout, so that a press of Scroll Lock is
-// undone on its release.
-bool ScrollLockShowsLayout(const Region& region) {
-  const OptionBlock& opt = region.options();
-  return region.control().enabled != 0 && TestBit(opt.options, kOptScrollLockShowsLayout) &&
-         opt.layoutHotkeyScan != kScrollLockScan;
-}
-
-// The lights flip once per physical press, not per auto-repeat. A press of
-// Scroll Lock that its release undoes leaves the light alone: the clients
-// hear of the light once, when it is put back.
-void TrackLockKeys(const Region& region, const KeyEvent& e) {
-  ControlBlock& cb = region.control();
-  std::int32_t* down;
-  std::uint8_t led;
-  switch (e.scan) {
-    case kScanNumLock:
-      down = &cb.numKeyDown;
-      led = kLedNumLock;
-      break;
-    case kScanCapsLock:
-      down = &cb.capsKeyDown;
-      led = kLedCapsLock;
-      break;
-    case kScrollLockScan:
-      down = &cb.scrollKeyDown;
-      led = kLedScrollLock;
-      break;
-    default:
-      return;
-  }
-  if (e.keyUp) {
-    *down = 0;
-  } else if (!e.prevDown && *down == 0) {
-    if (!(led == kLedScrollLock && ScrollLockShowsLayout(region))) ToggleBit(&cb.leds, led);
-    *down = 1;
-  }
-}
-
-// A press of Scroll Lock is undone on its release while the light shows the layout.
-void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
-  ControlBlock& cb = region.control();
-  if (!e.keyUp || e.scan != kScrollLockScan || !ScrollLockShowsLayout(region)) return;
-  cb.passThrough = 1;
-  cb.passThroughKeys |= kPassScrollLock;
-  SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
-  TapKey(kVkScroll);
-  InjectMarker(kMarkReleaseEnd);
-  SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
 // Whether a key that arrives while `passThrough` is set is one the library
@@ -193,68 +130,6 @@ bool RecordFocus(const Region& region, const KeyEvent& e) {
   std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
   cb.lastKeyInfo = KeyInfo(e.scan, e.keyUp);
   return known.console;
-}
-
-// Caps Lock held switches the layout until it is released.
-void CapsLockLayoutSwitch(const Region& region, const KeyEvent& e) {
-  ControlBlock& cb = region.control();
-  if (e.scan != kScanCapsLock || !TestBit(region.options().options, kOptCapsSwitchesLayout)) return;
-  if (!e.keyUp && cb.capsLayoutShift == 0) {
-    cb.currentLayout ^= 1;
-    cb.capsLayoutShift = 1;
-    SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
-  } else if (e.keyUp && cb.capsLayoutShift != 0) {
-    cb.currentLayout ^= 1;
-    // Caps Lock served as a layout key: put its lock state back as it was.
-    if (cb.capsUsedWhileShifted != 0) ToggleLed(region, kVkCapital);
-    SetBit(&cb.changeFlags, kChangeLayoutOrEnable, 1);
-    cb.capsUsedWhileShifted = 0;
-    cb.capsLayoutShift = 0;
-  }
-}
-
-// The numeric-pad digits translate with Num Lock on, or always by option.
-int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
-  ControlBlock& cb = region.control();
-  if (e.keyUp || !IsNumpadDigitKey(e.scan)) return r;
-  const bool numLock = TestBit(cb.leds, kLedNumLock) != 0;
-  // With Num Lock off the keys are the navigation keys, unless the options
-  // ask for the digits' translation anyway.
-  if (!numLock && !TestBit(region.options().options, kOptNumpadWithoutNumLock)) return 0;
-  if (numLock) {
-    // Below VK_EXECUTE (41) the system reports a navigation key: it let go of
-    // Shift for it, so the Shift keys stand as they were pressed.
-    if (e.vk < 41) {
-      // A Shift key the user has let go since stays let go.
-      const std::uint16_t shifts = cb.modsAtModifierDown & kShiftMask & ~cb.shiftsLetGo;
-      cb.modifiers = static_cast<std::uint16_t>((cb.modifiers & ~kShiftMask) | shifts);
-    } else {
-      cb.modifiers &= static_cast<std::uint16_t>(~kShiftMask);
-    }
-  }
-  r = TranslateKey(region, e.scan);
-  if (r != 0) cb.numpadTranslated = 1;
-  return r;
-}
-
-// Whether the system's own layout would type the character of byte `ch`
-// for the key: then the key is left to it. Without a character set the
-// bytes are compared, as the system's ANSI answer is in the same code page;
-// with one, the characters, since a byte of the set may happen to be what
-// the system types in a code page of its own.
-bool SystemTypesTheSame(const Region& region, const KeyEvent& e, const std::uint8_t* state, std::uint8_t ch,
-                        char32_t c, int setLayout) {
-  const ControlBlock& cb = region.control();
-  if (setLayout < 0) {
-    std::uint16_t out = 0;
-    return platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == ch;
-  }
-  char16_t want[2];
-  const int length = ToUtf16(c, want);
-  char16_t out[4] = {};
-  // Flag 4: the system layout keeps any dead key of its own pending.
-  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
-  return length > 0 && typed == length && out[0] == want[0] && (length == 1 || out[1] == want[1]);
 }
 
 struct Translation {

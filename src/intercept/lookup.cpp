@@ -2,8 +2,10 @@
 
 #include <array>
 
-#include "shared/bits.h"
 #include "intercept/modifiers.h"
+#include "platform/platform.h"
+#include "shared/bits.h"
+#include "shared/charset.h"
 
 namespace velto {
 
@@ -80,6 +82,44 @@ int TranslateKey(const Region& region, std::uint16_t scan) {
   if (entry.flags >> column & DeadKeyFlag(0)) kind = kKindDeadKey;
   if (entry.flags >> column & MacroFlag(0)) kind = kKindMacro;
   return kind * 256 + entry.ch[column];
+}
+
+int NumpadTranslation(const Region& region, const KeyEvent& e, int r) {
+  ControlBlock& cb = region.control();
+  if (e.keyUp || !IsNumpadDigitKey(e.scan)) return r;
+  const bool numLock = TestBit(cb.leds, kLedNumLock) != 0;
+  // With Num Lock off the keys are the navigation keys, unless the options
+  // ask for the digits' translation anyway.
+  if (!numLock && !TestBit(region.options().options, kOptNumpadWithoutNumLock)) return 0;
+  if (numLock) {
+    // Below VK_EXECUTE (41) the system reports a navigation key: it let go of
+    // Shift for it, so the Shift keys stand as they were pressed.
+    if (e.vk < 41) {
+      // A Shift key the user has let go since stays let go.
+      const std::uint16_t shifts = cb.modsAtModifierDown & kShiftMask & ~cb.shiftsLetGo;
+      cb.modifiers = static_cast<std::uint16_t>((cb.modifiers & ~kShiftMask) | shifts);
+    } else {
+      cb.modifiers &= static_cast<std::uint16_t>(~kShiftMask);
+    }
+  }
+  r = TranslateKey(region, e.scan);
+  if (r != 0) cb.numpadTranslated = 1;
+  return r;
+}
+
+bool SystemTypesTheSame(const Region& region, const KeyEvent& e, const std::uint8_t* state, std::uint8_t ch,
+                        char32_t c, int setLayout) {
+  const ControlBlock& cb = region.control();
+  if (setLayout < 0) {
+    std::uint16_t out = 0;
+    return platform::ToAsciiEx(e.vk, e.scan, state, &out, 0, cb.focusLayout) == 1 && (out & 0xFF) == ch;
+  }
+  char16_t want[2];
+  const int length = ToUtf16(c, want);
+  char16_t out[4] = {};
+  // Flag 4: the system layout keeps any dead key of its own pending.
+  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
+  return length > 0 && typed == length && out[0] == want[0] && (length == 1 || out[1] == want[1]);
 }
 
 }  // namespace velto
