@@ -9,6 +9,7 @@
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
 #include "platform/sim/us_layout.h"
+#include "shared/notice.h"
 #include "shared/region.h"
 
 namespace velto::simrun {
@@ -134,7 +135,7 @@ std::string LayoutText(const layoutkit::KeyboardDescription& d, unsigned layout)
 std::string NoticeText(platform::WParam wParam, platform::LParam lParam) {
   std::string s = "notice wParam " + std::to_string(wParam);
   std::string what;
-  if (wParam == kKeyNoticeWParam) {
+  if (IsKeyNotice(wParam)) {
     what = "key translated";
   } else {
     if (wParam & 1u << kChangeLayoutOrEnable) what = "layout or translation";
@@ -144,8 +145,8 @@ std::string NoticeText(platform::WParam wParam, platform::LParam lParam) {
   const auto key = static_cast<std::uint32_t>(lParam);
   s += " lParam " + Hex(key, 3);
   if (key != 0) {
-    s += " (" + layoutkit::KeyNameOfScan(static_cast<std::uint16_t>(key & 0x1FF)) +
-         ((key >> 10) & 1 ? " up)" : " down)");
+    const KeyNotice notice = DecodeKeyInfo(key);
+    s += " (" + layoutkit::KeyNameOfScan(notice.scan) + (notice.keyUp ? " up)" : " down)");
   }
   return s;
 }
