@@ -344,8 +344,9 @@ Verdict FollowTheKeyboard(const Region& region, KeyEvent& e, Keystroke& k) {
   return Verdict::kNextStage;
 }
 
-// Translation off, a key only peeked at, a console, or a macro's own key:
-// the key goes its way, unless what was typed before it is still on its way.
+// Translation off, a code the hook only passes on, a console, or a macro's
+// own key: the key goes its way, unless what was typed before it is still on
+// its way.
 Verdict WithoutTranslation(const Region& region, const KeyEvent& e, const Keystroke& k) {
   const ControlBlock& cb = region.control();
   if (cb.enabled != 0 && k.code >= 0 && !k.console && e.scan != 0) return Verdict::kNextStage;

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Shows that the engine of the working tree behaves exactly as the engine of
 # an earlier commit: both replay the same random lives (tests/equivalence/
-# trace.cpp) on every shipped layout and the benchmarks' macros, stripped of
-# their character sets, and their
-# traces (every platform call in order, the region's digest after each step)
-# must be identical.
+# trace.cpp) on every shipped layout and the benchmarks' macros, once as
+# compiled and once stripped of their character sets, and their traces (every
+# platform call in order, the region's digest after each step) must be
+# identical.
 #
 # Usage: tests/equivalence/compare.sh BASE-COMMIT [SEEDS] [STEPS]
 #        (default 20 seeds of 3000 steps; needs a native build for the layouts;
@@ -12,7 +12,8 @@
 #        src/, tests/ and tools/)
 # Environment: VELTO_SKIP_CALLS, platform calls left out of both traces (a
 # pattern for grep -E, e.g. "GetClassName"): for a change that makes a call
-# only where its answer can differ.
+# only where its answer can differ. VELTO_UNMARKED_ONLY=1: only the
+# descriptions without character sets, for a base from before them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -29,20 +30,24 @@ tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/base"
 
-# The descriptions as a controller without character sets would write them:
-# bytes 8..37 of each layout record zero, so no layout carries a set and the
-# engine must behave exactly as before them. (A set changes by design what
+# The descriptions also as a controller without character sets would write
+# them: bytes 8..37 of each layout record zero, so no layout carries a set and
+# the engine must behave exactly as before them. (A set changes by design what
 # reaches the window; tests/charset_test.cpp covers that.)
 unmarked=()
 for vkb in "${layouts[@]}"; do
-  copy="$tmp/$(basename "$vkb")"
+  copy="$tmp/unmarked-$(basename "$vkb")"
   cp "$vkb" "$copy"
   for layout in 0 1 2 3; do
     dd if=/dev/zero of="$copy" bs=1 seek=$((528 + 14336 + layout * 90 + 8)) count=30 conv=notrunc status=none
   done
   unmarked+=("$copy")
 done
-layouts=("${unmarked[@]}")
+if [ "${VELTO_UNMARKED_ONLY:-0}" = 1 ]; then
+  layouts=("${unmarked[@]}")
+else
+  layouts+=("${unmarked[@]}")
+fi
 git archive "$base" src tests tools | tar -x -C "$tmp/base"
 
 # Each side is built from its own tree alone: its trace program, its harness
