@@ -3,15 +3,16 @@
 #include <cstdio>
 
 #include "delivery/macro.h"
-#include "shared/bits.h"
 #include "intercept/modifiers.h"
 #include "platform/sim/sim.h"
+#include "shared/bits.h"
+#include "shared/keys.h"
 
 namespace velto::testing {
 
 namespace {
 
-constexpr std::uint16_t kKnownModifierBits = 0x04FF;  // bits 0..7 and Caps Lock held (10)
+constexpr std::uint16_t kKnownModifierBits = kModifierKeysMask;  // bits 0..7 and Caps Lock held (10)
 constexpr std::uint8_t kVkLeftShiftKey = 0xA0;        // VK_LSHIFT; VK_RSHIFT, VK_LCONTROL, ... follow
 
 std::string Hex(unsigned value) {

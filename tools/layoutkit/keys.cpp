@@ -1,8 +1,6 @@
 #include "layoutkit/keys.h"
 
-#include <cctype>
-#include <cstdio>
-
+#include "layoutkit/text.h"
 #include "shared/keys.h"
 
 namespace velto::layoutkit {
@@ -29,40 +27,32 @@ constexpr NamedKey kKeys[] = {
     {"NUM_MUL", 0x37}, {"SPACE", 0x39},
     {"F1", 0x3B}, {"F2", 0x3C}, {"F3", 0x3D}, {"F4", 0x3E}, {"F5", 0x3F}, {"F6", 0x40},
     {"F7", 0x41}, {"F8", 0x42}, {"F9", 0x43}, {"F10", 0x44}, {"PAUSE", 0x45},
-    {"SCROLL_LOCK", 0x46}, {"NUM_7", 0x47}, {"NUM_8", 0x48}, {"NUM_9", 0x49},
+    {"SCROLL_LOCK", kScrollLockScan}, {"NUM_7", 0x47}, {"NUM_8", 0x48}, {"NUM_9", 0x49},
     {"NUM_MINUS", 0x4A}, {"NUM_4", 0x4B}, {"NUM_5", 0x4C}, {"NUM_6", 0x4D}, {"NUM_PLUS", 0x4E},
     {"NUM_1", 0x4F}, {"NUM_2", 0x50}, {"NUM_3", 0x51}, {"NUM_0", 0x52}, {"NUM_DEL", 0x53},
     {"OEM102", 0x56}, {"F11", 0x57}, {"F12", 0x58}, {"NUM_ENTER", 0x11C},
-    {"NUM_DIV", 0x135}, {"PRTSC", 0x137}, {"NUM_LOCK", 0x145},
+    {"NUM_DIV", 0x135}, {"PRTSC", 0x137}, {"NUM_LOCK", kScanNumLock},
     {"HOME", 0x147}, {"UP", 0x148}, {"PGUP", 0x149}, {"LEFT", 0x14B}, {"RIGHT", 0x14D},
     {"END", 0x14F}, {"DOWN", 0x150}, {"PGDN", 0x151}, {"INS", 0x152}, {"DEL", 0x153},
-    {"APP", 0x15D},
+    {"APP", kScanApps},
     // Other spellings.
-    {"BACKSPACE", 0x0E}, {"ESCAPE", 0x01}, {"APPS", 0x15D},
+    {"BACKSPACE", 0x0E}, {"ESCAPE", 0x01}, {"APPS", kScanApps},
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
-  }
-  return true;
-}
+// `name` in any case against a name as the tables write it, in upper case.
+bool SameName(std::string_view name, std::string_view upper) { return Upper(name) == upper; }
 
 }  // namespace
 
 std::optional<std::uint16_t> ScanOfKeyName(std::string_view name) {
-  if (name.size() > 3 && (name[0] == 's' || name[0] == 'S') && (name[1] == 'c' || name[1] == 'C') &&
-      name[2] == ':') {
-    unsigned value = 0;
-    for (const char c : name.substr(3)) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) || value > 0x1FF) return std::nullopt;
-      value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                    ? c - '0'
-                                                    : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
-    }
-    if (value > 0x1FF) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+  if (name.size() > 3 && StartsWithNoCase(name, "sc:")) {
+    // Any number of leading zeros, then at most three digits up to 1FF.
+    std::string_view digits = name.substr(3);
+    const std::size_t first = digits.find_first_not_of('0');
+    digits = first == std::string_view::npos ? digits.substr(digits.size() - 1) : digits.substr(first);
+    const std::optional<unsigned> value = ParseHex(digits, 3);
+    if (!value || *value >= kScanCodes) return std::nullopt;
+    return static_cast<std::uint16_t>(*value);
   }
   for (const ModifierKey& k : kModifierKeys) {
     if (SameName(name, k.keyName) || (!k.alias.empty() && SameName(name, k.alias))) return k.scan;
@@ -80,9 +70,7 @@ std::string KeyNameOfScan(std::uint16_t scan) {
   for (const NamedKey& k : kKeys) {
     if (k.scan == scan) return k.name;
   }
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "sc:%x", scan);
-  return buf;
+  return "sc:" + LowerHex(scan, 1);
 }
 
 }  // namespace velto::layoutkit
