@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 3) return 0;
   const auto mode = static_cast<velto::MacroMode>((data[0] & 0x7F) % 3);
   const bool unicode = (data[0] & 0x80) != 0;
-  const unsigned mods = (data[1] | unsigned{data[2]} << 8) & kModifierKeysMask;
+  const unsigned mods = (data[1] | unsigned{data[2]} << 8) & velto::kModifierKeysMask;
   const std::string_view text(reinterpret_cast<const char*>(data + 3), size - 3 > 255 ? 255 : size - 3);
   if (mode != velto::MacroMode::kTable && text.empty()) return 0;
 
