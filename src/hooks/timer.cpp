@@ -14,8 +14,9 @@ constexpr int kHcbtSetFocus = 9;
 
 bool BothQueuesEmpty(const ControlBlock& cb) { return cb.actQEmpty != 0 && cb.keyQEmpty != 0; }
 
-// With Scroll Lock as the layout key, the system keeps the light itself.
-bool ScrollLockShowsLayout(const Region& region) {
+// With Scroll Lock as the layout key, the system keeps the light itself;
+// otherwise the light may be brought in line with the layout.
+bool ScrollLockIsNoHotkey(const Region& region) {
   return region.options().layoutHotkeyScan != kScrollLockScan;
 }
 
@@ -49,7 +50,7 @@ void TimerProc() {
   if (!region.valid()) return;
   ControlBlock& cb = region.control();
   cb.timerAlive = 1;
-  if (ScrollLockShowsLayout(region)) SyncScrollLockToLayout(region);
+  if (ScrollLockIsNoHotkey(region)) SyncScrollLockToLayout(region);
   if (cb.tickCountdown == 0) {
     ++cb.sweeps;
     cb.tickCountdown = kSweepInterval;
@@ -74,7 +75,7 @@ platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam
   if (BothQueuesEmpty(cb)) cb.playbackWait = 0;
   cb.changeFlags = 0;
   RefreshLeds(region);
-  if (ScrollLockShowsLayout(region)) SyncScrollLockToLayout(region);
+  if (ScrollLockIsNoHotkey(region)) SyncScrollLockToLayout(region);
   NotifyClients(region);
   return 0;
 }

@@ -172,7 +172,7 @@ inline int IsModifierKey(std::uint16_t scan) {
 }
 
 // The lock keys, whose lights the library tracks in `leds` and which
-// EnableKeyboard may bring to the state the options ask for.
+// Enable may bring to the state the options ask for.
 struct LockKey {
   std::string_view name;  // in the layout language's `lock` lines
   std::uint16_t scan;
