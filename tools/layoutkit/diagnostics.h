@@ -28,8 +28,15 @@ class Diagnostics {
   // Every diagnostic, formatted, one per line.
   std::string Text() const;
 
+  // The files a compile read or tried to read (an include that is missing
+  // too), in the order it met them: what a program that reloads on a save
+  // must watch.
+  void NoteFile(const std::string& file) { files_.push_back(file); }
+  const std::vector<std::string>& files() const { return files_; }
+
  private:
   std::vector<Diagnostic> all_;
+  std::vector<std::string> files_;
   int errors_ = 0;
 };
 

@@ -91,6 +91,7 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, 
 
 bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& diags) {
   std::vector<std::uint8_t> bytes;
+  diags.NoteFile(path);
   if (!ReadFile(path, bytes, diags)) return false;
   if (!FromVkb(bytes, out)) {
     diags.Error(path, 0, 0,

@@ -44,6 +44,7 @@ class Parser {
   void ParseFile(const std::string& path, int depth, const Pos* from) {
     std::vector<std::uint8_t> bytes;
     Diagnostics readDiags;
+    report_.diagnostics().NoteFile(path);
     if (!ReadFile(path, bytes, readDiags)) {
       if (from != nullptr) {
         Error(*from, "cannot read included file \"" + path + "\"");
