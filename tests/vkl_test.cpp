@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
@@ -218,6 +219,14 @@ TEST(Vkl, EveryErrorIsReportedWithItsPlaceAndNothingIsBuilt) {
       {"unicode\nlayout 0 {\ncodepage 1251\nkey A dead:acute\n}\ndeadkey acute ´ e é",
        "test.vkl:4:7: error: dead key acute means other characters in layout 0: its byte 0x80 is U+00B4 '´'"},
       {"layout 1 {\nunicode\ntable 0x80 ж\nkey A ж я\n}", "test.vkl:4:9: error: character U+044F 'я' is not in the table of layout 1"},
+      // Badges.
+      {"layout 1 {\nbadge \"ABCD\"\n}", "test.vkl:2:7: error: a badge is 1 to 3 characters; this one has 4"},
+      {"layout 1 {\nbadge \"日本語\"\n}", "test.vkl:2:7: error: a badge is at most 6 bytes in UTF-8"},
+      {"layout 1 {\nbadge \"U S\"\n}", "test.vkl:2:9: error: a badge is made of letters and digits; U+0020 is neither"},
+      {"layout 1 {\nbadge \"A\"\nbadge \"B\"\n}", "test.vkl:3:1: error: duplicate definition of badge"},
+      {"layout 1 {\nbytes 30 01 02 03\nbadge \"US\"\n}",
+       "test.vkl:3:1: error: the badge takes bytes 32 to 37 of the record, which the bytes of line 2 write"},
+      {"layout 1 {\n  badge \"US\"\n  bytes 37 01\n}", "test.vkl:3:9: error: these bytes write over the badge of line 2"},
   };
   for (const auto& c : cases) {
     const Compiled r = Compile(c.source);
@@ -469,6 +478,76 @@ macro hi "жЖ"
                                "bytes 8 76 65 6c 74 6f 2d 63 73 07"}) {
     EXPECT_NE(source.find(expected), std::string::npos) << expected << " in\n" << source;
   }
+}
+
+// A badge takes record bytes 32..37 in UTF-8, beside any set's header and
+// raw bytes up to 31; the decompiler writes it back only where the bytes
+// are what the statement would write.
+TEST(Vkl, BadgesAreStoredAndDecompiled) {
+  const Compiled c = Compile(R"(
+layout 0 "US" {
+  codepage 1251 ansi
+  badge "US"
+}
+layout 1 "Russian" {
+  unicode
+  badge "РУС"
+  bytes 30 aa bb
+  key A ф
+}
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  const auto* one = reinterpret_cast<const std::uint8_t*>(&c.d.layouts[1]);
+  const std::vector<std::uint8_t> want = {0xAA, 0xBB, 0xD0, 0xA0, 0xD0, 0xA3, 0xD0, 0xA1};
+  EXPECT_EQ(std::vector<std::uint8_t>(one + 30, one + 38), want);
+  EXPECT_EQ(CharSetOf(c.d.layouts[1]), CharSetKind::kUnicode);
+  std::uint8_t ansi[32] = {0xE3, 0x04};  // code page 1251, then the badge at 32
+  ansi[26] = 'U', ansi[27] = 'S';
+  EXPECT_EQ(std::memcmp(c.d.layouts[0].reserved, ansi, sizeof ansi), 0);
+  std::string source;
+  EXPECT_EQ(RoundTrip(c.d, &source), ToVkb(c.d));
+  for (const char* expected : {"badge \"US\"", "badge \"РУС\"", "bytes 30 aa bb\n"}) {
+    EXPECT_NE(source.find(expected), std::string::npos) << expected << " in\n" << source;
+  }
+  // Bytes the statement would not write stay raw bytes: a zero inside, a
+  // space, four letters, an overlong form of 'A'.
+  const std::vector<std::vector<std::uint8_t>> raw = {{'U', 0, 'S'}, {'U', ' ', 'S'}, {'A', 'B', 'C', 'D'}, {0xC1, 0x81}};
+  for (const auto& bytes : raw) {
+    KeyboardDescription d = c.d;
+    std::memset(d.layouts[1].reserved + 26, 0, 6);
+    std::copy(bytes.begin(), bytes.end(), d.layouts[1].reserved + 26);
+    EXPECT_FALSE(StoredBadge(d.layouts[1]));
+    EXPECT_EQ(RoundTrip(d, &source), ToVkb(d));
+    EXPECT_EQ(source.find("badge", source.find("layout 1")), std::string::npos) << source;
+  }
+}
+
+TEST(Vkl, LayoutBadgeIsTheStoredOneOrMadeOfTheName) {
+  KeyboardDescription d;
+  const struct {
+    const char* name;
+    const char* badge;
+  } names[] = {{"US International", "USI"}, {"US", "US"}, {"ABC Extra", "ABC"}, {"Russian phonetic", "RP"},
+               {"de-CH", "DC"}, {"Dvorak", "DV"}, {"a", "A"}, {"", "2"}, {"--", "2"}};
+  for (const auto& n : names) {
+    d.SetLayoutName(2, n.name);
+    EXPECT_EQ(LayoutBadge(d, 2), n.badge) << n.name;
+  }
+  const Compiled c = Compile(R"(
+unicode
+layout 0 "Ελληνικά" {
+}
+layout 1 "русский язык" {
+}
+layout 2 "Dvorak" {
+  badge "ДВ1"
+}
+)");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  EXPECT_EQ(LayoutName(c.d, 1), "русский язык");
+  EXPECT_EQ(LayoutBadge(c.d, 0), "ΕΛ");
+  EXPECT_EQ(LayoutBadge(c.d, 1), "РЯ");
+  EXPECT_EQ(LayoutBadge(c.d, 2), "ДВ1");
 }
 
 TEST(Vkl, CompiledFilesAreExactlyTheFiveBlocks) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "delivery/macro.h"
+#include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
@@ -524,6 +525,7 @@ class Builder {
         }
         std::memcpy(r.reserved, &h, sizeof h);
       }
+      if (!l.badge.empty()) StoreBadge(r, l.badge);
       auto* record = reinterpret_cast<std::uint8_t*>(&r);
       for (const Bytes& b : l.bytes) {
         if (!ansi && b.offset < vkl::kRecordBytesFirstMarked) {
@@ -711,6 +713,16 @@ char32_t OtherCase(char32_t c) {
       if (r.stride == 0 ? offset != 0 : offset % r.stride != 0) continue;
       return static_cast<char32_t>(static_cast<long>(c) + (upper ? r.delta : -r.delta));
     }
+  }
+  return c;
+}
+
+char32_t UpperCase(char32_t c) {
+  for (const CaseRun& r : kCaseRuns) {
+    const long offset = static_cast<long>(c) - (static_cast<long>(r.first) + r.delta);
+    if (offset < 0 || offset > static_cast<long>(r.count - 1) * r.stride) continue;
+    if (r.stride == 0 ? offset != 0 : offset % r.stride != 0) continue;
+    return static_cast<char32_t>(static_cast<long>(c) - r.delta);
   }
   return c;
 }

@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
@@ -419,7 +420,9 @@ class Writer {
         Line("  right-as-left " + ModifierNames(r.rightModEquivalence, vkl::kRightAsLeft, {}, " "));
       }
       Charset(r, set);
-      RecordBytes(r, n);
+      const std::optional<std::string> badge = StoredBadge(r);
+      if (badge) Line("  badge \"" + *badge + "\"");
+      RecordBytes(r, n, badge.has_value());
       if (n < 2) Keys(n, set);
       Line("}");
     }
@@ -455,11 +458,13 @@ class Writer {
     if (!line.empty()) Line("  charset" + line);
   }
 
-  // Raw bytes for what the set statement does not write: bytes 6 to 37 of
-  // an `ansi` record but its code page, bytes 20 to 37 of one with a set.
-  void RecordBytes(const LayoutRecord& r, unsigned n) {
+  // Raw bytes for what the set statement and the badge do not write: bytes
+  // 6 to 37 of an `ansi` record but its code page, bytes 20 to 37 of one
+  // with a set, but bytes 32 to 37 where they hold a badge.
+  void RecordBytes(const LayoutRecord& r, unsigned n, bool badge) {
     const int codePage = sets_[n].codePage;
     std::uint8_t expected[32] = {static_cast<std::uint8_t>(codePage & 0xFF), static_cast<std::uint8_t>(codePage >> 8)};
+    if (badge) std::copy_n(r.reserved + kBadgeReserved, kBadgeBytes, expected + kBadgeReserved);
     const int first = mode_[n] == Mode::kAnsi ? 0 : vkl::kRecordBytesFirstMarked - vkl::kRecordBytesFirst;
     for (int i = first; i < 32;) {
       if (r.reserved[i] == expected[i]) {

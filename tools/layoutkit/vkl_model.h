@@ -97,6 +97,8 @@ struct LayoutDef {
   std::uint16_t rightAsLeft = 0;
   std::vector<Char> charset;
   std::vector<Bytes> bytes;
+  std::string badge;  // UTF-8; empty: none
+  Pos badgePos;
   CapsMode caps = CapsMode::kLetters;
   std::set<std::string> seen;  // statements given once
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
 #include "layoutkit/text.h"
@@ -429,6 +430,7 @@ class Parser {
       return;
     }
     if (word == "bytes") return RecordBytes(t, l);
+    if (word == "badge") return Badge(t, l);
     if (word == "caps") {
       if (!Arity(t, 2, 2, "caps letters|same|shift|altgr|shift+altgr|none") || !Once(l.seen, "caps", t[0])) return;
       if (auto mode = Mode(t[1])) l.caps = *mode;
@@ -490,11 +492,50 @@ class Parser {
     if (!offset || *offset < vkl::kRecordBytesFirst || *offset + count > vkl::kRecordBytesLast + 1) {
       return Error(t[1].pos, "raw bytes go at offsets 6 to 37 of the layout record");
     }
+    if (!l.badge.empty() && OverBadge(static_cast<int>(*offset), count)) {
+      return Error(t[1].pos, "these bytes write over the badge of line " + std::to_string(l.badgePos.line) +
+                                 ", which takes bytes 32 to 37 of the record");
+    }
     Bytes b{static_cast<int>(*offset), {}, t[1].pos};
     for (std::size_t i = 2; i < t.size(); ++i) {
       if (const auto v = HexByte(t[i])) b.values.push_back(*v);
     }
     l.bytes.push_back(std::move(b));
+  }
+
+  static bool OverBadge(int offset, std::size_t count) {
+    const int last = offset + static_cast<int>(count) - 1;
+    return offset < static_cast<int>(kBadgeOffset + kBadgeBytes) && last >= static_cast<int>(kBadgeOffset);
+  }
+
+  // badge "TEXT": 1 to 3 letters or digits, six bytes at most in UTF-8.
+  void Badge(const std::vector<Token>& t, LayoutDef& l) {
+    if (!Arity(t, 2, 2, "badge \"TEXT\"") || !Once(l.seen, "badge", t[0])) return;
+    std::vector<Char> chars;
+    if (!StringChars(t[1], chars)) return;
+    std::string text;
+    for (const Char& c : chars) {
+      if (c.raw) return Error(c.pos, "a badge is made of characters, not raw bytes");
+      if (!IsLetterOrDigit(c.code)) {
+        return Error(c.pos, "a badge is made of letters and digits; " + CodePoint(c.code) + " is neither");
+      }
+      AppendUtf8(text, c.code);
+    }
+    if (chars.empty() || chars.size() > kBadgeChars) {
+      return Error(t[1].pos, "a badge is 1 to 3 characters; this one has " + std::to_string(chars.size()));
+    }
+    if (text.size() > kBadgeBytes) {
+      return Error(t[1].pos, "a badge is at most 6 bytes in UTF-8 (bytes 32 to 37 of the record); this one takes " +
+                                 std::to_string(text.size()));
+    }
+    for (const Bytes& b : l.bytes) {
+      if (OverBadge(b.offset, b.values.size())) {
+        return Error(t[0].pos, "the badge takes bytes 32 to 37 of the record, which the bytes of line " +
+                                   std::to_string(b.pos.line) + " write");
+      }
+    }
+    l.badge = text;
+    l.badgePos = t[0].pos;
   }
 
   std::optional<std::uint8_t> HexByte(const Token& t) {

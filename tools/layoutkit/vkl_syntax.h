@@ -101,6 +101,9 @@ CharSet LayoutCharSet(const KeyboardDescription& d, unsigned layout);
 // The other letter of a simple one-to-one case pair (A and a, Ж and ж), or
 // `c` itself.
 char32_t OtherCase(char32_t c);
+// The capital of a lower-case letter of such a pair (ж gives Ж), or `c`
+// itself: a capital, a letter without case, anything else.
+char32_t UpperCase(char32_t c);
 
 // What the library would make of a macro text's braced chords that the
 // compiler refuses: a missing "}", an unknown or empty key name, more than
