@@ -109,18 +109,17 @@ float RoundedSquareDistance(float px, float py, int size, float radius) {
   return outside + std::min(std::max(qx, qy), 0.f) - radius;
 }
 
+int CALLBACK NoteFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;  // one is enough
+}
+
 bool FaceExists(HDC dc, const wchar_t* face) {
   LOGFONTW query{};
   query.lfCharSet = DEFAULT_CHARSET;
   wcsncpy(query.lfFaceName, face, LF_FACESIZE - 1);
   bool found = false;
-  EnumFontFamiliesExW(
-      dc, &query,
-      [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) -> int {
-        *reinterpret_cast<bool*>(found) = true;
-        return 0;
-      },
-      reinterpret_cast<LPARAM>(&found), 0);
+  EnumFontFamiliesExW(dc, &query, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
   return found;
 }
 
