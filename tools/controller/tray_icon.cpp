@@ -1,10 +1,10 @@
 // The tray icon is composed from coverage maps rather than drawn straight
 // into the icon's bitmap: GDI leaves the alpha byte at 0 wherever it draws,
 // so its antialiased text is drawn white on black into a scratch bitmap and
-// the grey level taken as the text's coverage, while the rounded square, the
-// outline and the stroke are sampled here at 4x4 points a pixel. The layers
-// are then laid over one another with premultiplied alpha, which is what
-// the shell expects of a 32-bit icon.
+// the grey level taken as the text's coverage, while the rounded square and
+// its outline are sampled here at 4x4 points a pixel. The layers are then
+// laid over one another with premultiplied alpha, which is what the shell
+// expects of a 32-bit icon.
 #include "controller/tray_icon.h"
 
 #include <algorithm>
