@@ -29,7 +29,7 @@
 //
 // Usage: velto-wine-controller.exe DLL OUTPUT-FILE [TIMEOUT-SECONDS]
 //        velto-wine-controller.exe --target OUTPUT-FILE [TIMEOUT-SECONDS]
-#include "veltoctl/library.h"  // windows.h
+#include "controller/library.h"  // windows.h
 
 #include <atomic>
 #include <cstdarg>

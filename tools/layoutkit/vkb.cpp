@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "layoutkit/codepage.h"
+#include "layoutkit/text.h"
 #include "shared/charset.h"
 
 namespace velto::layoutkit {
@@ -24,6 +25,45 @@ const Block kBlocks[] = {
     {kDeadKeyTableSize, [](KeyboardDescription& d) -> void* { return &d.deadKeys; }},
     {kMacroTableSize, [](KeyboardDescription& d) -> void* { return &d.macros; }},
 };
+
+// File names are UTF-8. Windows' narrow file functions take them in the
+// ANSI code page instead, so there a name that is UTF-8 beyond ASCII goes
+// through the wide ones; any other is passed as it stands (a name from a
+// program's narrow command line is in the ANSI code page already).
+#ifdef _WIN32
+bool WideName(const std::string& path, std::wstring& wide) {
+  bool ascii = true;
+  for (std::size_t pos = 0; pos < path.size();) {
+    ascii = ascii && static_cast<unsigned char>(path[pos]) < 0x80;
+    const char32_t c = NextUtf8(path, pos);
+    if (c == 0xFFFD) return false;
+    if (c >= 0x10000) {
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+  }
+  return !ascii;
+}
+std::FILE* Open(const std::string& path, const wchar_t* wideMode, const char* mode) {
+  std::wstring wide;
+  return WideName(path, wide) ? _wfopen(wide.c_str(), wideMode) : std::fopen(path.c_str(), mode);
+}
+void Remove(const std::string& path) {
+  std::wstring wide;
+  WideName(path, wide) ? _wremove(wide.c_str()) : std::remove(path.c_str());
+}
+int Rename(const std::string& from, const std::string& to) {
+  std::wstring wideFrom, wideTo;
+  const bool wide = WideName(from, wideFrom) && WideName(to, wideTo);  // the two differ by ".tmp" only
+  return wide ? _wrename(wideFrom.c_str(), wideTo.c_str()) : std::rename(from.c_str(), to.c_str());
+}
+#else
+std::FILE* Open(const std::string& path, const wchar_t*, const char* mode) { return std::fopen(path.c_str(), mode); }
+void Remove(const std::string& path) { std::remove(path.c_str()); }
+int Rename(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
+#endif
 
 }  // namespace
 
@@ -49,7 +89,7 @@ bool FromVkb(const std::vector<std::uint8_t>& bytes, KeyboardDescription& out) {
 }
 
 bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, Diagnostics& diags) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = Open(path, L"rb", "rb");
   if (f == nullptr) {
     diags.Error(path, 0, 0, std::string("cannot open: ") + std::strerror(errno));
     return false;
@@ -66,7 +106,7 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, Diagnos
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, Diagnostics& diags) {
   const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  std::FILE* f = Open(temp, L"wb", "wb");
   if (f == nullptr) {
     diags.Error(path, 0, 0, std::string("cannot write: ") + std::strerror(errno));
     return false;
@@ -74,15 +114,15 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, 
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   const bool closed = std::fclose(f) == 0;
   if (!written || !closed) {
-    std::remove(temp.c_str());
+    Remove(temp);
     diags.Error(path, 0, 0, "cannot write the file");
     return false;
   }
 #ifdef _WIN32
-  std::remove(path.c_str());  // rename does not replace a file there
+  Remove(path);  // rename does not replace a file there
 #endif
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
+  if (Rename(temp, path) != 0) {
+    Remove(temp);
     diags.Error(path, 0, 0, std::string("cannot write: ") + std::strerror(errno));
     return false;
   }

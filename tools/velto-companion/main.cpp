@@ -4,7 +4,7 @@
 // the 64-bit build) and calls InstallHook with a window of the companion
 // class, so that the applications of its architecture are translated too, by the one region, layout and timer of the controller. It
 // stops when the controller's process ends or asks it to (WM_QUIT).
-#include "veltoctl/library.h"
+#include "controller/library.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "shared/library_api.h"
-#include "veltoctl/companion.h"
+#include "controller/companion.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "veltoctl/companion.h"
+#include "controller/companion.h"
 
-#include "veltoctl/library.h"
+#include "controller/library.h"
 
 namespace velto::control {
 

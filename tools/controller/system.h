@@ -1,0 +1,67 @@
+// What the controllers ask of Windows beyond the library: folders, the
+// window in front and its program, the Run key, files and their changes.
+// Every name and path here is UTF-8.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace velto::controller {
+
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
+// The program's arguments, in UTF-8 (the narrow argv is in the ANSI code
+// page, which cannot hold every file name).
+std::vector<std::string> Arguments();
+
+std::string ThisProgram();           // its full path
+std::string FolderOf(const std::string& path);  // with the trailing backslash
+std::string FileNameOf(const std::string& path);
+bool IsAbsolute(const std::string& path);
+// The path made absolute from the current folder.
+std::string FullPath(const std::string& path);
+// %APPDATA%\Velto\, made if it is missing; empty if there is no profile.
+std::string ProfileFolder();
+
+// The window in front, and what the rules and the tray need to know of it.
+struct ForegroundWindow {
+  HWND window = nullptr;
+  DWORD process = 0;
+  std::string program;      // its executable's file name, lower case; empty if it cannot be read
+  std::string windowClass;
+  bool elevated = false;    // runs with more rights than a normal program
+};
+ForegroundWindow WindowInFront();
+bool ThisProcessElevated();
+
+// A file as last seen: changes when it is saved, made or removed.
+struct FileStamp {
+  bool exists = false;
+  ULONGLONG written = 0, size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
+
+// The .vkl and .vkb files of a folder, sorted by name.
+std::vector<std::string> LayoutFilesIn(const std::string& folder);
+
+// The command that the Run key of the user starts at sign-in, under the name
+// "Velto", or empty.
+std::string SignInCommand();
+// Writes (or with an empty command, removes) it; false with Windows' words in `error`.
+bool SetSignInCommand(const std::string& command, std::string& error);
+
+// Opens a file in the user's editor for its kind (Notepad where there is none).
+void OpenForEditing(const std::string& path);
+// Starts this program again with `arguments`, asking for administrator
+// rights; false if the user said no or it could not start.
+bool StartAsAdministrator(const std::string& arguments);
+
+// "error 5: Access is denied."
+std::string WindowsError(DWORD code);
+
+}  // namespace velto::controller

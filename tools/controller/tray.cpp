@@ -1,0 +1,244 @@
+#include "controller/tray.h"
+
+#include <iterator>
+
+#include "controller/tray_icon.h"
+
+namespace velto::controller {
+namespace {
+
+constexpr UINT kIconId = 1;
+
+// The menu's items.
+enum : UINT {
+  kMenuLayout = 100,  // + layout number
+  kMenuTranslation = 110,
+  kMenuEdit,
+  kMenuReload,
+  kMenuErrors,
+  kMenuSignIn,
+  kMenuSettings,
+  kMenuLayoutsFolder,
+  kMenuAdministrator,
+  kMenuIconLetters,
+  kMenuIconNumber,
+  kMenuBuiltIn,
+  kMenuQuit,
+  kMenuFile = 200,  // + the index in menuFiles_
+};
+
+void Copy(wchar_t* to, std::size_t size, const std::wstring& text) {
+  lstrcpynW(to, text.c_str(), static_cast<int>(size));
+}
+
+std::string OnOffWord(unsigned leds, unsigned bit) { return leds >> bit & 1 ? "on" : "off"; }
+
+}  // namespace
+
+TrayView::~TrayView() {
+  Remove();
+  if (drawn_ != nullptr) DestroyIcon(drawn_);
+}
+
+void TrayView::Remove() {
+  if (shown_) Shell_NotifyIconW(NIM_DELETE, &icon_);
+  shown_ = false;
+}
+
+void TrayView::Problems(const std::string& summary, const std::vector<std::string>& lines) {
+  log_.Write(summary);
+  for (const std::string& l : lines) log_.Write(l);
+  const std::string first = lines.empty() ? "" : "\n" + lines.front();
+  const std::string more = lines.size() > 1 ? "\n(\"Show errors\" in the menu lists all " +
+                                                  std::to_string(lines.size()) + ")"
+                                            : "";
+  Balloon("Velto", summary + first + more, NIIF_ERROR);
+}
+
+void TrayView::Tell(const std::string& text) {
+  log_.Write(text);
+  Balloon("Velto", text, NIIF_INFO);
+}
+
+void TrayView::Balloon(const std::string& title, const std::string& text, DWORD icon) {
+  if (c_ != nullptr && !c_->settings().notifications && icon != NIIF_ERROR) return;
+  if (!shown_) {
+    pendingTitle_ = Wide(title), pendingText_ = Wide(text), pendingIcon_ = icon;
+    return;
+  }
+  NOTIFYICONDATAW n = icon_;
+  n.uFlags = NIF_INFO;
+  Copy(n.szInfoTitle, std::size(n.szInfoTitle), Wide(title));
+  Copy(n.szInfo, std::size(n.szInfo), Wide(text));
+  n.dwInfoFlags = icon;
+  Shell_NotifyIconW(NIM_MODIFY, &n);
+}
+
+void TrayView::Refresh() {
+  if (c_ == nullptr || c_->window() == nullptr) return;
+  const unsigned layout = c_->Layout();
+  const bool on = c_->On();
+  const std::wstring badge = Wide(c_->Badge(layout));
+  const int size = TrayIconSize();
+  if (drawn_ == nullptr || badge != drawnBadge_ || on != drawnOn_ || size != drawnSize_) {
+    HICON old = drawn_;
+    drawn_ = MakeTrayIcon(badge, on, size);
+    drawnBadge_ = badge, drawnOn_ = on, drawnSize_ = size;
+    icon_.hIcon = drawn_;
+    if (shown_) {
+      icon_.uFlags = NIF_ICON;
+      Shell_NotifyIconW(NIM_MODIFY, &icon_);
+    }
+    if (old != nullptr) DestroyIcon(old);
+  }
+
+  const std::string name = c_->LayoutName(layout);
+  std::string tip = "Velto: " + (name.empty() ? "layout " + std::to_string(layout) : name + " (layout " +
+                                                                                         std::to_string(layout) + ")");
+  tip += on ? "\nTranslation on" : "\nTranslation off";
+  if (c_->settings().trayLights) {
+    const unsigned leds = c_->Leds();
+    tip += "\nNum " + OnOffWord(leds, 0) + ", Caps " + OnOffWord(leds, 1) + ", Scroll " + OnOffWord(leds, 2);
+  }
+  if (!c_->ElevatedInFront().empty()) tip += "\n" + c_->ElevatedInFront() + " runs as administrator: untranslated";
+  if (!c_->Errors().empty()) tip += "\nThe layout file has errors";
+  Copy(icon_.szTip, std::size(icon_.szTip), Wide(tip));
+
+  if (!shown_) {
+    icon_.cbSize = sizeof icon_;
+    icon_.hWnd = c_->window();
+    icon_.uID = kIconId;
+    icon_.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+    icon_.uCallbackMessage = kTrayMessage;
+    shown_ = Shell_NotifyIconW(NIM_ADD, &icon_) != FALSE;
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+    if (shown_ && !pendingText_.empty()) {
+      Balloon(Utf8(pendingTitle_), Utf8(pendingText_), pendingIcon_);
+      pendingText_.clear();
+    }
+    return;
+  }
+  icon_.uFlags = NIF_TIP;
+  Shell_NotifyIconW(NIM_MODIFY, &icon_);
+}
+
+void TrayView::ShowErrors() {
+  std::string text;
+  for (const std::string& l : c_->Errors()) text += l + "\n";
+  if (text.empty()) text = "The layout file has no errors.";
+  MessageBoxW(c_->window(), Wide(text).c_str(), L"Velto: errors in the layout file", MB_OK | MB_ICONWARNING);
+}
+
+void TrayView::Show() {
+  Tell("Velto is running: " + c_->StateLine() + ".");
+  PostMessageW(c_->window(), kShowMenu, 0, 0);
+}
+
+bool TrayView::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case kTrayMessage:
+      if (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP || lParam == WM_CONTEXTMENU) ShowMenu();
+      return true;
+    case kShowMenu:
+      ShowMenu();
+      return true;
+    case WM_COMMAND:
+      OnMenu(LOWORD(wParam));
+      return true;
+    case WM_CLOSE:
+      Remove();
+      return true;
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+    case 0x02E0:  // WM_DPICHANGED: the icon is drawn again at the size asked now
+      Refresh();
+      return false;
+    default:
+      if (msg == taskbarCreated_ && taskbarCreated_ != 0) {  // the shell started again
+        shown_ = false;
+        Refresh();
+        return true;
+      }
+      return false;
+  }
+}
+
+void TrayView::ShowMenu() {
+  if (c_ == nullptr || c_->Attached()) return;
+  HMENU menu = CreatePopupMenu();
+  const unsigned current = c_->Layout();
+  for (unsigned layout = 0; layout < 4; ++layout) {
+    const std::string name = c_->LayoutName(layout);
+    const std::string label = std::to_string(layout) + "  " + (name.empty() ? "Layout " + std::to_string(layout) : name);
+    AppendMenuW(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout, Wide(label).c_str());
+  }
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | (c_->On() ? MF_CHECKED : 0), kMenuTranslation, L"Translation on");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+
+  HMENU files = CreatePopupMenu();
+  menuFiles_.clear();
+  const std::string programLayouts = FolderOf(ThisProgram()) + "layouts\\";
+  for (const std::string& folder : {c_->LayoutsFolder(), programLayouts}) {
+    for (const std::string& f : LayoutFilesIn(folder)) menuFiles_.push_back(f);
+  }
+  AppendMenuW(files, MF_STRING | (c_->LayoutFile().empty() ? MF_CHECKED : 0), kMenuBuiltIn, L"Built-in layouts");
+  for (std::size_t i = 0; i < menuFiles_.size() && i < 100; ++i) {
+    const bool chosen = _wcsicmp(Wide(menuFiles_[i]).c_str(), Wide(c_->LayoutFile()).c_str()) == 0;
+    AppendMenuW(files, MF_STRING | (chosen ? MF_CHECKED : 0), kMenuFile + static_cast<UINT>(i),
+                Wide(FileNameOf(menuFiles_[i])).c_str());
+  }
+  AppendMenuW(files, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(files, MF_STRING, kMenuLayoutsFolder, Wide("Open the folder " + c_->LayoutsFolder()).c_str());
+  const std::string file = c_->LayoutFile().empty() ? "built-in" : FileNameOf(c_->LayoutFile());
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(files), Wide("Layout file: " + file).c_str());
+  AppendMenuW(menu, MF_STRING | (c_->LayoutFile().empty() ? MF_GRAYED : 0), kMenuEdit, L"Edit the layout");
+  AppendMenuW(menu, MF_STRING, kMenuReload, L"Reload");
+  if (!c_->Errors().empty()) AppendMenuW(menu, MF_STRING, kMenuErrors, L"Show errors...");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | (SignInCommand().empty() ? 0 : MF_CHECKED), kMenuSignIn, L"Start at sign-in");
+  HMENU shows = CreatePopupMenu();
+  const bool letters = c_->settings().trayIcon == TrayIcon::kBadge;
+  AppendMenuW(shows, MF_STRING | (letters ? MF_CHECKED : 0), kMenuIconLetters, L"The layout's letters");
+  AppendMenuW(shows, MF_STRING | (letters ? 0 : MF_CHECKED), kMenuIconNumber, L"The layout's number");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(shows), L"The icon shows");
+  AppendMenuW(menu, MF_STRING, kMenuSettings, Wide("Open settings (" + c_->SettingsFile() + ")").c_str());
+  if (!c_->Elevated()) AppendMenuW(menu, MF_STRING, kMenuAdministrator, L"Restart as administrator");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kMenuQuit, L"Quit");
+
+  POINT at;
+  GetCursorPos(&at);
+  SetForegroundWindow(c_->window());
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, c_->window(), nullptr);
+  PostMessageW(c_->window(), WM_NULL, 0, 0);  // so that the menu closes when the user clicks elsewhere
+  DestroyMenu(menu);  // and its submenus
+}
+
+void TrayView::OnMenu(UINT id) {
+  if (id >= kMenuLayout && id < kMenuLayout + 4) {
+    c_->Execute("layout " + std::to_string(id - kMenuLayout));
+  } else if (id >= kMenuFile && id - kMenuFile < menuFiles_.size()) {
+    c_->Execute("use " + menuFiles_[id - kMenuFile]);
+  } else {
+    switch (id) {
+      case kMenuTranslation: c_->Execute("toggle"); break;
+      case kMenuBuiltIn: c_->Execute("use built-in"); break;
+      case kMenuEdit: c_->Execute("edit"); break;
+      case kMenuReload: c_->Execute("reload"); break;
+      case kMenuErrors: c_->Execute("errors"); break;
+      case kMenuSignIn: c_->Execute(SignInCommand().empty() ? "sign-in on" : "sign-in off"); break;
+      case kMenuIconLetters: c_->Execute("tray icon letters"); break;
+      case kMenuIconNumber: c_->Execute("tray icon number"); break;
+      case kMenuSettings: c_->Execute("settings"); break;
+      case kMenuLayoutsFolder:
+        ShellExecuteW(nullptr, L"open", Wide(c_->LayoutsFolder()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        break;
+      case kMenuAdministrator: c_->Execute("administrator"); break;
+      case kMenuQuit: c_->Execute("quit"); break;
+      default: break;
+    }
+  }
+}
+
+}  // namespace velto::controller

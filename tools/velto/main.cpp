@@ -1,0 +1,5 @@
+// velto.exe: Velto in the notification area, from sign-in to sign-out. A
+// program of the Windows subsystem, so no console comes with it.
+#include "controller/controller.h"
+
+int main() { return velto::controller::RunController(true); }
