@@ -26,7 +26,7 @@ const char* Companion::FileName() { return "velto-companion64.exe"; }
 bool Companion::Start(HWND window, bool hidden, std::string& error) {
   const std::string path = BesideThisProgram(FileName());
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    error = FileName() + std::string(" is not beside veltoctl");
+    error = FileName() + std::string(" is not in this program's folder");
     return false;
   }
   std::string command = "\"" + path + "\" --controller " + std::to_string(GetCurrentProcessId()) + " --window " +

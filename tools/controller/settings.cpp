@@ -337,7 +337,7 @@ start at sign-in = off
 tray icon = letters
 ; The tooltip shows the lock lights too.
 tray lights = on
-; Balloons for errors in the layout, and for programs Velto cannot reach.
+; Balloons for warnings and for programs Velto cannot reach (errors always show).
 notifications = on
 
 ; Rules for programs: while one of them has the foreground, translation is

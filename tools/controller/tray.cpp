@@ -52,7 +52,8 @@ void TrayView::Problems(const std::string& summary, const std::vector<std::strin
   const std::string more = lines.size() > 1 ? "\n(\"Show errors\" in the menu lists all " +
                                                   std::to_string(lines.size()) + ")"
                                             : "";
-  Balloon("Velto", summary + first + more, NIIF_ERROR);
+  const bool warning = summary.rfind("warning", 0) == 0 || summary.rfind("Warning", 0) == 0;
+  Balloon("Velto", summary + first + more, warning ? NIIF_WARNING : NIIF_ERROR);
 }
 
 void TrayView::Tell(const std::string& text) {
