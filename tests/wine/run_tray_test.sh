@@ -12,8 +12,11 @@
 #     a choice made inside notepad lasts while it stays in front;
 #   - start at sign-in written to the Run key and removed from it;
 #   - a second start says it is running, and leaves the first running;
-#   - a layout file broken at the first start leaves Velto running on the
-#     built-in layouts, with the errors shown.
+#   - veltoctl.exe on the same settings: another layout file chosen, and a
+#     broken edit's errors printed;
+#   - a first start writes the settings; a layout file broken at the first
+#     start leaves Velto running on the built-in layouts, with the errors
+#     shown; a restart (as administrator) takes over from the one before.
 # Its log (--log) holds what the tray shows in balloons and the tooltip.
 #
 # Usage: run_tray_test.sh WIN64-BUILD-DIR
@@ -132,13 +135,23 @@ target_is() { [ "$(target_text)" = "$1" ]; }
 
 # to WINDOW: gives it the focus (a click, which also makes it the foreground
 # window under Wine) and waits for the controller to follow.
+# Prints how long after the click the controller said so, where it did.
 to() {
   window=$1
-  local geometry
+  local before clicked n
   wait_until 10 focus
   eval "$(xdotool getwindowgeometry --shell "$window")"
+  before=$(lines "$tray_log" | grep -c ' in front: ')
+  clicked=$(date +%s%N)
   xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
-  sleep 0.5
+  for n in $(seq 1 100); do
+    if [ "$(lines "$tray_log" | grep -c ' in front: ')" -gt "$before" ]; then
+      say "  (the controller followed $(( ($(date +%s%N) - clicked) / 1000000 )) ms after the click)"
+      break
+    fi
+    sleep 0.01
+  done
+  sleep 0.3
 }
 to "$notepad"
 clear_notepad
@@ -194,18 +207,53 @@ wait_until 20 exited "$tray_pid" && { wait "$tray_pid"; status=$?; }
 [ "$status" = 0 ] && log_has "$tray_log" "Velto is stopped."
 check "--send quit stops it with status 0" $? "status $status: $(lines "$tray_log" | tail -2)"
 
-# --- Broken at the first start -------------------------------------------------------------
+# --- veltoctl: the same controller, printing what the tray shows ----------------------------
+layout_text "ß" >"$conf/other.vkl"
+run_ctl ctl "$bin" --settings "$settings"
+wait_until 30 log_has "$ctl_log" "Velto is running"
+check "veltoctl starts with the same settings" $? "$(lines "$ctl_log")"
+echo "use $(winpath "$conf/other.vkl")" >&"$ctl_fd"
+wait_until 10 log_has "$ctl_log" "Loaded $(winpath "$conf/other.vkl")."
+check "'use FILE' loads another layout file" $? "$(lines "$ctl_log" | tail -3)"
+grep -qF "layout file = $(winpath "$conf/other.vkl")" "$conf/settings.ini"
+check "  ... and keeps it in the settings" $? "$(grep -i 'layout file' "$conf/settings.ini")"
+printf 'layout 0 "Test" {\n  key Q ß\n  key Q x\n}\n' >"$conf/other.vkl"
+wait_until 10 log_has "$ctl_log" "other.vkl:3:7: error: duplicate definition"
+check "veltoctl prints a broken edit's errors as the tray shows them" $? "$(lines "$ctl_log" | tail -3)"
+quit_ctl ctl "veltoctl stops on 'quit'"
+
+# --- A first start: the settings written; a layout file broken --------------------------------
 printf 'layout 0 "Test" {\n  key Q ä ä ä ä\n}\n' >"$conf/test.vkl"
+fresh="$tmp/fresh/settings.ini"
+mkdir -p "$tmp/fresh"
 : >"$tray_log"
-(cd "$bin" && exec "$wine" velto.exe --settings "$settings" --log "$(winpath "$tray_log")") >"$tmp/tray.out" 2>&1 &
+(cd "$bin" && exec "$wine" velto.exe "$(winpath "$conf/test.vkl")" --settings "$(winpath "$fresh")" \
+  --log "$(winpath "$tray_log")") >"$tmp/tray.out" 2>&1 &
 tray_pid=$!
 track $tray_pid
 wait_until 30 log_has "$tray_log" "Velto is running"
 log_has "$tray_log" "test.vkl has errors; the built-in layouts are in use." &&
   log_has "$tray_log" "test.vkl:2:" && log_has "$tray_log" "layout 0 (US), translation on"
 check "a file broken at the first start: running on the built-in layouts, errors shown" $? "$(lines "$tray_log")"
-velto --send quit >/dev/null
+grep -q '^\[rule remote desktop\]' "$fresh" && [ -d "$tmp/fresh/layouts" ]
+check "the first start writes the settings, with the recommended rules, and the layouts folder" $? \
+  "$(ls "$tmp/fresh"; head -3 "$fresh" 2>/dev/null)"
+
+# "Restart as administrator" starts the new instance with --elevated-restart
+# (Windows asks for the rights; Wine has none to ask for): the old one makes way.
+first_pid=$tray_pid
+(cd "$bin" && exec "$wine" velto.exe --elevated-restart --settings "$(winpath "$fresh")" \
+  --log "$(winpath "$tmp/new.log")") >/dev/null 2>&1 &
+tray_pid=$!
+track $tray_pid
+status=running
+wait_until 20 exited "$first_pid" && { wait "$first_pid"; status=$?; }
+wait_until 30 log_has "$tmp/new.log" "Velto is running"
+[ "$status" = 0 ] && kill -0 "$tray_pid"
+check "a restarted Velto takes over from the one before" $? "old: $status; new: $(lines "$tmp/new.log" 2>/dev/null)"
+(cd "$bin" && timeout 30 "$wine" velto.exe --settings "$(winpath "$fresh")" --send quit) >/dev/null 2>&1
 wait_until 20 exited "$tray_pid"
+check "  ... and stops on --send quit" $? "still running"
 
 say "$failures failed, in $((SECONDS - started)) s"
 [ "$failures" = 0 ]
