@@ -11,7 +11,9 @@ namespace {
 
 using layoutkit::Diagnostics;
 
-Settings Parse(const std::string& text, Diagnostics& diags) { return ParseSettings(text, "settings.ini", diags); }
+Settings Parse(const std::string& text, Diagnostics& diags) {
+  return ParseSettings(text, "settings.ini", diags);
+}
 
 TEST(Settings, TheDefaultFileReadsCleanAndHoldsTheRecommendedRules) {
   Diagnostics diags;
@@ -73,17 +75,18 @@ TEST(Settings, EveryBrokenLineIsReportedAndTheRestStands) {
       "translation = on\n"
       "[window]\n",
       diags);
-  EXPECT_EQ(diags.Text(),
-            "settings.ini:1:1: error: \"layout\" is outside a section; settings go under [velto]\n"
-            "settings.ini:3:10: error: the layout is 0, 1, 2 or 3, not \"7\"\n"
-            "settings.ini:4:15: error: \"translation\" is on or off, not \"maybe\"\n"
-            "settings.ini:5:1: error: unknown setting \"colour\"; [velto] has layout file, layout, translation, "
-            "start at sign-in, tray icon, tray lights, notifications\n"
-            "settings.ini:6:1: error: expected \"[SECTION]\" or \"KEY = VALUE\"\n"
-            "settings.ini:8:1: error: rule \"empty\" matches nothing: give it a program = or class = line\n"
-            "settings.ini:10:1: error: rule \"both\" needs one of translation = off and layout = N\n"
-            "settings.ini:16:15: error: a rule can only turn translation off, not \"on\"\n"
-            "settings.ini:17:2: error: unknown section [window]; the sections are [velto] and [rule NAME]\n");
+  EXPECT_EQ(
+      diags.Text(),
+      "settings.ini:1:1: error: \"layout\" is outside a section; settings go under [velto]\n"
+      "settings.ini:3:10: error: the layout is 0, 1, 2 or 3, not \"7\"\n"
+      "settings.ini:4:15: error: \"translation\" is on or off, not \"maybe\"\n"
+      "settings.ini:5:1: error: unknown setting \"colour\"; [velto] has layout file, layout, translation, "
+      "start at sign-in, tray icon, tray lights, notifications\n"
+      "settings.ini:6:1: error: expected \"[SECTION]\" or \"KEY = VALUE\"\n"
+      "settings.ini:8:1: error: rule \"empty\" matches nothing: give it a program = or class = line\n"
+      "settings.ini:10:1: error: rule \"both\" needs one of translation = off and layout = N\n"
+      "settings.ini:16:15: error: a rule can only turn translation off, not \"on\"\n"
+      "settings.ini:17:2: error: unknown section [window]; the sections are [velto] and [rule NAME]\n");
   EXPECT_EQ(s.layout, 0);
   EXPECT_TRUE(s.translation);
   EXPECT_FALSE(s.trayLights);
@@ -91,9 +94,12 @@ TEST(Settings, EveryBrokenLineIsReportedAndTheRestStands) {
 }
 
 TEST(Settings, ARewriteChangesOneValueAndKeepsTheRest) {
-  const std::string text = "; mine\r\n[velto]\r\nlayout file = a.vkl  ; my layout\r\nlayout = 1\r\n[rule x]\r\nprogram = x.exe\r\n";
+  const std::string text =
+      "; mine\r\n[velto]\r\nlayout file = a.vkl  ; my layout\r\nlayout = 1\r\n[rule x]\r\nprogram = "
+      "x.exe\r\n";
   EXPECT_EQ(WithSetting(text, "Layout File", "C:\\b c.vkl"),
-            "; mine\r\n[velto]\r\nlayout file = C:\\b c.vkl  ; my layout\r\nlayout = 1\r\n[rule x]\r\nprogram = x.exe\r\n");
+            "; mine\r\n[velto]\r\nlayout file = C:\\b c.vkl  ; my layout\r\nlayout = 1\r\n[rule "
+            "x]\r\nprogram = x.exe\r\n");
   EXPECT_EQ(WithSetting(text, "start at sign-in", "on"),
             "; mine\r\n[velto]\r\nlayout file = a.vkl  ; my layout\r\nlayout = 1\r\nstart at sign-in = on\r\n"
             "[rule x]\r\nprogram = x.exe\r\n");
@@ -102,7 +108,8 @@ TEST(Settings, ARewriteChangesOneValueAndKeepsTheRest) {
             "[rule x]\nprogram = x.exe\n\n[velto]\nlayout file = \" x;y \"\n");
   // What is written reads back as written.
   Diagnostics diags;
-  EXPECT_EQ(Parse(WithSetting(DefaultSettingsText(), "layout file", "D:\\x #1.vkl"), diags).layoutFile, "D:\\x #1.vkl");
+  EXPECT_EQ(Parse(WithSetting(DefaultSettingsText(), "layout file", "D:\\x #1.vkl"), diags).layoutFile,
+            "D:\\x #1.vkl");
   EXPECT_EQ(diags.Text(), "");
 }
 

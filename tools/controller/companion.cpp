@@ -11,16 +11,26 @@ constexpr DWORD kStopWaitMs = 5000;
 }  // namespace
 
 #ifdef _WIN64
-bool Companion::Needed() { return true; }
-const char* Companion::Architecture() { return "32-bit"; }
-const char* Companion::FileName() { return "velto-companion.exe"; }
+bool Companion::Needed() {
+  return true;
+}
+const char* Companion::Architecture() {
+  return "32-bit";
+}
+const char* Companion::FileName() {
+  return "velto-companion.exe";
+}
 #else
 bool Companion::Needed() {
   BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
-const char* Companion::Architecture() { return "64-bit"; }
-const char* Companion::FileName() { return "velto-companion64.exe"; }
+const char* Companion::Architecture() {
+  return "64-bit";
+}
+const char* Companion::FileName() {
+  return "velto-companion64.exe";
+}
 #endif
 
 bool Companion::Start(HWND window, bool hidden, std::string& error) {
@@ -29,8 +39,8 @@ bool Companion::Start(HWND window, bool hidden, std::string& error) {
     error = FileName() + std::string(" is not in this program's folder");
     return false;
   }
-  std::string command = "\"" + path + "\" --controller " + std::to_string(GetCurrentProcessId()) + " --window " +
-                        std::to_string(reinterpret_cast<std::uintptr_t>(window));
+  std::string command = "\"" + path + "\" --controller " + std::to_string(GetCurrentProcessId()) +
+                        " --window " + std::to_string(reinterpret_cast<std::uintptr_t>(window));
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0,

@@ -115,8 +115,8 @@ bool Controller::LoadLayout(const std::string& path, bool starting) {
   if (!starting) {
     // The library keeps the active layout and translation on or off; only
     // the tables change.
-    lib_.SetupKeyboard(&description_.options, &description_.keys, description_.layouts, &description_.deadKeys,
-                       &description_.macros);
+    lib_.SetupKeyboard(&description_.options, &description_.keys, description_.layouts,
+                       &description_.deadKeys, &description_.macros);
     view_->Say("Loaded " + (path.empty() ? std::string("the built-in layouts") : path) + ".");
     WarnAboutCodePages();
   }
@@ -139,8 +139,8 @@ void Controller::WarnAboutCodePages() {
     layouts += (layouts.empty() ? "" : ", ") + std::to_string(n) + " (code page " + std::to_string(cp) + ")";
   }
   if (layouts.empty()) return;
-  view_->Problems("warning: this system's ANSI code page is " + std::to_string(acp) + ", so the characters of layout " +
-                      layouts + " will arrive as others",
+  view_->Problems("warning: this system's ANSI code page is " + std::to_string(acp) +
+                      ", so the characters of layout " + layouts + " will arrive as others",
                   {});
 }
 
@@ -213,7 +213,8 @@ void Controller::Tick() {
     if (ResolvedLayoutFile() != before) LoadLayout(ResolvedLayoutFile(), false);
     view_->Refresh();
   }
-  if (ChangedAndSettled(layoutWatch_)) LoadLayout(layoutFile_.empty() ? ResolvedLayoutFile() : layoutFile_, false);
+  if (ChangedAndSettled(layoutWatch_))
+    LoadLayout(layoutFile_.empty() ? ResolvedLayoutFile() : layoutFile_, false);
 }
 
 void Controller::FollowForeground() {
@@ -253,7 +254,8 @@ bool Controller::Execute(const std::string& line) {
   }
   const std::size_t space = command.find(' ');
   const std::string verb = layoutkit::Lower(command.substr(0, space));
-  const std::string arg = space == std::string::npos ? "" : command.substr(command.find_first_not_of(' ', space));
+  const std::string arg =
+      space == std::string::npos ? "" : command.substr(command.find_first_not_of(' ', space));
   const std::string argLower = layoutkit::Lower(arg);
   auto flag = [&](bool& on) {
     if (argLower != "on" && argLower != "off") return false;
@@ -316,8 +318,8 @@ void Controller::OnNotice(WPARAM wParam, LPARAM lParam) {
   if (IsKeyNotice(wParam)) {
     if (o_.events) {
       const KeyNotice key = DecodeKeyInfo(static_cast<std::uintptr_t>(lParam));
-      view_->Say("key " + layoutkit::KeyNameOfScan(key.scan) + " (scan 0x" + layoutkit::LowerHex(key.scan, 3) + ") " +
-                 (key.keyUp ? "up" : "down"));
+      view_->Say("key " + layoutkit::KeyNameOfScan(key.scan) + " (scan 0x" +
+                 layoutkit::LowerHex(key.scan, 3) + ") " + (key.keyUp ? "up" : "down"));
     }
     return;
   }
@@ -352,7 +354,15 @@ LRESULT Controller::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPar
       return TRUE;
     }
     case kQuitRequest:
+    case WM_CLOSE:  // how an installer or a task manager asks a program without windows to stop
       Quit();
+      return 0;
+    case WM_ENDSESSION:
+      // Windows ends the process once this returns: the hooks go now.
+      if (wParam != 0) {
+        companion_.Stop();
+        lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
+      }
       return 0;
     case control::kCompanionReady:
       view_->Say(std::string(control::Companion::Architecture()) + " applications are translated too (" +
@@ -368,9 +378,11 @@ void Controller::StartCompanion() {
   using control::Companion;
   const DWORD now = GetTickCount();
   DWORD* starts = companionStarts_;
-  if (starts[kCompanionStartsKept - 1] != 0 && now - starts[kCompanionStartsKept - 1] < kCompanionStartWindowMs) {
+  if (starts[kCompanionStartsKept - 1] != 0 &&
+      now - starts[kCompanionStartsKept - 1] < kCompanionStartWindowMs) {
     view_->Problems(std::string("warning: the companion stopped ") + std::to_string(kCompanionStartsKept) +
-                        " times within a minute; " + Companion::Architecture() + " applications type untranslated",
+                        " times within a minute; " + Companion::Architecture() +
+                        " applications type untranslated",
                     {});
     return;
   }
@@ -378,7 +390,8 @@ void Controller::StartCompanion() {
   starts[0] = now == 0 ? 1 : now;
   std::string error;
   if (!companion_.Start(window_, o_.tray, error)) {
-    view_->Problems("warning: " + error + "; " + Companion::Architecture() + " applications type untranslated", {});
+    view_->Problems(
+        "warning: " + error + "; " + Companion::Architecture() + " applications type untranslated", {});
   }
 }
 

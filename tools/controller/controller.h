@@ -22,15 +22,17 @@ namespace velto::controller {
 // The messages of the controller's window (WM_APP + 3 is the companion's
 // kCompanionReady).
 constexpr UINT kQuitRequest = WM_APP + 1;
-constexpr UINT kTrayMessage = WM_APP + 2;    // from the notification area
-constexpr UINT kCommandPosted = WM_APP + 4;  // lParam: a std::string* to run, or 0: look at the window in front
+constexpr UINT kTrayMessage = WM_APP + 2;  // from the notification area
+constexpr UINT kCommandPosted =
+    WM_APP + 4;  // lParam: a std::string* to run, or 0: look at the window in front
 constexpr UINT kShowMenu = WM_APP + 5;
 // WM_COPYDATA of a command from a second start.
 constexpr ULONG_PTR kCommandData = 0x56454C54;
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMs = 50;  // the window in front is looked at this often
 constexpr const wchar_t* kWindowClass = L"VeltoControl";
-constexpr const wchar_t* kWindowTitle = L"Velto";  // the instance that owns the layouts; a watcher has another
+constexpr const wchar_t* kWindowTitle =
+    L"Velto";  // the instance that owns the layouts; a watcher has another
 
 struct Options {
   std::string file;      // a layout file named on the command line, over the settings' one
@@ -114,6 +116,7 @@ class Controller {
     std::vector<FileStamp> loaded, seen;
   };
 
+  std::string LibraryPath() const;
   int Start(bool trayProgram);
   int HandOver();
   bool CreateControlWindow();

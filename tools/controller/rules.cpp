@@ -10,7 +10,8 @@ const Rule* MatchRule(const std::vector<Rule>& rules, const Foreground& fg) {
   const std::string program = layoutkit::Lower(fg.program);
   const std::string windowClass = layoutkit::Lower(fg.windowClass);
   for (const Rule& r : rules) {
-    if (!program.empty() && std::find(r.programs.begin(), r.programs.end(), program) != r.programs.end()) return &r;
+    if (!program.empty() && std::find(r.programs.begin(), r.programs.end(), program) != r.programs.end())
+      return &r;
     if (!windowClass.empty() && std::any_of(r.classes.begin(), r.classes.end(), [&](const std::string& c) {
           return layoutkit::Lower(c) == windowClass;
         })) {
@@ -28,7 +29,8 @@ std::optional<UserState> RuleFollower::Enter(const Rule* rule, UserState now) {
     saved_.reset();
     return back == now ? std::nullopt : std::optional(back);
   }
-  if (active_ && active_->name == rule->name && active_->off == rule->off && active_->layout == rule->layout) {
+  if (active_ && active_->name == rule->name && active_->off == rule->off &&
+      active_->layout == rule->layout) {
     return std::nullopt;
   }
   active_ = Active{rule->name, rule->off, rule->layout};

@@ -102,10 +102,19 @@ bool Controller::CreateControlWindow() {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = kWindowClass;
   if (RegisterClassW(&wc) == 0) return false;
-  window_ = CreateWindowExW(0, wc.lpszClassName, o_.attach ? L"Velto watcher" : kWindowTitle, 0, 0, 0, 0, 0, nullptr,
-                            nullptr, wc.hInstance, nullptr);
+  window_ = CreateWindowExW(0, wc.lpszClassName, o_.attach ? L"Velto watcher" : kWindowTitle, 0, 0, 0, 0, 0,
+                            nullptr, nullptr, wc.hInstance, nullptr);
   if (window_ == nullptr) return false;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  // Run as administrator, the window still takes the commands of a second
+  // start and the shell's news that the taskbar is back (Windows 7 and on).
+  using Filter = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  if (const auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")))) {
+    constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
+    filter(window_, WM_COPYDATA, kAllow, nullptr);
+    filter(window_, RegisterWindowMessageW(L"TaskbarCreated"), kAllow, nullptr);
+  }
   g_window = window_;
   return true;
 }
@@ -131,6 +140,10 @@ int Controller::HandOver() {
   return 0;
 }
 
+std::string Controller::LibraryPath() const {
+  return o_.dll.empty() ? FolderOf(ThisProgram()) + control::kLibraryName : o_.dll;
+}
+
 int Controller::Start(bool trayProgram) {
   const bool explicitFile = !o_.file.empty();
   if (!o_.attach) {
@@ -145,14 +158,15 @@ int Controller::Start(bool trayProgram) {
   const bool mustLoad = explicitFile && !trayProgram && o_.send.empty();
   layoutkit::Diagnostics loaded;
   if (mustLoad && !layoutkit::LoadDescriptionFile(o_.file, description_, loaded)) {
-    for (const layoutkit::Diagnostic& d : loaded.all()) std::fprintf(stderr, "%s\n", layoutkit::Format(d).c_str());
+    for (const layoutkit::Diagnostic& d : loaded.all())
+      std::fprintf(stderr, "%s\n", layoutkit::Format(d).c_str());
     return 2;
   }
-  const std::string dllPath =
-      o_.dll.empty() ? FolderOf(ThisProgram()) + control::kLibraryName : o_.dll;
+  const std::string dllPath = LibraryPath();
   HMODULE module = LoadLibraryW(Wide(dllPath).c_str());
   if (module == nullptr) {
-    Complain(trayProgram, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
+    Complain(trayProgram,
+             "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
     return 2;
   }
   if (const char* missing = control::ResolveExports(module, lib_)) {
@@ -218,24 +232,25 @@ int Controller::Run(bool trayProgram) {
   if (!o_.tray) SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
   lib_.InstallHook(reinterpret_cast<std::uintptr_t>(window_));
-  const std::string dllPath = o_.dll.empty() ? FolderOf(ThisProgram()) + control::kLibraryName : o_.dll;
   if (!o_.attach) {
-    lib_.SetupKeyboard(&description_.options, &description_.keys, description_.layouts, &description_.deadKeys,
-                       &description_.macros);
+    lib_.SetupKeyboard(&description_.options, &description_.keys, description_.layouts,
+                       &description_.deadKeys, &description_.macros);
     lib_.SelectLayout(static_cast<unsigned>(o_.layout >= 0 ? o_.layout : settings_.layout));
     lib_.Enable(!o_.disabled && settings_.translation ? 1 : 0);
     WarnAboutCodePages();
     if (StampOf(settingsFile_).exists) ApplySignIn(settings_.startAtSignIn, true);
   }
-  view_->Say(std::string(o_.attach ? "Watching Velto (" : "Velto is running (") + dllPath + "): " + StateLine() + ".");
+  view_->Say(std::string(o_.attach ? "Watching Velto (" : "Velto is running (") + LibraryPath() +
+             "): " + StateLine() + ".");
   if (!o_.tray) {
     view_->Say("Type quit, or press Ctrl+C, to stop.");
     CloseHandle(CreateThread(nullptr, 0, ReadInput, nullptr, 0, nullptr));
   }
   view_->Refresh();
   if (!o_.attach) {
-    foregroundHook_ = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, OnForegroundEvent, 0,
-                                      0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    foregroundHook_ =
+        SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, OnForegroundEvent, 0, 0,
+                        WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
     SetTimer(window_, kTickTimer, kTickMs, nullptr);
     FollowForeground();
     if (o_.companion && control::Companion::Needed()) StartCompanion();
@@ -249,7 +264,6 @@ void Controller::Stop() {
   companion_.Stop();
   if (foregroundHook_ != nullptr) UnhookWinEvent(foregroundHook_);
   KillTimer(window_, kTickTimer);
-  view_->Handle(WM_CLOSE, 0, 0);  // the tray takes its icon down
   lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
   view_->Say(o_.attach ? "Stopped watching." : "Velto is stopped.");
   if (consoleCodePage_ != 0) SetConsoleOutputCP(consoleCodePage_);
@@ -271,9 +285,10 @@ int RunController(bool trayProgram) {
     // The icon is drawn at the size the display's scale asks for, which a
     // program that is not aware of the scale is never told.
     using SetContext = BOOL(WINAPI*)(HANDLE);
-    const auto setContext = reinterpret_cast<SetContext>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
-    if (setContext == nullptr || !setContext(reinterpret_cast<HANDLE>(-4))) SetProcessDPIAware();  // per monitor, v2
+    const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (setContext == nullptr || !setContext(reinterpret_cast<HANDLE>(-4)))
+      SetProcessDPIAware();  // per monitor, v2
     TrayView view(log);
     Controller c(o, view);
     view.Attach(c);

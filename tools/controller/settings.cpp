@@ -14,7 +14,9 @@ using layoutkit::Lower;
 
 constexpr std::string_view kMainSection = "velto";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
@@ -38,9 +40,9 @@ std::string NormalKey(std::string_view key) {
 // One line of the file, taken apart.
 struct Line {
   enum Kind { kEmpty, kSection, kSetting, kBroken } kind = kEmpty;
-  std::string section;      // kSection: the header's text
-  std::string key;          // kSetting: NormalKey
-  std::string value;        // kSetting: without quotes or comment
+  std::string section;                       // kSection: the header's text
+  std::string key;                           // kSetting: NormalKey
+  std::string value;                         // kSetting: without quotes or comment
   std::size_t valueBegin = 0, valueEnd = 0;  // kSetting: the value's bytes in the line, quotes included
   int keyColumn = 1, valueColumn = 1;
 };
@@ -89,7 +91,8 @@ Line Split(std::string_view raw) {
   l.valueBegin = begin;
   l.valueEnd = std::max(begin, end);
   std::string_view value = raw.substr(begin, l.valueEnd - begin);
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    value = value.substr(1, value.size() - 2);
   l.value = std::string(value);
   l.valueColumn = Column(raw, begin);
   return l;
@@ -136,11 +139,14 @@ class Reader {
       ++number;
       const Line l = Split(raw);
       switch (l.kind) {
-        case Line::kEmpty: break;
+        case Line::kEmpty:
+          break;
         case Line::kBroken:
           Error(number, l.keyColumn, "expected \"[SECTION]\" or \"KEY = VALUE\"");
           break;
-        case Line::kSection: Section(l.section, number); break;
+        case Line::kSection:
+          Section(l.section, number);
+          break;
         case Line::kSetting:
           if (where_ == kNowhere) {
             Error(number, l.keyColumn, "\"" + l.key + "\" is outside a section; settings go under [velto]");
@@ -159,7 +165,9 @@ class Reader {
  private:
   enum Where { kNowhere, kMain, kRule, kUnknown };
 
-  void Error(int line, int column, std::string message) { diags_.Error(file_, line, column, std::move(message)); }
+  void Error(int line, int column, std::string message) {
+    diags_.Error(file_, line, column, std::move(message));
+  }
 
   void Section(const std::string& header, int line) {
     EndRule();
@@ -240,7 +248,9 @@ class Reader {
       rule_.layout = static_cast<int>(*n);
     } else {
       ruleBroken_ = true;
-      Error(line, l.keyColumn, "unknown rule setting \"" + l.key + "\"; a rule has program, class, and translation = off or layout = N");
+      Error(line, l.keyColumn,
+            "unknown rule setting \"" + l.key +
+                "\"; a rule has program, class, and translation = off or layout = N");
     }
   }
 
@@ -275,7 +285,9 @@ std::string Quoted(std::string_view value) {
 
 }  // namespace
 
-std::string Rule::Describe() const { return off ? "translation off" : "layout " + std::to_string(layout); }
+std::string Rule::Describe() const {
+  return off ? "translation off" : "layout " + std::to_string(layout);
+}
 
 Settings ParseSettings(std::string_view text, const std::string& fileName, Diagnostics& diags) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // Notepad's byte-order mark

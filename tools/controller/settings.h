@@ -18,12 +18,12 @@ namespace velto::controller {
 // A rule for the programs it matches: while one of them has the foreground,
 // translation is off there, or the given layout is active.
 struct Rule {
-  std::string name;                      // from the section's header, [rule NAME]
-  std::vector<std::string> programs;     // executable file names, lower case ("mstsc.exe")
-  std::vector<std::string> classes;      // window class names, as written
-  bool off = false;                      // translation off
-  int layout = -1;                       // else this layout (0 to 3)
-  int line = 0;                          // where the section starts
+  std::string name;                   // from the section's header, [rule NAME]
+  std::vector<std::string> programs;  // executable file names, lower case ("mstsc.exe")
+  std::vector<std::string> classes;   // window class names, as written
+  bool off = false;                   // translation off
+  int layout = -1;                    // else this layout (0 to 3)
+  int line = 0;                       // where the section starts
 
   // "translation off" or "layout 2"
   std::string Describe() const;
@@ -33,13 +33,13 @@ struct Rule {
 enum class TrayIcon { kBadge, kNumber };
 
 struct Settings {
-  std::string layoutFile;  // as written: empty for the built-in layouts; relative to the settings' folder
-  int layout = 0;          // active at start
-  bool translation = true; // on at start
+  std::string layoutFile;   // as written: empty for the built-in layouts; relative to the settings' folder
+  int layout = 0;           // active at start
+  bool translation = true;  // on at start
   bool startAtSignIn = false;
   TrayIcon trayIcon = TrayIcon::kBadge;
-  bool trayLights = true;      // the lock lights in the tooltip
-  bool notifications = true;   // balloons for errors, rules and the like
+  bool trayLights = true;     // the lock lights in the tooltip
+  bool notifications = true;  // balloons for errors, rules and the like
   std::vector<Rule> rules;
 };
 
@@ -57,6 +57,8 @@ std::string WithSetting(std::string_view text, std::string_view key, std::string
 std::string DefaultSettingsText();
 
 // "on"/"off" as settings write them.
-inline const char* OnOff(bool on) { return on ? "on" : "off"; }
+inline const char* OnOff(bool on) {
+  return on ? "on" : "off";
+}
 
 }  // namespace velto::controller

@@ -43,9 +43,11 @@ std::wstring Wide(const std::string& utf8) {
 
 std::string Utf8(const std::wstring& wide) {
   if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
   std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 
@@ -114,14 +116,17 @@ ForegroundWindow WindowInFront() {
   return fg;
 }
 
-bool ThisProcessElevated() { return Elevated(GetCurrentProcess()); }
+bool ThisProcessElevated() {
+  return Elevated(GetCurrentProcess());
+}
 
 FileStamp StampOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return {};
   FileStamp s;
   s.exists = true;
-  s.written = static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+  s.written =
+      static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
   s.size = static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   return s;
 }
@@ -133,19 +138,22 @@ std::vector<std::string> LayoutFilesIn(const std::string& folder) {
     const HANDLE find = FindFirstFileW((Wide(folder) + pattern).c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) continue;
     do {
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) files.push_back(folder + Utf8(found.cFileName));
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        files.push_back(folder + Utf8(found.cFileName));
     } while (FindNextFileW(find, &found));
     FindClose(find);
   }
-  std::sort(files.begin(), files.end(),
-            [](const std::string& a, const std::string& b) { return layoutkit::Lower(a) < layoutkit::Lower(b); });
+  std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+    return layoutkit::Lower(a) < layoutkit::Lower(b);
+  });
   return files;
 }
 
 std::string SignInCommand() {
   wchar_t value[MAX_PATH * 4];
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
     return "";
   }
   return Utf8(value);
@@ -153,7 +161,8 @@ std::string SignInCommand() {
 
 bool SetSignInCommand(const std::string& command, std::string& error) {
   HKEY key;
-  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+  LSTATUS status =
+      RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
   if (status == ERROR_SUCCESS) {
     if (command.empty()) {
       status = RegDeleteValueW(key, kRunValue);
@@ -171,7 +180,8 @@ bool SetSignInCommand(const std::string& command, std::string& error) {
 
 void OpenForEditing(const std::string& path) {
   const std::wstring file = Wide(path);
-  if (reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"edit", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32) {
+  if (reinterpret_cast<INT_PTR>(
+          ShellExecuteW(nullptr, L"edit", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32) {
     return;
   }
   const std::wstring quoted = L"\"" + file + L"\"";
@@ -191,11 +201,12 @@ bool StartAsAdministrator(const std::string& arguments) {
 
 std::string WindowsError(DWORD code) {
   wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::string words = text != nullptr ? Utf8(text) : "";
   LocalFree(text);
-  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) words.pop_back();
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))
+    words.pop_back();
   return "error " + std::to_string(code) + (words.empty() ? "" : ": " + words);
 }
 

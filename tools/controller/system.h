@@ -18,7 +18,7 @@ std::string Utf8(const std::wstring& wide);
 // page, which cannot hold every file name).
 std::vector<std::string> Arguments();
 
-std::string ThisProgram();           // its full path
+std::string ThisProgram();                      // its full path
 std::string FolderOf(const std::string& path);  // with the trailing backslash
 std::string FileNameOf(const std::string& path);
 bool IsAbsolute(const std::string& path);
@@ -31,9 +31,9 @@ std::string ProfileFolder();
 struct ForegroundWindow {
   HWND window = nullptr;
   DWORD process = 0;
-  std::string program;      // its executable's file name, lower case; empty if it cannot be read
+  std::string program;  // its executable's file name, lower case; empty if it cannot be read
   std::string windowClass;
-  bool elevated = false;    // runs with more rights than a normal program
+  bool elevated = false;  // runs with more rights than a normal program
 };
 ForegroundWindow WindowInFront();
 bool ThisProcessElevated();

@@ -31,7 +31,9 @@ void Copy(wchar_t* to, std::size_t size, const std::wstring& text) {
   lstrcpynW(to, text.c_str(), static_cast<int>(size));
 }
 
-std::string OnOffWord(unsigned leds, unsigned bit) { return leds >> bit & 1 ? "on" : "off"; }
+std::string OnOffWord(unsigned leds, unsigned bit) {
+  return leds >> bit & 1 ? "on" : "off";
+}
 
 }  // namespace
 
@@ -49,9 +51,9 @@ void TrayView::Problems(const std::string& summary, const std::vector<std::strin
   log_.Write(summary);
   for (const std::string& l : lines) log_.Write(l);
   const std::string first = lines.empty() ? "" : "\n" + lines.front();
-  const std::string more = lines.size() > 1 ? "\n(\"Show errors\" in the menu lists all " +
-                                                  std::to_string(lines.size()) + ")"
-                                            : "";
+  const std::string more =
+      lines.size() > 1 ? "\n(\"Show errors\" in the menu lists all " + std::to_string(lines.size()) + ")"
+                       : "";
   const bool warning = summary.rfind("warning", 0) == 0 || summary.rfind("Warning", 0) == 0;
   Balloon("Velto", summary + first + more, warning ? NIIF_WARNING : NIIF_ERROR);
 }
@@ -94,14 +96,15 @@ void TrayView::Refresh() {
   }
 
   const std::string name = c_->LayoutName(layout);
-  std::string tip = "Velto: " + (name.empty() ? "layout " + std::to_string(layout) : name + " (layout " +
-                                                                                         std::to_string(layout) + ")");
+  std::string tip = "Velto: " + (name.empty() ? "layout " + std::to_string(layout)
+                                              : name + " (layout " + std::to_string(layout) + ")");
   tip += on ? "\nTranslation on" : "\nTranslation off";
   if (c_->settings().trayLights) {
     const unsigned leds = c_->Leds();
     tip += "\nNum " + OnOffWord(leds, 0) + ", Caps " + OnOffWord(leds, 1) + ", Scroll " + OnOffWord(leds, 2);
   }
-  if (!c_->ElevatedInFront().empty()) tip += "\n" + c_->ElevatedInFront() + " runs as administrator: untranslated";
+  if (!c_->ElevatedInFront().empty())
+    tip += "\n" + c_->ElevatedInFront() + " runs as administrator: untranslated";
   if (!c_->Errors().empty()) tip += "\nThe layout file has errors";
   Copy(icon_.szTip, std::size(icon_.szTip), Wide(tip));
 
@@ -146,9 +149,6 @@ bool TrayView::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       OnMenu(LOWORD(wParam));
       return true;
-    case WM_CLOSE:
-      Remove();
-      return true;
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
     case 0x02E0:  // WM_DPICHANGED: the icon is drawn again at the size asked now
@@ -170,8 +170,10 @@ void TrayView::ShowMenu() {
   const unsigned current = c_->Layout();
   for (unsigned layout = 0; layout < 4; ++layout) {
     const std::string name = c_->LayoutName(layout);
-    const std::string label = std::to_string(layout) + "  " + (name.empty() ? "Layout " + std::to_string(layout) : name);
-    AppendMenuW(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout, Wide(label).c_str());
+    const std::string label =
+        std::to_string(layout) + "  " + (name.empty() ? "Layout " + std::to_string(layout) : name);
+    AppendMenuW(menu, MF_STRING | (layout == current ? MF_CHECKED : 0), kMenuLayout + layout,
+                Wide(label).c_str());
   }
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (c_->On() ? MF_CHECKED : 0), kMenuTranslation, L"Translation on");
@@ -183,7 +185,8 @@ void TrayView::ShowMenu() {
   for (const std::string& folder : {c_->LayoutsFolder(), programLayouts}) {
     for (const std::string& f : LayoutFilesIn(folder)) menuFiles_.push_back(f);
   }
-  AppendMenuW(files, MF_STRING | (c_->LayoutFile().empty() ? MF_CHECKED : 0), kMenuBuiltIn, L"Built-in layouts");
+  AppendMenuW(files, MF_STRING | (c_->LayoutFile().empty() ? MF_CHECKED : 0), kMenuBuiltIn,
+              L"Built-in layouts");
   for (std::size_t i = 0; i < menuFiles_.size() && i < 100; ++i) {
     const bool chosen = _wcsicmp(Wide(menuFiles_[i]).c_str(), Wide(c_->LayoutFile()).c_str()) == 0;
     AppendMenuW(files, MF_STRING | (chosen ? MF_CHECKED : 0), kMenuFile + static_cast<UINT>(i),
@@ -213,7 +216,7 @@ void TrayView::ShowMenu() {
   SetForegroundWindow(c_->window());
   TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, c_->window(), nullptr);
   PostMessageW(c_->window(), WM_NULL, 0, 0);  // so that the menu closes when the user clicks elsewhere
-  DestroyMenu(menu);  // and its submenus
+  DestroyMenu(menu);                          // and its submenus
 }
 
 void TrayView::OnMenu(UINT id) {
@@ -223,21 +226,44 @@ void TrayView::OnMenu(UINT id) {
     c_->Execute("use " + menuFiles_[id - kMenuFile]);
   } else {
     switch (id) {
-      case kMenuTranslation: c_->Execute("toggle"); break;
-      case kMenuBuiltIn: c_->Execute("use built-in"); break;
-      case kMenuEdit: c_->Execute("edit"); break;
-      case kMenuReload: c_->Execute("reload"); break;
-      case kMenuErrors: c_->Execute("errors"); break;
-      case kMenuSignIn: c_->Execute(SignInCommand().empty() ? "sign-in on" : "sign-in off"); break;
-      case kMenuIconLetters: c_->Execute("tray icon letters"); break;
-      case kMenuIconNumber: c_->Execute("tray icon number"); break;
-      case kMenuSettings: c_->Execute("settings"); break;
+      case kMenuTranslation:
+        c_->Execute("toggle");
+        break;
+      case kMenuBuiltIn:
+        c_->Execute("use built-in");
+        break;
+      case kMenuEdit:
+        c_->Execute("edit");
+        break;
+      case kMenuReload:
+        c_->Execute("reload");
+        break;
+      case kMenuErrors:
+        c_->Execute("errors");
+        break;
+      case kMenuSignIn:
+        c_->Execute(SignInCommand().empty() ? "sign-in on" : "sign-in off");
+        break;
+      case kMenuIconLetters:
+        c_->Execute("tray icon letters");
+        break;
+      case kMenuIconNumber:
+        c_->Execute("tray icon number");
+        break;
+      case kMenuSettings:
+        c_->Execute("settings");
+        break;
       case kMenuLayoutsFolder:
         ShellExecuteW(nullptr, L"open", Wide(c_->LayoutsFolder()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         break;
-      case kMenuAdministrator: c_->Execute("administrator"); break;
-      case kMenuQuit: c_->Execute("quit"); break;
-      default: break;
+      case kMenuAdministrator:
+        c_->Execute("administrator");
+        break;
+      case kMenuQuit:
+        c_->Execute("quit");
+        break;
+      default:
+        break;
     }
   }
 }

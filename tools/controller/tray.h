@@ -4,9 +4,10 @@
 // and notices, and the menu.
 #pragma once
 
+// clang-format off
 #include "controller/controller.h"  // windows.h, which shellapi.h needs first
-
 #include <shellapi.h>
+// clang-format on
 
 #include <string>
 #include <vector>

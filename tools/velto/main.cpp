@@ -2,4 +2,6 @@
 // program of the Windows subsystem, so no console comes with it.
 #include "controller/controller.h"
 
-int main() { return velto::controller::RunController(true); }
+int main() {
+  return velto::controller::RunController(true);
+}

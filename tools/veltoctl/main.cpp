@@ -3,4 +3,6 @@
 // (controller/controller.h).
 #include "controller/controller.h"
 
-int main() { return velto::controller::RunController(false); }
+int main() {
+  return velto::controller::RunController(false);
+}
