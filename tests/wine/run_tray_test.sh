@@ -50,6 +50,12 @@ check "velto.exe is a Windows-subsystem program: no console comes with it" $? "s
 [ "$(subsystem "$bin/veltoctl.exe")" = 3 ]
 check "veltoctl.exe stays a console program" $? "subsystem $(subsystem "$bin/veltoctl.exe")"
 
+version="$(head -1 "$here/../../VERSION")"
+[ "$(cd "$bin" && "$wine" velto.exe --version 2>/dev/null | tr -d '\r')" = "velto $version" ]
+check "velto.exe --version prints the project's version" $? "$(cd "$bin" && "$wine" velto.exe --version 2>&1)"
+strings -el "$bin/velto.exe" | grep -qx "$version"
+check "  ... which its version resource holds too" $? "$(strings -el "$bin/velto.exe" | grep -A1 FileVersion)"
+
 # --- Started with a .vkl from the settings -----------------------------------------------
 layout_text() {  # layout_text CHAR: key Q types CHAR on layout 0
   printf 'layout 0 "Test" {\n  key Q %s\n}\n' "$1"

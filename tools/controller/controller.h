@@ -51,7 +51,8 @@ struct Options {
 };
 
 // Reads the command line (without the program's name). Returns 0 to go on,
-// -1 after printing the help, else the exit status of bad arguments.
+// -1 after printing the help or the version, else the exit status of bad
+// arguments.
 int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options& o);
 
 // How the controller shows what happens: the console program prints it, the

@@ -35,6 +35,7 @@ constexpr const char* kHelp =
     "                   the applications of that architecture\n"
     "  --attach         watch an instance that is already running, as one more client\n"
     "  --send COMMAND   give the running instance a command, and stop\n"
+    "  --version        print the version\n"
     "\n"
     "Commands (typed into veltoctl, or sent with --send):\n"
     "  layout N, on, off, toggle   switch layout or translation\n"
@@ -72,7 +73,10 @@ int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options
       if (i + 1 < args.size()) v = &args[++i];
       return v != nullptr ? 0 : BadArguments(trayProgram, a + " needs " + what);
     };
-    if (a == "--help" || a == "-h" || a == "/?") {
+    if (a == "--version") {
+      std::printf("%s %s\n", trayProgram ? "velto" : "veltoctl", VELTO_VERSION);
+      return -1;
+    } else if (a == "--help" || a == "-h" || a == "/?") {
       Usage(trayProgram, stdout);
       std::printf("\n%s", kHelp);
       return -1;

@@ -208,7 +208,9 @@ int Controller::Start(bool trayProgram) {
 
   if (!o_.attach) {
     if (trayProgram && !StampOf(settingsFile_).exists) {
-      SetSetting("layout", "0");  // the first start writes the settings, explained
+      // The first start writes the settings, explained. Start at sign-in is
+      // as the Run key has it: an installer may have set it.
+      SetSetting("start at sign-in", OnOff(!SignInCommand().empty()));
       CreateDirectoryW(Wide(LayoutsFolder()).c_str(), nullptr);
     }
     ReadSettings(true);

@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "       veltoc decompile IN.vkb -o OUT.vkl\n"
     "       veltoc check SRC.vkl\n"
     "       veltoc import-klc FILE.klc -o OUT.vkl [--layout N] [--codepage CP] [--skip-unmappable]\n"
-    "       veltoc render DESCRIPTION -o OUT.svg [--layout N] [--caps] [--mods MODS] [--all] [--ansi]\n";
+    "       veltoc render DESCRIPTION -o OUT.svg [--layout N] [--caps] [--mods MODS] [--all] [--ansi]\n"
+    "       veltoc --version\n";
 
 constexpr const char* kHelp =
     "Compiles keyboard layouts for Velto.\n"
@@ -49,6 +50,10 @@ int Report(const Diagnostics& diags) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command given");
+  if (args[0] == "--version") {
+    std::printf("veltoc %s\n", VELTO_VERSION);
+    return 0;
+  }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::printf("%s\n%s", kUsage, kHelp);
     return 0;
