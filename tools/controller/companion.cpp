@@ -34,18 +34,18 @@ const char* Companion::FileName() {
 #endif
 
 bool Companion::Start(HWND window, bool hidden, std::string& error) {
-  const std::string path = BesideThisProgram(FileName());
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  const std::wstring path = BesideThisProgram(FileName());
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     error = FileName() + std::string(" is not in this program's folder");
     return false;
   }
-  std::string command = "\"" + path + "\" --controller " + std::to_string(GetCurrentProcessId()) +
-                        " --window " + std::to_string(reinterpret_cast<std::uintptr_t>(window));
-  STARTUPINFOA startup{};
+  std::wstring command = L"\"" + path + L"\" --controller " + std::to_wstring(GetCurrentProcessId()) +
+                         L" --window " + std::to_wstring(reinterpret_cast<std::uintptr_t>(window));
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0,
+  if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0,
                       nullptr, nullptr, &startup, &info_)) {
-    error = "cannot start " + path + " (error " + std::to_string(GetLastError()) + ")";
+    error = "cannot start " + Printable(path) + " (error " + std::to_string(GetLastError()) + ")";
     info_ = {};
     return false;
   }

@@ -27,13 +27,25 @@ struct Library {
 #undef VELTO_EXPORT_POINTER
 };
 
-// A file in the folder of this program.
-inline std::string BesideThisProgram(const char* name) {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe, n);
-  const std::size_t slash = dir.find_last_of("\\/");
-  return (slash == std::string::npos ? "" : dir.substr(0, slash + 1)) + name;
+// A file in the folder of this program, which may be one whose name the
+// ANSI code page cannot hold.
+inline std::wstring BesideThisProgram(const char* name) {
+  wchar_t exe[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH * 4);
+  std::wstring path(exe, n);
+  const std::size_t slash = path.find_last_of(L"\\/");
+  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
+  for (const char* c = name; *c != '\0'; ++c) path += static_cast<wchar_t>(*c);  // the names are ASCII
+  return path;
+}
+
+// A path for a message, in UTF-8.
+inline std::string Printable(const std::wstring& path) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, out.data(), n, nullptr, nullptr);
+  out.resize(out.size() - 1);
+  return out;
 }
 
 // Resolves every export of a loaded library. Returns the name of the first

@@ -2,17 +2,16 @@
 // library is loaded only into processes of its own architecture. It loads
 // the library of its architecture beside it (velto.dll, or velto64.dll in
 // the 64-bit build) and calls InstallHook with a window of the companion
-// class, so that the applications of its architecture are translated too, by the one region, layout and timer of the controller. It
-// stops when the controller's process ends or asks it to (WM_QUIT).
-#include "controller/library.h"
-
+// class, so that the applications of its architecture are translated too, by the one region, layout and timer
+// of the controller. It stops when the controller's process ends or asks it to (WM_QUIT).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "shared/library_api.h"
 #include "controller/companion.h"
+#include "controller/library.h"
+#include "shared/library_api.h"
 
 namespace {
 
@@ -41,9 +40,10 @@ int main(int argc, char** argv) {
         return Fail(2, a + " takes a number, not '" + argv[i] + "'\n" + kUsage);
       }
     } else if (a == "--help" || a == "-h") {
-      std::printf("%sInstalls this architecture's hooks for the running veltoctl (process PID)\n"
-                  "and keeps them until that process ends. veltoctl starts it itself.\n",
-                  kUsage);
+      std::printf(
+          "%sInstalls this architecture's hooks for the running veltoctl (process PID)\n"
+          "and keeps them until that process ends. veltoctl starts it itself.\n",
+          kUsage);
       return 0;
     } else {
       return Fail(2, "unknown argument '" + a + "'\n" + kUsage);
@@ -52,9 +52,11 @@ int main(int argc, char** argv) {
   if (pid == 0) return Fail(2, std::string("the controller's process is not given\n") + kUsage);
 
   HANDLE controller = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-  if (controller == nullptr) return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
-  const std::string dllPath = velto::control::BesideThisProgram(velto::control::kLibraryName);
-  HMODULE module = LoadLibraryA(dllPath.c_str());
+  if (controller == nullptr)
+    return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
+  const std::wstring widePath = velto::control::BesideThisProgram(velto::control::kLibraryName);
+  const std::string dllPath = velto::control::Printable(widePath);
+  HMODULE module = LoadLibraryW(widePath.c_str());
   if (module == nullptr) {
     return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
   }
@@ -74,8 +76,8 @@ int main(int argc, char** argv) {
 
   lib.InstallHook(reinterpret_cast<std::uintptr_t>(window));
   if (notify != 0) {
-    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), velto::control::kCompanionReady, 0,
-                 static_cast<LPARAM>(GetCurrentProcessId()));
+    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), velto::control::kCompanionReady,
+                 0, static_cast<LPARAM>(GetCurrentProcessId()));
   }
 
   // The library watches the focus from this thread (focus events and a
