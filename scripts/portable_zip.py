@@ -41,6 +41,12 @@ def entries(source, builds):
     yield os.path.join(source, "installer", "PORTABLE.txt"), "PORTABLE.txt"
 
 
+def text_of(path, version):
+    """PORTABLE.txt names the installer of the same version; Windows line ends."""
+    text = open(path, encoding="utf-8").read().replace("VERSION", version)
+    return text.replace("\n", "\r\n").encode("utf-8")
+
+
 def main(argv):
     if len(argv) != 6:
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
@@ -55,7 +61,10 @@ def main(argv):
     tmp = out + ".part"
     with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
         for path, name in files:
-            z.write(path, top + name)  # zipfile flags non-ASCII names as UTF-8
+            if name == "PORTABLE.txt":
+                z.writestr(top + name, text_of(path, version))
+            else:
+                z.write(path, top + name)  # zipfile flags non-ASCII names as UTF-8
     os.replace(tmp, out)
     return 0
 
