@@ -42,6 +42,7 @@ Name "Velto ${VERSION}"
 OutFile "${OUTFILE}"
 SetCompressor /SOLID lzma
 ManifestDPIAware true
+BrandingText "Velto ${VERSION}"
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Velto"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
@@ -247,8 +248,8 @@ FunctionEnd
 Function .onInit
   !if "${ARCH}" == "x86"
     ${If} ${RunningX64}
-      MessageBox MB_OK|MB_ICONSTOP "This installer is for 32-bit Windows. On 64-bit Windows use \
-        velto-${VERSION}-setup-x64.exe: it translates 64-bit and 32-bit programs." /SD IDOK
+      StrCpy $0 "This installer is for 32-bit Windows. On 64-bit Windows use velto-${VERSION}-setup-x64.exe: "
+      MessageBox MB_OK|MB_ICONSTOP "$0it translates 64-bit and 32-bit programs." /SD IDOK
       SetErrorLevel 2
       Quit
     ${EndIf}
@@ -283,10 +284,10 @@ Function un.SettingsPage
   !insertmacro MUI_HEADER_TEXT "Your settings" "Keep or remove your settings and layouts."
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 36u "Velto keeps your settings and your own layouts in $UserData. \
-    They stay for a later install unless you remove them here."
+  StrCpy $1 "Your settings and your own layouts are in$\r$\n$UserData$\r$\n$\r$\n"
+  ${NSD_CreateLabel} 0 0 100% 40u "$1They stay for a later install unless you remove them here."
   Pop $0
-  ${NSD_CreateCheckbox} 0 44u 100% 12u "&Remove my settings and layouts"
+  ${NSD_CreateCheckbox} 0 48u 100% 12u "&Remove my settings and layouts"
   Pop $RemoveBox
   ${If} $RemoveSettings == 1
     ${NSD_Check} $RemoveBox
