@@ -8,14 +8,15 @@
 #             tests/wine/can_run_32bit.sh finds, and it adds Debian's i386
 #             architecture if missing), demo (the demo's screenshot tool,
 #             and the fonts that veltoc render's pictures name: every
-#             script, CJK and emoji)
+#             script, CJK and emoji), package (makensis, Debian's nsis,
+#             for scripts/package.sh's installers)
 #
 # Debian's mirror is sometimes in the middle of a sync. `apt-get update` is
 # tried three times, and one that still fails for some indexes is a warning:
 # what counts is whether the packages then install. A package of a needed
 # group that cannot be installed ends the run with one line naming it and
 # apt's reason (exit status 1). An optional one is a warning: its reason is
-# kept in build/deps/NAME.unavailable (wine32, screenshot, fonts-*), where
+# kept in build/deps/NAME.unavailable (wine32, screenshot, fonts-*, nsis), where
 # the tests and the demo read why they skip.
 #
 # Environment: VELTO_DEPS_STATE (where the reasons are kept, default
@@ -30,6 +31,7 @@ pause="${VELTO_APT_PAUSE:-5}"
 needed=()
 wine32=0
 screenshot=0
+package=0
 for group in "$@"; do
   case "$group" in
     native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3) ;;  # python3: the layers test
@@ -40,6 +42,7 @@ for group in "$@"; do
     bench) needed+=(valgrind libbenchmark-dev pkg-config libxkbcommon-dev xkb-data libx11-data) ;;
     fuzz) needed+=(clang-14 libclang-rt-14-dev) ;;
     demo) screenshot=1 ;;
+    package) package=1 ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -158,6 +161,10 @@ if [ "$screenshot" = 1 ]; then
   for font in fonts-dejavu-core fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji; do
     optional "$font" "$font" "pictures show boxes for the characters it has"
   done
+fi
+
+if [ "$package" = 1 ]; then
+  optional nsis nsis "there are no installers (scripts/package.sh), and their Wine test is skipped"
 fi
 
 if [ "$wine32" = 1 ]; then

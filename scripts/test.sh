@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw wine wine32 fuzz bench
+scripts/deps.sh native mingw wine wine32 fuzz bench package
 scripts/build.sh native-asan
 scripts/build.sh native
 scripts/build.sh win32
