@@ -165,8 +165,11 @@ FunctionEnd
   File "/oname=${NAME}" "${FROM}\${NAME}"
 !macroend
 
-; The Run value as the installer writes it.
+; The Run value as the installer writes it. For all users, a second Velto
+; started at sign-in (the user's own Run value, from velto.exe's menu) says
+; nothing and leaves the first running: --quiet.
 !define RUN_VALUE '"$INSTDIR\velto.exe"'
+!define RUN_VALUE_ALL '"$INSTDIR\velto.exe" --quiet'
 
 Section "Velto" SecMain
   SectionIn RO
@@ -223,6 +226,9 @@ Section "-finish"
   ; Per-user: the user's Run key, which velto.exe's menu also turns on and
   ; off. All users: the machine's.
   ${If} ${SectionIsSelected} ${SecSignIn}
+  ${AndIf} $MultiUser.InstallMode == "AllUsers"
+    WriteRegStr SHCTX "${RUN_KEY}" "Velto" '${RUN_VALUE_ALL}'
+  ${ElseIf} ${SectionIsSelected} ${SecSignIn}
     WriteRegStr SHCTX "${RUN_KEY}" "Velto" '${RUN_VALUE}'
   ${Else}
     DeleteRegValue SHCTX "${RUN_KEY}" "Velto"
@@ -317,6 +323,7 @@ Section "Uninstall"
   ; one velto.exe's menu writes for the user.
   ReadRegStr $0 SHCTX "${RUN_KEY}" "Velto"
   ${If} $0 == '${RUN_VALUE}'
+  ${OrIf} $0 == '${RUN_VALUE_ALL}'
     DeleteRegValue SHCTX "${RUN_KEY}" "Velto"
   ${EndIf}
   ReadRegStr $0 HKCU "${RUN_KEY}" "Velto"

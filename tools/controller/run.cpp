@@ -122,6 +122,9 @@ bool Controller::CreateControlWindow() {
 // A second start gives the running instance its command ("show" unless
 // --send says otherwise) and stops.
 int Controller::HandOver() {
+  // Started at sign-in for every user while the user's own start came first:
+  // nothing to show.
+  if (o_.quiet && o_.send.empty()) return 0;
   const HWND running = FindWindowW(kWindowClass, kWindowTitle);
   if (running == nullptr) {
     Complain(o_.tray, "Velto is running, but its window cannot be found");

@@ -149,14 +149,24 @@ std::vector<std::string> LayoutFilesIn(const std::string& folder) {
   return files;
 }
 
-std::string SignInCommand() {
+namespace {
+
+std::string RunValue(HKEY root) {
   wchar_t value[MAX_PATH * 4];
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &size) !=
-      ERROR_SUCCESS) {
+  if (RegGetValueW(root, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
     return "";
-  }
   return Utf8(value);
+}
+
+}  // namespace
+
+std::string SignInCommand() {
+  return RunValue(HKEY_CURRENT_USER);
+}
+
+std::string MachineSignInCommand() {
+  return RunValue(HKEY_LOCAL_MACHINE);
 }
 
 bool SetSignInCommand(const std::string& command, std::string& error) {

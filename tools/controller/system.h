@@ -52,6 +52,9 @@ std::vector<std::string> LayoutFilesIn(const std::string& folder);
 // The command that the Run key of the user starts at sign-in, under the name
 // "Velto", or empty.
 std::string SignInCommand();
+// The same for every user (an all-users install's), which only an
+// administrator changes.
+std::string MachineSignInCommand();
 // Writes (or with an empty command, removes) it; false with Windows' words in `error`.
 bool SetSignInCommand(const std::string& command, std::string& error);
 

@@ -200,7 +200,13 @@ void TrayView::ShowMenu() {
   AppendMenuW(menu, MF_STRING, kMenuReload, L"Reload");
   if (!c_->Errors().empty()) AppendMenuW(menu, MF_STRING, kMenuErrors, L"Show errors...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING | (SignInCommand().empty() ? 0 : MF_CHECKED), kMenuSignIn, L"Start at sign-in");
+  if (!MachineSignInCommand().empty()) {
+    // An all-users install starts Velto for everyone; only an administrator changes that.
+    AppendMenuW(menu, MF_STRING | MF_CHECKED | MF_GRAYED, 0, L"Start at sign-in (for every user)");
+  } else {
+    AppendMenuW(menu, MF_STRING | (SignInCommand().empty() ? 0 : MF_CHECKED), kMenuSignIn,
+                L"Start at sign-in");
+  }
   HMENU shows = CreatePopupMenu();
   const bool letters = c_->settings().trayIcon == TrayIcon::kBadge;
   AppendMenuW(shows, MF_STRING | (letters ? MF_CHECKED : 0), kMenuIconLetters, L"The layout's letters");
