@@ -206,6 +206,11 @@ wait_until 10 log_has "$tray_log" "Velto is running: layout"
 check "  ... and the first shows itself" $? "$(lines "$tray_log" | tail -2)"
 kill -0 "$tray_pid"
 check "  ... and goes on" $? "it stopped"
+shows=$(lines "$tray_log" | grep -c "Velto is running: layout")
+quiet="$(velto --quiet)"
+status=$?
+[ "$status" = 0 ] && [ -z "$quiet" ] && sleep 1 && [ "$(lines "$tray_log" | grep -c "Velto is running: layout")" = "$shows" ]
+check "a second start with --quiet (an all-users sign-in) leaves it alone" $? "status $status: $quiet"
 
 velto --send quit >/dev/null  # while the menu it opened is still open
 status=running
