@@ -3,7 +3,8 @@
 #
 #   1. a silent per-user install: the files, the Start menu shortcut, the Run
 #      value and the uninstall key; Velto started by the installer, and again
-#      from where the shortcut points, typing into notepad; a silent
+#      from where the shortcut points, typing into notepad (and, where this
+#      machine runs 32-bit programs, into Wine's 32-bit notepad); a silent
 #      uninstall that leaves nothing behind but the user's settings;
 #   2. an upgrade from 0.0.1 over a running Velto: the user's settings and
 #      layouts kept byte for byte, start at sign-in left off as the user set
@@ -149,6 +150,29 @@ stops "$inst"
 start_logged "$(dirname "$(unixpath "$target")")" "$tmp/velto1.log"
 check "Velto starts from where the shortcut points" $? "$(lines "$tmp/velto1.log" 2>/dev/null)"
 types_accent "$inst" "  ... and types into notepad: 'e gives é on US International"
+
+# Where this machine runs 32-bit programs, the 64-bit install translates
+# Wine's 32-bit notepad too, through the companion it installed.
+wine32="${VELTO_WINE32:-/usr/lib/wine/wine}"
+if reason="$("$here/wine32_ready.sh" "$wine32")"; then
+  wait_until 30 log_has "$tmp/velto1.log" "32-bit applications are translated too"
+  check "  ... with its 32-bit companion" $? "$(lines "$tmp/velto1.log" | tail -2)"
+  : >"$tmp/n32.txt"
+  (cd "$tmp" && exec "$wine32" 'C:\windows\syswow64\notepad.exe' n32.txt) >/dev/null 2>&1 &
+  track $!
+  n32_window() { window="$(xdotool search --onlyvisible --name '^n32.txt - Notepad$' 2>/dev/null | head -1)"; [ -n "$window" ]; }
+  text32() { (cd "$build" && "$wine" velto-window-text.exe Notepad Edit "n32.txt - Notepad") 2>/dev/null | tr -d '\r'; }
+  if wait_until 60 n32_window && wait_until 20 focus; then
+    sleep 0.5
+    xdotool type --delay 80 "'e"
+    wait_until 10 eval '[ "$(text32)" = "é" ]'
+    check "  ... and types into Wine's 32-bit notepad" $? "notepad holds '$(text32)'"
+  else
+    check "  ... and types into Wine's 32-bit notepad" 1 "the 32-bit notepad did not open"
+  fi
+else
+  say "skipped: typing into Wine's 32-bit notepad, because $reason"
+fi
 
 timeout 60 "$wine" "$inst/uninstall.exe" /S >/dev/null 2>&1
 uninstalled() { [ ! -e "$inst" ] && no_key "$uninst_key"; }
