@@ -10,7 +10,7 @@
 ; MAIN is the build whose velto.exe, veltoctl.exe, library and compiled
 ; layouts are installed; COMPANION (x64 only) the 32-bit build that gives
 ; velto-companion.exe and velto.dll, so that 32-bit programs are translated
-; on 64-bit Windows too. veltoc.exe comes from MAIN where it was built.
+; on 64-bit Windows too. veltoc.exe comes from MAIN.
 ;
 ; Command line: /S silent, /ALLUSERS (administrators: Program Files, the
 ; all-users Start menu and Run key), /NOSTART (Velto is not started at the
