@@ -20,8 +20,8 @@ if ! [[ "$version" =~ ^[0-9]+(\.[0-9]+){0,3}([-+.][0-9A-Za-z.+-]*)?$ ]]; then
 fi
 
 for target in win64 win32; do
-  need=(velto.exe veltoctl.exe)
-  [ "$target" = win64 ] && need+=(velto64.dll veltoc.exe) || need+=(velto.dll velto-companion.exe)
+  need=(velto.exe veltoctl.exe veltoc.exe)
+  [ "$target" = win64 ] && need+=(velto64.dll) || need+=(velto.dll velto-companion.exe)
   for file in "${need[@]}"; do
     if [ ! -f "build/$target/$file" ]; then
       echo "Building $target ($file is missing)"
