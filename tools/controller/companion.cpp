@@ -45,7 +45,7 @@ bool Companion::Start(HWND window, bool hidden, std::string& error) {
   startup.cb = sizeof startup;
   if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0,
                       nullptr, nullptr, &startup, &info_)) {
-    error = "cannot start " + Printable(path) + " (error " + std::to_string(GetLastError()) + ")";
+    error = "cannot start " + Utf8(path) + " (error " + std::to_string(GetLastError()) + ")";
     info_ = {};
     return false;
   }

@@ -52,8 +52,8 @@ std::string Controller::StateLine() const {
   const unsigned leds = Leds();
   std::string s = "layout " + std::to_string(layout) + (name.empty() ? "" : " (" + name + ")");
   s += On() ? ", translation on" : ", translation off";
-  s += std::string(", lights: Num ") + (leds >> kLedNumLock & 1 ? "on" : "off") + ", Caps " +
-       (leds >> kLedCapsLock & 1 ? "on" : "off") + ", Scroll " + (leds >> kLedScrollLock & 1 ? "on" : "off");
+  s += std::string(", lights: Num ") + OnOff(leds >> kLedNumLock & 1) + ", Caps " +
+       OnOff(leds >> kLedCapsLock & 1) + ", Scroll " + OnOff(leds >> kLedScrollLock & 1);
   return s;
 }
 

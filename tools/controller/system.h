@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "controller/library.h"
+
 namespace velto::controller {
 
 std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
+using control::Utf8;
 
 // The program's arguments, in UTF-8 (the narrow argv is in the ANSI code
 // page, which cannot hold every file name).

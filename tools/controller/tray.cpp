@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "controller/tray_icon.h"
+#include "shared/region.h"
 
 namespace velto::controller {
 namespace {
@@ -29,10 +30,6 @@ enum : UINT {
 
 void Copy(wchar_t* to, std::size_t size, const std::wstring& text) {
   lstrcpynW(to, text.c_str(), static_cast<int>(size));
-}
-
-std::string OnOffWord(unsigned leds, unsigned bit) {
-  return leds >> bit & 1 ? "on" : "off";
 }
 
 }  // namespace
@@ -101,7 +98,8 @@ void TrayView::Refresh() {
   tip += on ? "\nTranslation on" : "\nTranslation off";
   if (c_->settings().trayLights) {
     const unsigned leds = c_->Leds();
-    tip += "\nNum " + OnOffWord(leds, 0) + ", Caps " + OnOffWord(leds, 1) + ", Scroll " + OnOffWord(leds, 2);
+    tip += std::string("\nNum ") + OnOff(leds >> kLedNumLock & 1) + ", Caps " +
+           OnOff(leds >> kLedCapsLock & 1) + ", Scroll " + OnOff(leds >> kLedScrollLock & 1);
   }
   if (!c_->ElevatedInFront().empty())
     tip += "\n" + c_->ElevatedInFront() + " runs as administrator: untranslated";

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   if (controller == nullptr)
     return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
   const std::wstring widePath = velto::control::BesideThisProgram(velto::control::kLibraryName);
-  const std::string dllPath = velto::control::Printable(widePath);
+  const std::string dllPath = velto::control::Utf8(widePath);
   HMODULE module = LoadLibraryW(widePath.c_str());
   if (module == nullptr) {
     return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
