@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "delivery/own_keys.h"
 #include "delivery/queues.h"
 #include "intercept/modifiers.h"
 #include "layoutkit/layout_builder.h"

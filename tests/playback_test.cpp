@@ -2,6 +2,7 @@
 #include "hooks/procs.h"
 #include "delivery/macro.h"
 #include "delivery/player.h"
+#include "delivery/own_keys.h"
 #include "delivery/queues.h"
 #include "intercept/modifiers.h"
 #include "testing/system_fixture.h"

@@ -1,9 +1,8 @@
 #include "delivery/macro.h"
 
-#include <algorithm>
-#include <array>
 #include <string_view>
 
+#include "delivery/own_keys.h"
 #include "delivery/queues.h"
 #include "platform/platform.h"
 #include "shared/charset.h"
@@ -101,32 +100,8 @@ std::uint8_t CursorLayout(const Region& region, int setLayout) {
   return 0;
 }
 
-// The eight modifier keys in the order they are released and pressed again.
-struct HeldKey {
-  std::uint8_t bit;
-  std::uint16_t vk;
-};
-constexpr std::array<HeldKey, kHeldKeyBits> kHeldKeys = [] {
-  std::array<HeldKey, kHeldKeyBits> keys{};
-  for (const ModifierKey& key : kModifierKeys) {
-    if (key.macroOrder != kNotByMacros) keys[key.macroOrder] = {key.bit, VkWordOf(key)};
-  }
-  return keys;
-}();
-static_assert(std::ranges::none_of(kHeldKeys, [](const HeldKey& k) { return k.vk == 0; }));
-
-constexpr std::size_t kModifierBlockWords = 2 + 2 * kHeldKeyBits + 2 + 2;  // markers, 8 keys, plain marker
 constexpr std::size_t kCharWords = 2 + 3;
 constexpr std::size_t kChordWords = 4 * kMaxChordKeys;
-
-void PushModifierBlock(const Region& region, std::uint8_t mods, std::uint16_t op,
-                       std::uint8_t start, std::uint8_t end) {
-  PushKeyAction(region, kOpKeyUp, start);
-  for (const HeldKey& key : kHeldKeys) {
-    if (mods & (1u << key.bit)) PushKeyAction(region, op, key.vk);
-  }
-  PushKeyAction(region, kOpKeyUp, end);
-}
 
 // The vk of one chord key name, or 0 when no key stands for it: a name of
 // the table, else the key that types the name's first character.
@@ -186,10 +161,8 @@ bool Continue(const Region& region, Cursor c) {
     // meanwhile, which would all have to wait for it.
     c.released = HasChord(text) ? cb.modifiers & kHeldKeyMask : 0;
     if (c.released != 0) {
-      PushModifierBlock(region, c.released, kOpKeyUp, kMarkReleaseStart, kMarkReleaseEnd);
+      PushReleaseBlock(region, c.released, text.length > 0 && text.ChordAt(1));
       c.plain = false;
-      const bool chordFirst = text.length > 0 && text.ChordAt(1);
-      if (!chordFirst) PushKeyAction(region, kOpKeyUp, kMarkPlainAfterRelease);
       pushed = true;
     }
     c.phase = Phase::kText;
@@ -207,7 +180,7 @@ bool Continue(const Region& region, Cursor c) {
     } else {
       if (!room(kCharWords)) goto save;
       if (!c.plain) {
-        PushKeyAction(region, kOpKeyUp, kMarkPlainStart);
+        PushPlainStart(region);
         c.plain = true;
       }
       if (text.setLayout < 0) {
@@ -226,12 +199,12 @@ bool Continue(const Region& region, Cursor c) {
     // Press again only what was released and is still held.
     const std::uint8_t again = c.released & cb.modifiers;
     if (again != 0) {
-      PushModifierBlock(region, again, kOpKeyDown, kMarkRepressStart, kMarkRepressEnd);
+      PushRepressBlock(region, again);
       c.plain = false;
       pushed = true;
     }
     if (!c.plain) {
-      PushKeyAction(region, kOpKeyUp, kMarkPlainStart);
+      PushPlainStart(region);
       pushed = true;
     }
   }
@@ -243,13 +216,6 @@ save:
 }
 
 }  // namespace
-
-int ModifierBitOfVkWord(std::uint16_t vkWord) {
-  for (const HeldKey& key : kHeldKeys) {
-    if (key.vk == vkWord) return key.bit;
-  }
-  return -1;
-}
 
 void ExpandMacro(const Region& region, std::uint8_t index, MacroMode mode, int setLayout) {
   Cursor c;

@@ -1,6 +1,6 @@
 // Macro expansion: a macro text with braced key chords becomes ActionQueue
-// entries, bracketed by the marker keys that the keyboard hook and the action
-// player recognise.
+// entries, bracketed by the marker keys of the library's own keys
+// (own_keys.h).
 //
 // A macro may need more room than the ActionQueue has (a 255-character text
 // with modifiers held takes some 800 words). Expansion therefore fills the
@@ -11,7 +11,6 @@
 
 #include <cstdint>
 
-#include "shared/injected_keys.h"
 #include "shared/region.h"
 
 namespace velto {
@@ -25,10 +24,6 @@ enum class MacroMode : std::uint8_t {
 // The vk of a key name ("ESC", "LCTRL", "num_5", ...), case-insensitive; 0 if
 // the name is not known. The 0x100 bit marks an extended key.
 std::uint16_t LookupKeyName(const char* name);
-
-// The `modifiers` bit of a modifier key as macros press and release it (vk
-// word with the 0x100 extended flag: 16 left Shift, 272 right Shift, ...), or -1.
-int ModifierBitOfVkWord(std::uint16_t vkWord);
 
 // `setLayout`: the layout whose character set the text's bytes are in, or -1
 // for ANSI bytes, posted as they are.

@@ -1,15 +1,12 @@
 #include "delivery/player.h"
 
-#include <array>
 #include <atomic>
 
 #include "delivery/macro.h"
+#include "delivery/own_keys.h"
 #include "delivery/queues.h"
 #include "platform/platform.h"
-#include "shared/bits.h"
 #include "shared/charset.h"
-#include "shared/injected_keys.h"
-#include "shared/keys.h"
 
 namespace velto {
 
@@ -64,14 +61,8 @@ void PlayActions(const Region& region) {
 void PlayActionsInTurn(const Region& region) {
   ControlBlock& cb = region.control();
   bool stop = false;
-  // Between markers 0xC1 and 0xC2 the player lets go of the modifiers held
-  // for a macro; between 0xC3 and 0xC4 it presses again only those the user
-  // still holds, so none is left down.
-  bool releasing = false;
-  bool pressingAgain = false;
-  // Whether keys of this run are on their way, behind a marker that tells the
-  // keyboard hook so.
-  bool marked = cb.playbackWait != 0;
+  OwnKeyRun run;
+  run.marked = cb.playbackWait != 0;
   ActionReader reader(region);
   while (!reader.empty() && !stop) {
     const std::uint16_t op = reader.Next();
@@ -81,37 +72,7 @@ void PlayActionsInTurn(const Region& region) {
       PostWideEntry(region, reader, op);
     } else if (op == kOpKeyUp || op == kOpKeyDown) {
       cb.playbackWait = 1;
-      const std::uint16_t word = reader.Next();
-      const std::uint8_t vk = word & 0xFF;
-      std::uint32_t flags = op == kOpKeyUp ? platform::kKeyEventKeyUp : 0;
-      // Right Shift is no extended key; the system knows it by its scan code.
-      const bool rightShift = vk == kVkShift && (word & kVkWordExtended) != 0;
-      if ((word & kVkWordExtended) && !rightShift) flags |= platform::kKeyEventExtendedKey;
-      const int heldBit = ModifierBitOfVkWord(word);
-      const bool released = op == kOpKeyDown && pressingAgain && heldBit >= 0 &&
-                            !TestBit(cb.modifiers, static_cast<std::uint8_t>(heldBit));
-      // The keyboard hook runs in another thread and may take a start marker
-      // before this one goes on: the window it opens is marked as tracked first.
-      const bool startMarker = op == kOpKeyUp && (vk == kMarkReleaseStart || vk == kMarkRepressStart);
-      if (startMarker) cb.passThroughKeys |= kPassMarked;
-      const bool marker = IsMarker(vk);
-      if (!marked && !marker) InjectMarker(kMarkPlainAfterRelease);
-      marked = true;
-      if (!released) {
-        // Until it comes back through the keyboard hook, the user may press
-        // or let go of the same key: the hook tells the two apart by these.
-        if (heldBit >= 0 && heldBit < kHeldKeyBits) {
-          if (op == kOpKeyDown && pressingAgain) cb.sentDown = static_cast<std::uint8_t>(cb.sentDown | 1u << heldBit);
-          if (op == kOpKeyUp && releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
-        }
-        const std::uint32_t scan = rightShift ? kScanRightShift : platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
-        InjectKey(vk, static_cast<std::uint8_t>(scan), flags);
-      }
-      if (op == kOpKeyUp && vk == kMarkReleaseStart) releasing = true;
-      if (op == kOpKeyUp && vk == kMarkReleaseEnd) releasing = false;
-      if (op == kOpKeyUp && vk == kMarkRepressStart) pressingAgain = true;
-      if (op == kOpKeyUp && vk == kMarkRepressEnd) pressingAgain = false;
-      if (op == kOpKeyUp && vk == kMarkPlainStart) stop = true;
+      stop = PlayOwnKey(region, run, op, reader.Next());
     }
     reader.Finish();
   }
@@ -119,30 +80,7 @@ void PlayActionsInTurn(const Region& region) {
   // through the keyboard hook; a marker tells when, as it does between a
   // macro's keys and its text. Without it playback would wait for good.
   if (!stop && cb.playbackWait != 0 && MacroPending(region)) {
-    InjectMarker(kMarkPlainStart);
-  }
-}
-
-void ReleaseHeldModifiers(const Region& region) {
-  // Right Shift is no extended key: the system tells the Shift keys apart by
-  // their scan codes, so it is let go by its own.
-  struct Release {
-    std::uint8_t vk;
-    std::uint8_t scan;
-    std::uint32_t flags;
-  };
-  static constexpr std::array<Release, kHeldCounters> kRelease = [] {
-    std::array<Release, kHeldCounters> rows{};
-    for (std::size_t i = 0; i < kHeldCounters; ++i) {
-      const ModifierKey& key = kModifierKeys[i];
-      rows[i] = {key.vk, static_cast<std::uint8_t>(key.toldByScan ? key.scan & 0xFF : 0),
-                 platform::kKeyEventKeyUp | (IsExtendedScan(key.scan) ? platform::kKeyEventExtendedKey : 0)};
-    }
-    return rows;
-  }();
-  const ControlBlock& cb = region.control();
-  for (std::size_t i = 0; i < kHeldCounters; ++i) {
-    if (cb.heldCounts[i] != 0) InjectKey(kRelease[i].vk, kRelease[i].scan, kRelease[i].flags);
+    SendMarker(kMarkPlainStart);
   }
 }
 

@@ -1,5 +1,5 @@
-// The action player: turns ActionQueue entries into synthesized key events
-// and posted messages.
+// The action player: turns ActionQueue entries into posted messages and,
+// through own_keys.h, synthesized key events.
 #pragma once
 
 #include "shared/region.h"
@@ -18,9 +18,5 @@ bool TakePlayerTurn(const Region& region);
 void GivePlayerTurnBack(const Region& region);
 // PlayActions for the holder of the turn.
 void PlayActionsInTurn(const Region& region);
-
-// Sends a key-up for every modifier key whose release was counted while a
-// macro played.
-void ReleaseHeldModifiers(const Region& region);
 
 }  // namespace velto

@@ -5,19 +5,20 @@
 
 #include "delivery/deliver.h"
 #include "delivery/macro.h"
+#include "delivery/own_keys.h"
 #include "delivery/player.h"
 #include "delivery/queues.h"
+#include "hooks/hold_back.h"
 #include "hooks/hook_thread.h"
 #include "hooks/procs.h"
 #include "intercept/hotkeys.h"
-#include "intercept/key_event.h"
 #include "intercept/lock_keys.h"
 #include "intercept/lookup.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
-#include "shared/injected_keys.h"
+#include "shared/key_event.h"
 #include "shared/notice.h"
 
 namespace velto {
@@ -29,88 +30,6 @@ constexpr char kConsoleClass[] = "ConsoleWindowClass";
 // Either Alt key, by the low byte of its scan code.
 constexpr std::uint16_t kScanAltLow = kScanLeftAlt;
 static_assert((kScanRightAlt & 0xFF) == kScanAltLow);
-using platform::kWmKeyDown;
-using platform::kWmSysKeyDown;
-constexpr std::uint32_t kLParamAltDown = 1u << 29;
-// QueueArea::ownKeys: a run of the player's keys is coming back (bit 0), and
-// it has pressed Alt itself (bit 1).
-constexpr std::uint16_t kOwnKeysAlt = 2;
-
-// Markers bracket macro playback; they come back here as key-ups.
-bool HandleMarker(const Region& region, const KeyEvent& e) {
-  if (!e.keyUp) return false;
-  ControlBlock& cb = region.control();
-  switch (e.vk) {
-    case kMarkReleaseEnd:
-      cb.passThrough = 0;
-      cb.passThroughKeys = 0;
-      cb.sentUp = 0;  // what the player sent before the marker is back
-      return true;
-    case kMarkRepressEnd:
-      // Playback goes on waiting for the 0xC5 that always follows: until
-      // then keys of the player's may still be on their way.
-      cb.passThrough = 0;
-      cb.passThroughKeys = 0;
-      cb.sentDown = 0;
-      cb.countHeld = 0;
-      ReleaseHeldModifiers(region);
-      return true;
-    case kMarkReleaseStart:
-      region.queues().ownKeys = 1;
-      cb.passThrough = 1;
-      cb.passThroughKeys |= kPassModifiers;
-      std::memset(cb.heldCounts, 0, kHeldCountsClearSize);
-      cb.countHeld = 1;
-      return true;
-    case kMarkRepressStart:
-      region.queues().ownKeys = 1;
-      cb.passThrough = 1;
-      cb.passThroughKeys |= kPassModifiers;
-      return true;
-    case kMarkPlainStart:
-      cb.playbackWait = 0;
-      region.queues().ownKeys = 0;
-      return true;
-    case kMarkPlainAfterRelease:
-      region.queues().ownKeys = 1;
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Whether a key that arrives while `passThrough` is set is one the library
-// sent itself: a modifier the player let go or pressed again around a macro
-// and that has not come back yet, or Scroll Lock while the light is put back.
-// A key the user typed in that moment (on Windows within a few milliseconds
-// of Scroll Lock or of a macro's start; under Wine before every key while the
-// light shows the layout, since Wine first brings its own Scroll Lock state
-// in line with the X server's) is handled as usual, and so is the user's own
-// press or release of a modifier the player is sending. A key swallowed while
-// it is only peeked at is gone as well, so its mark is used up either way.
-bool SentByTheLibrary(ControlBlock& cb, const KeyEvent& e) {
-  const std::uint8_t keys = cb.passThroughKeys != 0 ? cb.passThroughKeys : kPassModifiers | kPassScrollLock;
-  if ((keys & kPassScrollLock) && e.vk == kVkScroll) return true;
-  const int bit = ModifierBitOf(e.scan);
-  const bool modifier = e.vk == kVkShift || e.vk == kVkControl || e.vk == kVkMenu || e.vk == kVkLeftWin ||
-                        e.vk == kVkRightWin || (e.vk >= kVkLeftShift && e.vk <= kVkRightMenu);
-  if (!(keys & kPassModifiers) || !modifier) return false;
-  if (!(keys & kPassMarked)) return true;
-  if (bit < 0 || bit >= kHeldKeyBits) return false;
-  std::uint8_t& sent = e.keyUp ? cb.sentUp : cb.sentDown;
-  if ((sent >> bit & 1) == 0) return false;
-  sent = static_cast<std::uint8_t>(sent & ~(1u << bit));
-  return true;
-}
-
-// The user let go of a modifier that a macro's player has just pressed again
-// for them, before that press came back through here: the press lands after
-// the release and would leave the key down. Counted, it is let go again when
-// the end marker of the macro comes back.
-bool ReleasedBeforePressedAgain(const ControlBlock& cb, const KeyEvent& e) {
-  const int bit = ModifierBitOf(e.scan);
-  return bit >= 0 && bit < kHeldKeyBits && (cb.sentDown >> bit & 1) != 0;
-}
 
 // Returns whether the foreground window is a console.
 bool RecordFocus(const Region& region, const KeyEvent& e) {
@@ -171,100 +90,6 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   return true;
 }
 
-// Output of earlier keys still on its way, which a key that the system has
-// at once would overtake. Results the next drain delivers at once keep their
-// place by themselves (characters, right-Alt characters among them, and dead
-// keys); a macro's keys, and so the rest of it, wait for their markers, and
-// the character of a key press the library posts comes only once the
-// application has taken the press.
-bool OutputPending(const Region& region) {
-  const ControlBlock& cb = region.control();
-  if (cb.actQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 || MacroPending(region) ||
-      region.queues().postedPress != 0) {
-    return true;
-  }
-  return AnyKeyResult(region, [](std::uint32_t r) {
-    const std::uint8_t kind = ResultKindOf(r);
-    return kind == kKindMacro || kind == kKindCharThenLeft || kind == kKindKeyPress;
-  });
-}
-
-// Holds back a key that would go its normal way while output is pending:
-// queued behind that output, as the character the system types for it with
-// the keys as they stand now, or else as the key press itself (a key that
-// types no character, or only a control character). The release of a key
-// held back as a press, while that press still waits, waits behind it.
-// Keys with Ctrl, Alt or a Windows key held, the modifiers and the lock keys
-// are left alone: they command rather than type. Returns the kind queued,
-// or -1 when the key goes its way.
-//
-// A key the system takes with Alt down while the user holds no Alt is typed
-// so too: Alt is then the library's own, pressed again after a macro's keys
-// for a user who let go of it meanwhile and not yet let go again, and the
-// system would make the key a WM_SYSKEYDOWN, which types nothing.
-int HoldBack(const Region& region, const KeyEvent& e) {
-  const ControlBlock& cb = region.control();
-  const bool pending = OutputPending(region);
-  const bool strayAlt = e.altDown && (cb.modifiers & kAltMask) == 0;
-  if (!(strayAlt || pending) || IsModifierKey(e.scan) || e.scan == kScrollLockScan ||
-      e.scan == kScanNumLock || (cb.modifiers & (kCtrlMask | kAltMask | kWinMask)) != 0) {
-    return -1;
-  }
-  const auto vk = static_cast<std::uint8_t>(e.vk);
-  if (e.keyUp) {
-    const bool pressWaits = AnyKeyResult(region, [&e](std::uint32_t r) {
-      return ResultKindOf(r) == kKindKeyPress && ResultScan(r) == e.scan;
-    });
-    const std::uint32_t release = MakeResult(e.scan, kKindKeyRelease, vk);
-    return pressWaits && PushKeyResult(region, release) ? kKindKeyRelease : -1;
-  }
-  std::uint8_t* state = region.queues().keyState;
-  platform::GetKeyboardState(state);
-  if (strayAlt) state[kVkMenu] = state[kVkRightMenu - 1] = state[kVkRightMenu] = 0;
-  char16_t out[4] = {};
-  // Flag 4: a dead key of the system layout stays as it is.
-  const int typed = platform::ToUnicodeEx(e.vk, e.scan, state, out, 4, 4, cb.focusLayout);
-  const bool character = typed == 1 && out[0] >= 0x20 && out[0] != 0x7F && FitsSystemChar(out[0]);
-  const std::uint32_t r =
-      character ? MakeSystemChar(e.scan, out[0]) : MakeResult(e.scan, kKindKeyPress, vk) | kResultHeldBack;
-  if (!PushKeyResult(region, r)) return -1;
-  // With nothing ahead of it, it goes out at once.
-  if (!pending) DeliverPending(region);
-  return character ? kKindSystemChar : kKindKeyPress;
-}
-
-// A key of a macro's chord that the system takes with an Alt the macro did
-// not press: the user pressed it after the macro let go of the modifiers,
-// before the chord's keys came. The system would make it a WM_SYSKEYDOWN,
-// which types nothing (Enter, say); it goes to the window as the key press
-// the macro meant, at once, in its place, and what follows waits for the
-// character TranslateMessage makes of it.
-bool MacroKeyMeetsTheUsersAlt(const Region& region, const KeyEvent& e, platform::LParam lParam) {
-  std::uint16_t& own = region.queues().ownKeys;
-  if (e.vk == kVkMenu) {
-    own = static_cast<std::uint16_t>(e.keyUp ? own & ~kOwnKeysAlt : own | kOwnKeysAlt);
-    return false;
-  }
-  if (e.keyUp || !e.altDown || (own & kOwnKeysAlt) != 0 || IsModifierKey(e.scan)) return false;
-  const auto bits = static_cast<std::uint32_t>(lParam) & ~kLParamAltDown;
-  platform::PostMessage(platform::GetFocus(), kWmKeyDown, e.vk, static_cast<platform::LParam>(bits));
-  region.queues().postedPress = static_cast<std::uint16_t>(e.scan | kPostedPressMark);
-  return true;
-}
-
-// A key the user types with Alt held while a macro has let go of Alt for its
-// chords: the system takes it without Alt and would type it as a plain key.
-// It goes to the window as the Alt combination it is, at once.
-bool TypedWhileAMacroLetGoOfAlt(const Region& region, const KeyEvent& e, platform::LParam lParam) {
-  const ControlBlock& cb = region.control();
-  if (e.keyUp || e.altDown || cb.countHeld == 0 || (cb.modifiers & kAltMask) == 0 || IsModifierKey(e.scan)) {
-    return false;
-  }
-  const auto bits = static_cast<std::uint32_t>(lParam) | kLParamAltDown;
-  platform::PostMessage(platform::GetFocus(), kWmSysKeyDown, e.vk, static_cast<platform::LParam>(bits));
-  return true;
-}
-
 // What a stage decided for the key: whether a later stage decides, or what
 // the hook answers the system (bit 0: swallowed), with or without calling
 // the next hook first (bit 1).
@@ -297,7 +122,7 @@ Verdict ForAnotherThread() {
 Verdict KeysOfTheLibrary(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
   cb.swallowedScan = 0;
-  if (HandleMarker(region, e)) {
+  if (TakeMarker(region, e)) {
     // The wait is over: what follows the marker goes out now, in this
     // thread, rather than at the next tick.
     if (e.vk == kMarkPlainStart) DeliverPending(region);
@@ -319,7 +144,7 @@ Verdict KeysOfTheLibrary(const Region& region, const KeyEvent& e) {
 Verdict FollowTheKeyboard(const Region& region, KeyEvent& e, Keystroke& k) {
   ControlBlock& cb = region.control();
   TrackLockKeys(region, e);
-  RestoreScrollLockLight(region, e);
+  if (ScrollLockLightToPutBack(region, e)) PutScrollLockLightBack(region);
   if (region.queues().ownKeys != 0) {
     // A macro's own key passes untranslated; the modifiers still follow it,
     // so that the macro presses again only what is held. A key the user

@@ -2,7 +2,6 @@
 
 #include "intercept/modifiers.h"
 #include "shared/bits.h"
-#include "shared/injected_keys.h"
 #include "shared/keys.h"
 
 namespace velto {
@@ -47,15 +46,8 @@ void TrackLockKeys(const Region& region, const KeyEvent& e) {
   }
 }
 
-void RestoreScrollLockLight(const Region& region, const KeyEvent& e) {
-  ControlBlock& cb = region.control();
-  if (!e.keyUp || e.scan != kScrollLockScan || !ScrollLockShowsLayout(region)) return;
-  cb.passThrough = 1;
-  cb.passThroughKeys |= kPassScrollLock;
-  SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
-  TapKey(kVkScroll);
-  InjectMarker(kMarkReleaseEnd);
-  SetBit(&cb.changeFlags, kChangeLeds, 1);
+bool ScrollLockLightToPutBack(const Region& region, const KeyEvent& e) {
+  return e.keyUp && e.scan == kScrollLockScan && ScrollLockShowsLayout(region);
 }
 
 void CapsLockLayoutSwitch(const Region& region, const KeyEvent& e) {

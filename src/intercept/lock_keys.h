@@ -3,7 +3,7 @@
 // switch.
 #pragma once
 
-#include "intercept/key_event.h"
+#include "shared/key_event.h"
 #include "shared/region.h"
 
 namespace velto {
@@ -13,8 +13,9 @@ namespace velto {
 // hear of the light once, when it is put back.
 void TrackLockKeys(const Region& region, const KeyEvent& e);
 
-// A press of Scroll Lock is undone on its release while the light shows the layout.
-void RestoreScrollLockLight(const Region& region, const KeyEvent& e);
+// A press of Scroll Lock is undone on its release while the light shows the
+// layout: whether `e` is that release (the library's own keys put it back).
+bool ScrollLockLightToPutBack(const Region& region, const KeyEvent& e);
 
 // Caps Lock held switches the layout until it is released.
 void CapsLockLayoutSwitch(const Region& region, const KeyEvent& e);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "intercept/key_event.h"
+#include "shared/key_event.h"
 #include "shared/region.h"
 #include "shared/result.h"
 

@@ -33,15 +33,6 @@ constexpr std::uint32_t kKeyNoticeWParam = 4;
 // The key notice's lParam (lastKeyInfo): the scan code, and this bit for a key-up.
 constexpr std::uint8_t kKeyNoticeKeyUpBit = 10;
 
-// passThroughKeys bits: the keys the library sends while `passThrough` is
-// set, the modifiers it lets go and presses again around a macro, and the
-// Scroll Lock presses that put the light back. Other keys are the user's.
-constexpr std::uint8_t kPassModifiers = 1;
-constexpr std::uint8_t kPassScrollLock = 2;
-// The player sent the window's modifiers and marked each in sentUp/sentDown:
-// a modifier key not marked there is the user's.
-constexpr std::uint8_t kPassMarked = 4;
-
 // leds bits.
 enum LedBit : std::uint8_t { kLedNumLock = 0, kLedCapsLock = 1, kLedScrollLock = 2 };
 
@@ -53,7 +44,7 @@ struct ControlBlock {
   std::uint32_t timerId;
   std::uint16_t clientCount;
   std::uint8_t currentLayout;
-  std::uint8_t passThroughKeys;  // which synthesized keys `passThrough` lets by (kPassModifiers, kPassScrollLock)
+  std::uint8_t passThroughKeys;  // which of the library's own keys `passThrough` lets by (kPass... bits)
   std::uint32_t notifyMsg;
   std::uint16_t changeFlags;
   std::uint16_t changeFlagsHigh;  // always zero

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "delivery/macro.h"
+#include "delivery/own_keys.h"
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/keys.h"
@@ -35,7 +35,7 @@ constexpr struct {
 // its virtual key.
 std::string SentKeyName(const sim::KeyEventCall& e) {
   const bool extended = (e.flags & platform::kKeyEventExtendedKey) != 0;
-  if (e.vk >= kMarkReleaseStart && e.vk <= kMarkPlainAfterRelease) return "(marker)";
+  if (IsMarker(e.vk)) return "(marker)";
   if (e.scan != 0)
     return layoutkit::KeyNameOfScan(static_cast<std::uint16_t>(e.scan | (extended ? 0x100 : 0)));
   std::string name;
