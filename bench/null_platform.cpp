@@ -9,7 +9,7 @@
 
 #include "hooks/procs.h"
 #include "control/exports.h"
-#include "platform/sim/us_layout.h"
+#include "sim/us_layout.h"
 #include "shared/region.h"
 
 namespace velto::bench {

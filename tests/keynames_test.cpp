@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "delivery/macro.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "shared/chords.h"
 
 namespace velto {

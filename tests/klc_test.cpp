@@ -15,7 +15,7 @@
 #include "layoutkit/klc_import.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
-#include "velto-sim/simrun.h"
+#include "simrun/simrun.h"
 #include "veltoc/commands.h"
 
 namespace velto {
@@ -545,7 +545,7 @@ TEST(KlcImport, Command) {
   std::remove(out.c_str());
   const auto run = [](std::vector<std::string> args, std::string& err) {
     ::testing::internal::CaptureStderr();
-    const int status = veltoc::ImportKlc(args, "USAGE\n");
+    const int status = velto::veltoc::ImportKlc(args, "USAGE\n");
     err = ::testing::internal::GetCapturedStderr();
     return status;
   };

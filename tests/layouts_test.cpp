@@ -5,7 +5,7 @@
 #include <string>
 
 #include "layoutkit/vkl.h"
-#include "velto-sim/simrun.h"
+#include "simrun/simrun.h"
 
 namespace velto {
 namespace {

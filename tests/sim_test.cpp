@@ -1,5 +1,5 @@
 // The simulated input system on its own, observed through test hooks only.
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

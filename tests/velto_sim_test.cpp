@@ -10,9 +10,9 @@
 
 #include "layoutkit/codepage.h"
 #include "shared/region.h"
-#include "velto-sim/command_line.h"
-#include "velto-sim/simrun.h"
-#include "velto-sim/trace.h"
+#include "simrun/command_line.h"
+#include "simrun/simrun.h"
+#include "simrun/trace.h"
 
 namespace velto::simrun {
 namespace {

@@ -1,5 +1,5 @@
 // The library's entry points: the exported control functions, and what the
-// platform layer calls at process attach and detach and when the keyboard
+// back end calls at process attach and detach and when the keyboard
 // focus moves.
 #pragma once
 

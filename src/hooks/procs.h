@@ -1,4 +1,4 @@
-// The engine's hook and timer procedures. The platform layer installs thin
+// The engine's hook and timer procedures. The back end installs thin
 // procedures of its own that hand every call over to these.
 #pragma once
 

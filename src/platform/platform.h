@@ -4,8 +4,8 @@
 // engine's own terms: window, hook, timer and keyboard-layout handles are plain
 // 32-bit values (Windows keeps them within 32 bits so that 32- and 64-bit
 // processes can share them through the region), messages are numbers and
-// pointer-sized parameters. src/platform/win32 implements the seam with USER32
-// and KERNEL32; src/platform/sim with a simulated input system for tests.
+// pointer-sized parameters. The back ends implement it: src/win32 with USER32
+// and KERNEL32, tools/sim with a simulated input system for the tests.
 #pragma once
 
 #include <cstddef>
@@ -98,7 +98,7 @@ void ReplaceHookedMessage(LParam msg, std::uint32_t message);
 enum class HookKind { Keyboard, GetMessage, Cbt };
 
 // Installs the library's own procedure of that kind for all threads, or for
-// the one thread given (the platform layer owns the thin procedure that hands
+// the one thread given (the back end owns the thin procedure that hands
 // the call to the engine). The hooks for a thread run before those for all.
 // Returns 0 on failure.
 Handle InstallHook(HookKind kind, std::uint32_t thread = 0);

@@ -51,17 +51,19 @@ fi
 git archive "$base" src tests tools | tar -x -C "$tmp/base"
 
 # Each side is built from its own tree alone: its trace program, its harness
-# (tools/simharness/, where the tree has one) and every source under src/
-# but the Windows platform, whatever folders and build targets they sit in.
+# and simulated system (tools/simharness/ and tools/sim/, where the tree has
+# them) and every source under src/ but the Windows back end, whatever
+# folders and build targets they sit in.
 # They go into an archive, so the linker takes only the members the program
 # needs: the trace's recording platform stands in for the simulator's, which
 # is never pulled in.
 build() {  # TREE OUTPUT
   local tree="$1" objects="$2.objects" sources=() dirs=(src) file object
   [ -d "$tree/tools/simharness" ] && dirs+=(tools/simharness)
+  [ -d "$tree/tools/sim" ] && dirs+=(tools/sim)
   mkdir -p "$objects"
   while read -r file; do sources+=("$file"); done < <(
-    cd "$tree" && find "${dirs[@]}" -name '*.cpp' -not -path 'src/platform/win32/*' | sort)
+    cd "$tree" && find "${dirs[@]}" -name '*.cpp' -not -path 'src/win32/*' -not -path 'src/platform/win32/*' | sort)
   for file in "${sources[@]}"; do
     object="$objects/${file//\//_}.o"
     g++ -std=c++20 -O2 -w -I"$tree/src" -I"$tree/tools" -c "$tree/$file" -o "$object"

@@ -23,7 +23,7 @@
 #include "control/exports.h"
 #include "hooks/procs.h"
 #include "platform/platform.h"
-#include "platform/sim/us_layout.h"
+#include "sim/us_layout.h"
 #include "shared/region.h"
 #include "simharness/library.h"
 

@@ -14,7 +14,7 @@
 
 #include "control/exports.h"
 #include "layoutkit/layout_builder.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/region.h"
 #include "simharness/system.h"
 #include "testing/invariants.h"

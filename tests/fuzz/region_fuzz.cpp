@@ -9,7 +9,7 @@
 
 #include "control/exports.h"
 #include "hooks/procs.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/region.h"
 #include "simharness/system.h"
 

@@ -4,7 +4,7 @@
 
 #include "delivery/macro.h"
 #include "intercept/modifiers.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/bits.h"
 #include "shared/keys.h"
 

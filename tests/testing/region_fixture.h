@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/region.h"
 #include "simharness/system.h"
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <sstream>
 
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
-#include "platform/sim/us_layout.h"
+#include "sim/us_layout.h"
 
 namespace velto::testing {
 

@@ -5,7 +5,7 @@
 
 #include "layoutkit/badge.h"
 #include "layoutkit/default_layout.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "layoutkit/codepage.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/layout_builder.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkl.h"

@@ -5,7 +5,7 @@
 
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"

@@ -15,7 +15,7 @@
 #include "delivery/macro.h"
 #include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "control/exports.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/region.h"
 
 namespace velto::simharness {

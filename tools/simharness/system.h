@@ -1,4 +1,4 @@
-// One whole simulated system (src/platform/sim) at a time, as the scenario
+// One whole simulated system (tools/sim) at a time, as the scenario
 // tests, the fuzz targets and velto-sim run it: the one place that knows how
 // it and its shared memory are brought up and taken down.
 #pragma once

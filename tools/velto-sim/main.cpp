@@ -1,13 +1,13 @@
 // velto-sim: types keys through the engine over the simulated system and
-// prints what the focus window received. The work is in session.cpp, trace.cpp
-// and command_line.cpp.
+// prints what the focus window received. The work is in tools/simrun
+// (session, trace, command line).
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "layoutkit/default_layout.h"
 #include "layoutkit/vkl.h"
-#include "velto-sim/command_line.h"
+#include "simrun/command_line.h"
 
 namespace simrun = velto::simrun;
 namespace layoutkit = velto::layoutkit;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace veltoc {
+namespace velto::veltoc {
 
 int ImportKlc(const std::vector<std::string>& args, const char* usage);
 int Render(const std::vector<std::string>& args, const char* usage);
 
-}  // namespace veltoc
+}  // namespace velto::veltoc

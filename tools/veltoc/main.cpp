@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command == "import-klc") return veltoc::ImportKlc(rest, kUsage);
-  if (command == "render") return veltoc::Render(rest, kUsage);
+  if (command == "import-klc") return velto::veltoc::ImportKlc(rest, kUsage);
+  if (command == "render") return velto::veltoc::Render(rest, kUsage);
   std::string input, output;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "-o") {

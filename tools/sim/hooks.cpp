@@ -1,7 +1,7 @@
 // Hook chains: one per hook type, newest hook first.
 #include <algorithm>
 
-#include "platform/sim/state.h"
+#include "sim/state.h"
 
 namespace velto::sim {
 

@@ -13,7 +13,7 @@
 #include "layoutkit/vkb.h"
 #include "veltoc/commands.h"
 
-namespace veltoc {
+namespace velto::veltoc {
 
 namespace {
 
@@ -80,4 +80,4 @@ int ImportKlc(const std::vector<std::string>& args, const char* usage) {
   return diags.HasErrors() ? 1 : 0;
 }
 
-}  // namespace veltoc
+}  // namespace velto::veltoc

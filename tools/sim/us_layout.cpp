@@ -1,4 +1,4 @@
-#include "platform/sim/us_layout.h"
+#include "sim/us_layout.h"
 
 #include <iterator>
 

@@ -9,7 +9,7 @@
 
 #include "layoutkit/layout_builder.h"
 #include "platform/platform.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 namespace velto::simrun {
 

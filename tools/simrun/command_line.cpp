@@ -1,9 +1,9 @@
-#include "velto-sim/command_line.h"
+#include "simrun/command_line.h"
 
 #include <cctype>
 #include <optional>
 
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "shared/keys.h"
 

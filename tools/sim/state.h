@@ -1,5 +1,5 @@
 // The state of the simulated system and the helpers that the files of
-// src/platform/sim share. Tests use sim.h; nothing outside this directory
+// tools/sim share. Tests use sim.h; nothing outside this directory
 // includes this header.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "shared/keys.h"  // the virtual keys of the modifiers and lock keys
 
 namespace velto::sim::detail {

@@ -1,5 +1,5 @@
 // velto-sim: a keyboard description run on the real engine over the
-// simulated input system (src/platform/sim), and what the focus window
+// simulated input system (tools/sim), and what the focus window
 // received. main.cpp only reads the files and prints; the run and its key
 // events are declared here (session.cpp; the --keys syntax in
 // command_line.cpp), its text in trace.h and the command line in

@@ -1,4 +1,4 @@
-#include "velto-sim/simrun.h"
+#include "simrun/simrun.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,15 +7,15 @@
 #include "delivery/macro.h"
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
-#include "platform/sim/sim.h"
-#include "platform/sim/us_layout.h"
+#include "sim/sim.h"
+#include "sim/us_layout.h"
 #include "shared/keys.h"
 #include "shared/region.h"
 #include "simharness/system.h"
-#include "velto-sim/trace.h"
+#include "simrun/trace.h"
 
 namespace velto::simrun {
 

@@ -1,4 +1,4 @@
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 
 #include "layoutkit/text.h"
 #include "shared/keys.h"

@@ -1,7 +1,7 @@
 // Threads, windows, focus and message queues of the simulated system.
 #include "control/exports.h"
-#include "platform/sim/state.h"
-#include "platform/sim/us_layout.h"
+#include "sim/state.h"
+#include "sim/us_layout.h"
 #include "shared/charset.h"
 
 namespace velto::sim {

@@ -1,6 +1,6 @@
 // Thread timers. They tick only when a test or its Scheduler says so.
 #include "hooks/procs.h"
-#include "platform/sim/state.h"
+#include "sim/state.h"
 
 namespace velto::sim {
 

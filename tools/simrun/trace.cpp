@@ -1,4 +1,4 @@
-#include "velto-sim/trace.h"
+#include "simrun/trace.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include "delivery/own_keys.h"
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
-#include "layoutkit/keys.h"
+#include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
-#include "platform/sim/us_layout.h"
+#include "sim/us_layout.h"
 #include "shared/notice.h"
 #include "shared/region.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "velto-sim/simrun.h"
+#include "simrun/simrun.h"
 
 namespace velto::simrun {
 

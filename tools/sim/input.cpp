@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/sim/state.h"
-#include "platform/sim/us_layout.h"
+#include "sim/state.h"
+#include "sim/us_layout.h"
 
 namespace velto::sim {
 

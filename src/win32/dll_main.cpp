@@ -1,11 +1,11 @@
 // The library's entry point and the thin procedures that the system calls:
 // each hands its call to the engine's procedure of procs.h unchanged.
-#include "platform/win32/win32.h"
+#include "win32/win32.h"
 
 #include "hooks/procs.h"
 #include "control/exports.h"
 
-namespace velto::platform::win32 {
+namespace velto::win32 {
 
 namespace {
 HINSTANCE g_module = nullptr;
@@ -27,10 +27,10 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
 
 VOID CALLBACK TimerTick(HWND, UINT, UINT_PTR, DWORD) { velto::TimerProc(); }
 
-}  // namespace velto::platform::win32
+}  // namespace velto::win32
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  velto::platform::win32::g_module = instance;
+  velto::win32::g_module = instance;
   if (reason == DLL_PROCESS_ATTACH) {
     velto::ProcessAttach();
   } else if (reason == DLL_PROCESS_DETACH) {

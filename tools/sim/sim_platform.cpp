@@ -9,8 +9,8 @@
 
 #include "hooks/procs.h"
 #include "control/exports.h"
-#include "platform/sim/state.h"
-#include "platform/sim/us_layout.h"
+#include "sim/state.h"
+#include "sim/us_layout.h"
 
 namespace velto::sim::detail {
 

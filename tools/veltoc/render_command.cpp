@@ -10,7 +10,7 @@
 
 using namespace velto::layoutkit;
 
-namespace veltoc {
+namespace velto::veltoc {
 
 int Render(const std::vector<std::string>& args, const char* usage) {
   auto bad = [usage](const std::string& problem) {
@@ -70,4 +70,4 @@ int Render(const std::vector<std::string>& args, const char* usage) {
   return diags.HasErrors() ? 1 : 0;
 }
 
-}  // namespace veltoc
+}  // namespace velto::veltoc

@@ -1,5 +1,5 @@
 // Key state arrays: the asynchronous one of the system and one per thread.
-#include "platform/sim/state.h"
+#include "sim/state.h"
 
 namespace velto::sim {
 

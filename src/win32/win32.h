@@ -1,4 +1,4 @@
-// Shared by the files of the Windows platform layer: windows.h, freed of the
+// Shared by the files of the Windows back end: windows.h, freed of the
 // macros that would rename the seam's own functions, the 32-bit handle
 // conversions, and the pieces that dll_main.cpp owns.
 #pragma once
@@ -25,7 +25,7 @@
 
 #include "platform/platform.h"
 
-namespace velto::platform::win32 {
+namespace velto::win32 {
 
 // Window, hook and layout handles stay within 32 bits; a 64-bit process
 // widens them with sign extension, as Windows itself does.
@@ -48,4 +48,4 @@ LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam);
 VOID CALLBACK TimerTick(HWND window, UINT message, UINT_PTR id, DWORD time);
 
-}  // namespace velto::platform::win32
+}  // namespace velto::win32

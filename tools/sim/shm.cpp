@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "platform/sim/state.h"
+#include "sim/state.h"
 
 namespace velto::sim {
 

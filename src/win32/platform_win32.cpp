@@ -1,6 +1,6 @@
 // The seam of platform.h on USER32 and KERNEL32.
 #include "control/exports.h"
-#include "platform/win32/win32.h"
+#include "win32/win32.h"
 
 namespace velto::platform {
 
