@@ -29,7 +29,7 @@
 //
 // Usage: velto-wine-controller.exe DLL OUTPUT-FILE [TIMEOUT-SECONDS]
 //        velto-wine-controller.exe --target OUTPUT-FILE [TIMEOUT-SECONDS]
-#include "controller/library.h"  // windows.h
+#include "controller/library_loader.h"  // windows.h
 
 #include <atomic>
 #include <cstdarg>
@@ -47,10 +47,10 @@ namespace {
 
 // --- The library's exports -----------------------------------------------------
 
-using Exports = velto::control::Library;
+using Exports = velto::controller::Library;
 
 bool ResolveAll(HMODULE dll, Exports& x) {
-  const char* missing = velto::control::ResolveExports(dll, x);
+  const char* missing = velto::controller::ResolveExports(dll, x);
   if (missing != nullptr) std::printf("MISSING %s\n", missing);
   return missing == nullptr;
 }

@@ -10,7 +10,9 @@
 #   - a controller killed with kill -9, and a new one that takes over;
 #   - --disabled, --quiet, and the warning for a layout without a character
 #     set in another code page (none for one with a set);
-#   - stopping on a line "quit", at the end of its input and on Ctrl+C.
+#   - stopping on a line "quit", on --send quit and on Ctrl+C; the end of
+#     its input, or input from /dev/null, ends only the commands;
+#   - --send of something that is not a command: refused by the sender.
 #
 # A win64 build's programs run under 64-bit Wine, a win32 build's under
 # 32-bit Wine in a 32-bit prefix (skipped, exit 77, where this machine cannot
@@ -141,9 +143,13 @@ xdotool type --delay 60 "'e"
 wait_until 10 text_is "'e"
 check "--disabled starts with translation off" $? "notepad holds '$(text)'"
 exec {ctl3_fd}>&-
+sleep 2
+! exited "$ctl3_pid"
+check "the end of its input leaves it running" $? "it stopped: $(lines "$ctl3_log" | tail -2)"
+(cd "$bin" && timeout 30 "$wine" veltoctl.exe --send quit) >/dev/null 2>&1
 wait_until 20 exited "$ctl3_pid"
 wait "$ctl3_pid"
-check "the end of its input stops it with status 0" $? "status $?"
+check "  ... until --send quit stops it with status 0" $? "status $?"
 [ "$(lines "$ctl3_log" | grep -vc 'warning:')" = 0 ]
 check "--quiet prints nothing but errors and warnings" $? "$(lines "$ctl3_log")"
 
@@ -157,6 +163,30 @@ wait "$ctl4_pid"
 status=$?
 [ "$status" = 0 ] && log_has "$ctl4_log" "Velto is stopped."
 check "Ctrl+C stops it with status 0" $? "status $status: $(lines "$ctl4_log" | tail -2)"
+
+# Standard input at /dev/null, as a scheduled task or "< NUL" gives it:
+# veltoctl runs on, translating, until it is told to stop.
+(cd "$bin" && exec "$wine" veltoctl.exe intl.vkb --layout 1 </dev/null >"$tmp/ctl5.log" 2>&1) &
+track $!
+ctl5_pid=$!
+wait_until 30 log_has "$tmp/ctl5.log" "Velto is running"
+sleep 3
+! exited "$ctl5_pid"
+check "with its input at /dev/null it runs on" $? "it stopped: $(lines "$tmp/ctl5.log" | tail -2)"
+clear_notepad
+xdotool type --delay 60 "'e"
+wait_until 10 text_is "é"
+check "  ... and translates" $? "notepad holds '$(text)'"
+expect_exit "--send of something that is not a command" 2 "veltoctl: unknown command 'bogus' (help lists them)" \
+  --send bogus
+! log_has "$tmp/ctl5.log" "bogus"
+check "  ... is refused by the sender alone" $? "$(lines "$tmp/ctl5.log" | tail -2)"
+(cd "$bin" && timeout 30 "$wine" veltoctl.exe --send quit) >/dev/null 2>&1
+wait_until 20 exited "$ctl5_pid"
+wait "$ctl5_pid"
+status=$?
+[ "$status" = 0 ] && log_has "$tmp/ctl5.log" "Velto is stopped."
+check "  ... and --send quit stops it with status 0" $? "status $status: $(lines "$tmp/ctl5.log" | tail -2)"
 
 if [ "$failures" -ne 0 ]; then
   say "$failures check(s) failed"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "controller/system.h"
+#include "controller/win32_system.h"
 
 namespace velto::controller {
 

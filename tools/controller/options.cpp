@@ -1,7 +1,7 @@
 // The command line of velto.exe and veltoctl.exe.
 #include <cstdio>
 
-#include "controller/controller.h"
+#include "controller/options.h"
 #include "layoutkit/text.h"
 
 namespace velto::controller {
@@ -47,7 +47,8 @@ constexpr const char* kHelp =
     "  show                        bring the running Velto forward\n"
     "  quit                        stop Velto\n"
     "\n"
-    "veltoctl stops on a line \"quit\", at the end of its input, or on Ctrl+C.\n"
+    "veltoctl stops on a line \"quit\", on --send quit or on Ctrl+C; the end of its\n"
+    "input ends only the commands.\n"
     "Exit status: 0 stopped, 1 another instance is running (or none to attach\n"
     "or send to), 2 bad arguments, or a file or library that cannot be used.\n";
 
@@ -85,9 +86,16 @@ int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options
       const auto n = layoutkit::ParseDecimal(*v, 1);
       if (!n || *n > 3) return BadArguments(trayProgram, "the layout is 0, 1, 2 or 3, not '" + *v + "'");
       o.layout = static_cast<int>(*n);
-    } else if (a == "--dll" || a == "--settings" || a == "--log" || a == "--send") {
-      if (value(a == "--send" ? "a command" : "a file name") != 0) return 2;
-      (a == "--dll" ? o.dll : a == "--settings" ? o.settings : a == "--log" ? o.log : o.send) = *v;
+    } else if (a == "--send") {
+      if (value("a command") != 0) return 2;
+      o.send = ParseCommand(*v);
+      if (!o.send) {
+        std::fprintf(stderr, "%s: %s\n", trayProgram ? "velto" : "veltoctl", UnknownCommand(*v).c_str());
+        return 2;
+      }
+    } else if (a == "--dll" || a == "--settings" || a == "--log") {
+      if (value("a file name") != 0) return 2;
+      (a == "--dll" ? o.dll : a == "--settings" ? o.settings : o.log) = *v;
     } else if (a == "--disabled") {
       o.disabled = true;
     } else if (a == "--events") {
@@ -110,7 +118,7 @@ int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options
       return BadArguments(trayProgram, "more than one layout file given");
     }
   }
-  if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled || !o.companion || !o.send.empty())) {
+  if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled || !o.companion || o.send)) {
     return BadArguments(trayProgram,
                         "--attach watches the running instance: it takes no file, --layout, --disabled, "
                         "--no-companion or --send");

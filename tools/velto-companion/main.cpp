@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "controller/companion.h"
-#include "controller/library.h"
+#include "controller/companion_process.h"
+#include "controller/library_loader.h"
 #include "shared/library_api.h"
 
 namespace {
@@ -54,14 +54,14 @@ int main(int argc, char** argv) {
   HANDLE controller = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (controller == nullptr)
     return Fail(1, "the controller (process " + std::to_string(pid) + ") is not running");
-  const std::wstring widePath = velto::control::BesideThisProgram(velto::control::kLibraryName);
-  const std::string dllPath = velto::control::Utf8(widePath);
+  const std::wstring widePath = velto::controller::BesideThisProgram(velto::controller::kLibraryName);
+  const std::string dllPath = velto::controller::Utf8(widePath);
   HMODULE module = LoadLibraryW(widePath.c_str());
   if (module == nullptr) {
     return Fail(2, "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
   }
-  velto::control::Library lib;
-  if (const char* missing = velto::control::ResolveExports(module, lib)) {
+  velto::controller::Library lib;
+  if (const char* missing = velto::controller::ResolveExports(module, lib)) {
     return Fail(2, "the library " + dllPath + " lacks the export " + missing);
   }
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
 
   lib.InstallHook(reinterpret_cast<std::uintptr_t>(window));
   if (notify != 0) {
-    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), velto::control::kCompanionReady,
+    PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(notify)), velto::controller::kCompanionReady,
                  0, static_cast<LPARAM>(GetCurrentProcessId()));
   }
 

@@ -1,6 +1,6 @@
 // velto.exe: Velto in the notification area, from sign-in to sign-out. A
 // program of the Windows subsystem, so no console comes with it.
-#include "controller/controller.h"
+#include "controller/win32_host.h"
 
 int main() {
   return velto::controller::RunController(true);

@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace velto::control {
+namespace velto::controller {
 
 // Posted by the companion to the controller's window once its hooks are in.
 constexpr UINT kCompanionReady = WM_APP + 3;
@@ -35,4 +35,4 @@ class Companion {
   PROCESS_INFORMATION info_{};
 };
 
-}  // namespace velto::control
+}  // namespace velto::controller

@@ -1,5 +1,5 @@
-// What the controllers ask of Windows beyond the library: folders, the
-// window in front and its program, the Run key, files and their changes.
+// What Win32Host and the tray ask of Windows beyond the library: folders,
+// the window in front and its program, the Run key, files and their changes.
 // Every name and path here is UTF-8.
 #pragma once
 
@@ -9,43 +9,25 @@
 #include <string>
 #include <vector>
 
-#include "controller/library.h"
+#include "controller/host.h"
+#include "controller/library_loader.h"
 
 namespace velto::controller {
 
 std::wstring Wide(const std::string& utf8);
-using control::Utf8;
 
 // The program's arguments, in UTF-8 (the narrow argv is in the ANSI code
 // page, which cannot hold every file name).
 std::vector<std::string> Arguments();
 
-std::string ThisProgram();                      // its full path
-std::string FolderOf(const std::string& path);  // with the trailing backslash
-std::string FileNameOf(const std::string& path);
-bool IsAbsolute(const std::string& path);
+std::string ThisProgram();  // its full path
 // The path made absolute from the current folder.
 std::string FullPath(const std::string& path);
 // %APPDATA%\Velto\, made if it is missing; empty if there is no profile.
 std::string ProfileFolder();
 
-// The window in front, and what the rules and the tray need to know of it.
-struct ForegroundWindow {
-  HWND window = nullptr;
-  DWORD process = 0;
-  std::string program;  // its executable's file name, lower case; empty if it cannot be read
-  std::string windowClass;
-  bool elevated = false;  // runs with more rights than a normal program
-};
-ForegroundWindow WindowInFront();
+WindowInFront ReadWindowInFront();
 bool ThisProcessElevated();
-
-// A file as last seen: changes when it is saved, made or removed.
-struct FileStamp {
-  bool exists = false;
-  ULONGLONG written = 0, size = 0;
-  bool operator==(const FileStamp&) const = default;
-};
 FileStamp StampOf(const std::string& path);
 
 // The .vkl and .vkb files of a folder, sorted by name.

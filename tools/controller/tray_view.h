@@ -5,7 +5,7 @@
 #pragma once
 
 // clang-format off
-#include "controller/controller.h"  // windows.h, which shellapi.h needs first
+#include "controller/win32_host.h"  // windows.h, which shellapi.h needs first
 #include <shellapi.h>
 // clang-format on
 
@@ -16,9 +16,9 @@
 
 namespace velto::controller {
 
-class TrayView : public View {
+class TrayView : public View, public WindowClient {
  public:
-  explicit TrayView(Log& log) : log_(log) {}
+  TrayView(Log& log, const Win32Host& host) : log_(log), host_(host) {}
   ~TrayView() override;
   void Attach(Controller& c) { c_ = &c; }
 
@@ -37,6 +37,7 @@ class TrayView : public View {
   void Remove();
 
   Log& log_;
+  const Win32Host& host_;
   Controller* c_ = nullptr;
   NOTIFYICONDATAW icon_{};
   bool shown_ = false;

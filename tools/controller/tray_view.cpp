@@ -1,4 +1,4 @@
-#include "controller/tray.h"
+#include "controller/tray_view.h"
 
 #include <iterator>
 
@@ -75,7 +75,7 @@ void TrayView::Balloon(const std::string& title, const std::string& text, DWORD 
 }
 
 void TrayView::Refresh() {
-  if (c_ == nullptr || c_->window() == nullptr) return;
+  if (c_ == nullptr || host_.window() == nullptr) return;
   const unsigned layout = c_->Layout();
   const bool on = c_->On();
   const std::wstring badge = Wide(c_->Badge(layout));
@@ -108,7 +108,7 @@ void TrayView::Refresh() {
 
   if (!shown_) {
     icon_.cbSize = sizeof icon_;
-    icon_.hWnd = c_->window();
+    icon_.hWnd = host_.window();
     icon_.uID = kIconId;
     icon_.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
     icon_.uCallbackMessage = kTrayMessage;
@@ -128,12 +128,12 @@ void TrayView::ShowErrors() {
   std::string text;
   for (const std::string& l : c_->Errors()) text += l + "\n";
   if (text.empty()) text = "The layout file has no errors.";
-  MessageBoxW(c_->window(), Wide(text).c_str(), L"Velto: errors in the layout file", MB_OK | MB_ICONWARNING);
+  MessageBoxW(host_.window(), Wide(text).c_str(), L"Velto: errors in the layout file", MB_OK | MB_ICONWARNING);
 }
 
 void TrayView::Show() {
   Tell("Velto is running: " + c_->StateLine() + ".");
-  PostMessageW(c_->window(), kShowMenu, 0, 0);
+  PostMessageW(host_.window(), kShowMenu, 0, 0);
 }
 
 bool TrayView::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -217,58 +217,35 @@ void TrayView::ShowMenu() {
 
   POINT at;
   GetCursorPos(&at);
-  SetForegroundWindow(c_->window());
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, c_->window(), nullptr);
-  PostMessageW(c_->window(), WM_NULL, 0, 0);  // so that the menu closes when the user clicks elsewhere
+  SetForegroundWindow(host_.window());
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, host_.window(), nullptr);
+  PostMessageW(host_.window(), WM_NULL, 0, 0);  // so that the menu closes when the user clicks elsewhere
   DestroyMenu(menu);                          // and its submenus
 }
 
 void TrayView::OnMenu(UINT id) {
+  using Kind = Command::Kind;
   if (id >= kMenuLayout && id < kMenuLayout + 4) {
-    c_->Execute("layout " + std::to_string(id - kMenuLayout));
+    c_->Execute(Command::Layout(id - kMenuLayout));
   } else if (id >= kMenuFile && id - kMenuFile < menuFiles_.size()) {
-    c_->Execute("use " + menuFiles_[id - kMenuFile]);
+    c_->Execute(Command::Use(menuFiles_[id - kMenuFile]));
+  } else if (id == kMenuLayoutsFolder) {
+    ShellExecuteW(nullptr, L"open", Wide(c_->LayoutsFolder()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   } else {
-    switch (id) {
-      case kMenuTranslation:
-        c_->Execute("toggle");
-        break;
-      case kMenuBuiltIn:
-        c_->Execute("use built-in");
-        break;
-      case kMenuEdit:
-        c_->Execute("edit");
-        break;
-      case kMenuReload:
-        c_->Execute("reload");
-        break;
-      case kMenuErrors:
-        c_->Execute("errors");
-        break;
-      case kMenuSignIn:
-        c_->Execute(SignInCommand().empty() ? "sign-in on" : "sign-in off");
-        break;
-      case kMenuIconLetters:
-        c_->Execute("tray icon letters");
-        break;
-      case kMenuIconNumber:
-        c_->Execute("tray icon number");
-        break;
-      case kMenuSettings:
-        c_->Execute("settings");
-        break;
-      case kMenuLayoutsFolder:
-        ShellExecuteW(nullptr, L"open", Wide(c_->LayoutsFolder()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        break;
-      case kMenuAdministrator:
-        c_->Execute("administrator");
-        break;
-      case kMenuQuit:
-        c_->Execute("quit");
-        break;
-      default:
-        break;
+    static constexpr struct {
+      UINT id;
+      Kind kind;
+    } kPlain[] = {{kMenuTranslation, Kind::kToggle}, {kMenuEdit, Kind::kEdit},
+                  {kMenuReload, Kind::kReload},      {kMenuErrors, Kind::kErrors},
+                  {kMenuSettings, Kind::kSettings},  {kMenuAdministrator, Kind::kAdministrator},
+                  {kMenuQuit, Kind::kQuit}};
+    for (const auto& item : kPlain) {
+      if (item.id == id) c_->Execute(Command::Of(item.kind));
     }
+    if (id == kMenuBuiltIn) c_->Execute(Command::Use(""));
+    if (id == kMenuSignIn) c_->Execute(Command::SignIn(SignInCommand().empty()));
+    if (id == kMenuIconLetters || id == kMenuIconNumber)
+      c_->Execute(Command::Icon(id == kMenuIconNumber ? TrayIcon::kNumber : TrayIcon::kBadge));
   }
 }
 

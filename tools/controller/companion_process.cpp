@@ -1,8 +1,8 @@
-#include "controller/companion.h"
+#include "controller/companion_process.h"
 
-#include "controller/library.h"
+#include "controller/library_loader.h"
 
-namespace velto::control {
+namespace velto::controller {
 
 namespace {
 
@@ -78,4 +78,4 @@ void Companion::Stop() {
   Reap();
 }
 
-}  // namespace velto::control
+}  // namespace velto::controller

@@ -11,7 +11,7 @@
 
 #include "shared/library_api.h"
 
-namespace velto::control {
+namespace velto::controller {
 
 // The library of this program's architecture.
 #ifdef _WIN64
@@ -65,4 +65,4 @@ inline const char* ResolveExports(HMODULE module, Library& lib) {
   return missing;
 }
 
-}  // namespace velto::control
+}  // namespace velto::controller

@@ -1,10 +1,11 @@
-#include "controller/system.h"
+#include "controller/win32_system.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
 
+#include "controller/controller_core.h"
 #include "layoutkit/text.h"
 
 namespace velto::controller {
@@ -56,20 +57,6 @@ std::string ThisProgram() {
   return Utf8(std::wstring(path, n));
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool IsAbsolute(const std::string& path) {
-  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
-}
-
 std::string FullPath(const std::string& path) {
   wchar_t full[MAX_PATH * 4];
   const DWORD n = GetFullPathNameW(Wide(path).c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
@@ -84,15 +71,18 @@ std::string ProfileFolder() {
   return Utf8(folder) + "\\";
 }
 
-ForegroundWindow WindowInFront() {
-  ForegroundWindow fg;
-  fg.window = GetForegroundWindow();
-  if (fg.window == nullptr) return fg;
+WindowInFront ReadWindowInFront() {
+  WindowInFront fg;
+  const HWND window = GetForegroundWindow();
+  fg.window = reinterpret_cast<std::uintptr_t>(window);
+  if (window == nullptr) return fg;
   wchar_t name[256];
-  if (GetClassNameW(fg.window, name, static_cast<int>(std::size(name))) > 0) fg.windowClass = Utf8(name);
-  GetWindowThreadProcessId(fg.window, &fg.process);
+  if (GetClassNameW(window, name, static_cast<int>(std::size(name))) > 0) fg.windowClass = Utf8(name);
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  fg.ours = id == GetCurrentProcessId();
   Handle process;
-  process.h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, fg.process);
+  process.h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
   if (process.h == nullptr) {
     fg.elevated = GetLastError() == ERROR_ACCESS_DENIED;
     return fg;

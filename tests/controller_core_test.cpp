@@ -1,0 +1,293 @@
+// The controller's core on a stand-in host: commands parsed and run through
+// the library, layout files loaded again when they change, errors that keep
+// the last good layouts, and the rules per program.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "controller/controller_core.h"
+
+namespace velto::controller {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = Command::Kind;
+
+// The system as the controller sees it: a library that keeps what it is
+// given, real files in a folder of the test's own, and a window in front
+// that the test chooses.
+class StandInHost : public Host {
+ public:
+  int setups = 0;
+  unsigned layout = 0;
+  bool on = true;
+  bool quit = false;
+  std::string runKey;
+  std::vector<std::string> edited;
+  WindowInFront front;
+  std::string folder;
+
+  void SetupKeyboard(const layoutkit::KeyboardDescription&) override { ++setups; }
+  void SelectLayout(unsigned n) override { layout = n; }
+  void Enable(bool yes) override { on = yes; }
+  unsigned CurrentLayout() const override { return layout; }
+  bool Enabled() const override { return on; }
+  unsigned Leds() const override { return 0; }
+  std::string CurrentLayoutName() const override { return "theirs"; }
+  // A stamp that changes with the content, as a write time would.
+  FileStamp StampOf(const std::string& path) const override {
+    std::string text, error;
+    if (!ReadText(path, text, error)) return {};
+    return {true, std::hash<std::string>{}(text), text.size()};
+  }
+  bool ReadText(const std::string& path, std::string& text, std::string& error) const override {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return error = path + ": cannot open", false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return true;
+  }
+  bool WriteText(const std::string& path, const std::string& text, std::string& error) override {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return out ? true : (error = path + ": cannot write", false);
+  }
+  std::string FullPath(const std::string& path) const override {
+    return IsAbsolute(path) ? path : folder + path;
+  }
+  std::string ExpandVariables(const std::string& text) const override { return text; }
+  std::string ProfileFolder() override { return folder; }
+  void MakeFolder(const std::string& path) override { fs::create_directories(path); }
+  void OpenForEditing(const std::string& path) override { edited.push_back(path); }
+  std::string ThisProgram() const override { return "C:\\Velto\\velto.exe"; }
+  bool Elevated() const override { return false; }
+  bool StartAsAdministrator(const std::string&) override { return false; }
+  unsigned AnsiCodePage() const override { return 1252; }
+  std::uint32_t Milliseconds() const override { return 1000; }
+  std::uintptr_t ForegroundWindow() const override { return front.window; }
+  WindowInFront InFront() const override { return front; }
+  std::string SignInCommand() const override { return runKey; }
+  bool SetSignInCommand(const std::string& command, std::string&) override {
+    runKey = command;
+    return true;
+  }
+  bool CompanionNeeded() const override { return false; }
+  const char* CompanionArchitecture() const override { return "32-bit"; }
+  bool StartCompanion(std::string&) override { return false; }
+  void Quit() override { quit = true; }
+};
+
+class RecordingView : public View {
+ public:
+  std::vector<std::string> said, problems;
+  void Say(const std::string& line) override { said.push_back(line); }
+  void Problems(const std::string& summary, const std::vector<std::string>& lines) override {
+    problems.push_back(summary);
+    problems.insert(problems.end(), lines.begin(), lines.end());
+  }
+  void Tell(const std::string& text) override { Say(text); }
+  void Refresh() override {}
+  void ShowErrors() override {}
+  void Show() override {}
+  int SaidCount(const std::string& text) const {
+    return static_cast<int>(std::count(said.begin(), said.end(), text));
+  }
+};
+
+class CoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("velto-core-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    host_.folder = dir_.string() + "/";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    std::string error;
+    host_.WriteText(host_.folder + name, text, error);
+    return host_.folder + name;
+  }
+  static std::string Layout(const std::string& name, const std::string& extra = "") {
+    return "unicode\nlayout 1 \"" + name + "\" {\n  key E e E\n" + extra + "}\n";
+  }
+  // The tray program (no file that must load), or veltoctl with `file`.
+  Controller& Start(Options o, bool trayProgram) {
+    o.tray = trayProgram;
+    c_ = std::make_unique<Controller>(o, host_, view_);
+    std::vector<std::string> diagnostics;
+    EXPECT_TRUE(c_->Prepare(trayProgram, diagnostics));
+    c_->Start(trayProgram, "velto64.dll");
+    c_->StartFollowing();
+    return *c_;
+  }
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i) c_->Tick();
+  }
+
+  fs::path dir_;
+  StandInHost host_;
+  RecordingView view_;
+  std::unique_ptr<Controller> c_;
+};
+
+TEST(Commands, EveryCommandReadsBackAndBadOnesAreRefused) {
+  std::vector<Command> all = {Command::Layout(3), Command::Use("C:\\My Layouts\\de.vkl"), Command::Use(""),
+                              Command::SignIn(true), Command::SignIn(false), Command::Icon(TrayIcon::kNumber),
+                              Command::Icon(TrayIcon::kBadge)};
+  for (Kind k : {Kind::kOn, Kind::kOff, Kind::kToggle, Kind::kReload, Kind::kErrors, Kind::kState, Kind::kShow,
+                 Kind::kEdit, Kind::kSettings, Kind::kAdministrator, Kind::kQuit}) {
+    all.push_back(Command::Of(k));
+  }
+  for (const Command& c : all) {
+    const auto back = ParseCommand(CommandText(c));
+    ASSERT_TRUE(back.has_value()) << CommandText(c);
+    EXPECT_EQ(*back, c) << CommandText(c);
+  }
+  // As people type them: any case, blanks and line ends after.
+  EXPECT_EQ(ParseCommand("LAYOUT 2 \r\n"), Command::Layout(2));
+  EXPECT_EQ(ParseCommand("use Built-In"), Command::Use(""));
+  EXPECT_EQ(ParseCommand("use  My File.VKL "), Command::Use("My File.VKL"));
+  EXPECT_EQ(ParseCommand("Tray Icon NUMBER"), Command::Icon(TrayIcon::kNumber));
+  for (const char* bad : {"", "bogus", "layout", "layout 4", "layout x", "on now", "use", "sign-in maybe",
+                          "tray icon big", " quit", "help"}) {
+    EXPECT_FALSE(ParseCommand(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(UnknownCommand("bogus"), "unknown command 'bogus' (help lists them)");
+}
+
+TEST(Commands, SendRefusesWhatIsNotACommandBeforeAnythingElse) {
+  Options o;
+  EXPECT_EQ(ParseOptions({"--send", "layout 2"}, true, o), 0);
+  EXPECT_EQ(o.send, Command::Layout(2));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ParseOptions({"--send", "bogus"}, true, o), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "velto: unknown command 'bogus' (help lists them)\n");
+}
+
+TEST_F(CoreTest, CommandsRunThroughTheLibraryAndTheSettings) {
+  Controller& c = Start(Options{}, true);
+  EXPECT_EQ(host_.setups, 1);
+  EXPECT_TRUE(c.Execute(Command::Layout(2)));
+  EXPECT_EQ(host_.layout, 2u);
+  c.Execute(Command::Of(Kind::kOff));
+  EXPECT_FALSE(host_.on);
+  c.Execute(Command::Of(Kind::kToggle));
+  EXPECT_TRUE(host_.on);
+  c.Execute(Command::SignIn(true));
+  EXPECT_EQ(host_.runKey, "\"C:\\Velto\\velto.exe\"");
+  c.Execute(Command::Icon(TrayIcon::kNumber));
+  std::string text, error;
+  ASSERT_TRUE(host_.ReadText(c.SettingsFile(), text, error));
+  EXPECT_NE(text.find("start at sign-in = on"), std::string::npos);
+  EXPECT_NE(text.find("tray icon = number"), std::string::npos);
+  EXPECT_EQ(c.settings().trayIcon, TrayIcon::kNumber);
+  c.Execute(Command::Use(Write("mine.vkl", Layout("Mine"))));
+  EXPECT_EQ(c.LayoutName(1), "Mine");
+  EXPECT_EQ(host_.setups, 2);
+  c.Execute(Command::Of(Kind::kEdit));
+  EXPECT_EQ(host_.edited, std::vector<std::string>{host_.folder + "mine.vkl"});
+  c.Execute(Command::Of(Kind::kQuit));
+  EXPECT_TRUE(host_.quit);
+}
+
+TEST_F(CoreTest, AWatcherTakesOnlyTheLibrarysCommands) {
+  Options o;
+  o.attach = true;
+  Controller& c = Start(o, false);
+  EXPECT_TRUE(c.Execute(Command::Layout(1)));
+  EXPECT_EQ(c.LayoutName(1), "theirs");
+  EXPECT_FALSE(c.Execute(Command::Of(Kind::kReload)));
+  EXPECT_EQ(view_.said.back(), "unknown command 'reload' (help lists them)");
+  EXPECT_EQ(host_.setups, 0);
+}
+
+TEST_F(CoreTest, AFileChangedAndSettledIsLoadedAgainOnce) {
+  Options o;
+  o.file = Write("mine.vkl", Layout("First"));
+  Controller& c = Start(o, false);
+  ASSERT_EQ(host_.setups, 1);
+  EXPECT_EQ(c.LayoutName(1), "First");
+  Write("mine.vkl", Layout("Second"));
+  Ticks(5);  // the change is seen
+  EXPECT_EQ(host_.setups, 1);
+  Ticks(5);  // and has settled
+  EXPECT_EQ(host_.setups, 2);
+  EXPECT_EQ(c.LayoutName(1), "Second");
+  Ticks(20);
+  EXPECT_EQ(host_.setups, 2);
+  EXPECT_EQ(view_.SaidCount("Loaded " + o.file + "."), 1);
+}
+
+TEST_F(CoreTest, ErrorsKeepTheLastGoodLayoutsAndAreShownWithTheirPlace) {
+  Options o;
+  o.file = Write("mine.vkl", Layout("Good"));
+  Controller& c = Start(o, false);
+  Write("mine.vkl", Layout("Broken", "  bogus\n"));
+  Ticks(10);
+  EXPECT_EQ(host_.setups, 1);
+  EXPECT_EQ(c.LayoutName(1), "Good");
+  ASSERT_EQ(c.Errors().size(), 1u);
+  EXPECT_EQ(c.Errors()[0], o.file + ":4:3: error: unknown statement \"bogus\" in a layout block");
+  EXPECT_EQ(view_.problems, (std::vector<std::string>{"mine.vkl has errors; the layouts in use stay.",
+                                                      c.Errors()[0]}));
+  Write("mine.vkl", Layout("Mended"));
+  Ticks(10);
+  EXPECT_EQ(host_.setups, 2);
+  EXPECT_TRUE(c.Errors().empty());
+  EXPECT_EQ(c.LayoutName(1), "Mended");
+
+  // At a start a broken file of the settings leaves the built-in layouts;
+  // one named on veltoctl's command line stops it.
+  Write("settings.ini", "[velto]\nlayout file = broken.vkl\n");
+  o.file = Write("broken.vkl", Layout("Broken", "  bogus\n"));
+  Controller named(o, host_, view_);
+  std::vector<std::string> diagnostics;
+  EXPECT_FALSE(named.Prepare(false, diagnostics));
+  EXPECT_EQ(diagnostics, (std::vector<std::string>{o.file + ":4:3: error: unknown statement \"bogus\" in a layout block"}));
+  view_.problems.clear();
+  Controller& tray = Start(Options{}, true);
+  EXPECT_EQ(tray.LayoutFile(), "");
+  EXPECT_EQ(tray.LayoutName(1), "US International");
+  EXPECT_EQ(view_.problems.at(0), "broken.vkl has errors; the built-in layouts are in use.");
+}
+
+TEST_F(CoreTest, ARuleHoldsWhileItsProgramIsInFrontAndLeavingGivesBack) {
+  Write("settings.ini",
+        "[velto]\nlayout = 1\n[rule games]\nprogram = Game.exe\ntranslation = off\n"
+        "[rule terminal]\nclass = ConsoleWindowClass\nlayout = 2\n");
+  Controller& c = Start(Options{}, true);
+  EXPECT_EQ(host_.layout, 1u);
+  auto bringToFront = [&](std::uintptr_t window, const std::string& program, const std::string& windowClass) {
+    host_.front = {window, false, program, windowClass, false};
+    c.Tick();
+  };
+  bringToFront(1, "notepad.exe", "Notepad");
+  EXPECT_TRUE(host_.on);
+  bringToFront(2, "game.exe", "GameWindow");
+  EXPECT_FALSE(host_.on);
+  EXPECT_EQ(view_.said.back(), "game.exe in front: rule \"games\", translation off");
+  bringToFront(3, "", "#32768");  // the tray menu passes through
+  EXPECT_FALSE(host_.on);
+  bringToFront(1, "notepad.exe", "Notepad");
+  EXPECT_TRUE(host_.on);
+  bringToFront(4, "cmd.exe", "ConsoleWindowClass");
+  EXPECT_EQ(host_.layout, 2u);
+  c.Execute(Command::Layout(3));  // a choice inside lasts until leaving
+  bringToFront(5, "cmd.exe", "ConsoleWindowClass");
+  EXPECT_EQ(host_.layout, 3u);
+  bringToFront(1, "notepad.exe", "Notepad");
+  EXPECT_EQ(host_.layout, 1u);
+  EXPECT_EQ(view_.said.back(), "notepad.exe in front: back to layout 1, translation on");
+}
+
+}  // namespace
+}  // namespace velto::controller

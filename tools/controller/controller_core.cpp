@@ -1,0 +1,438 @@
+#include "controller/controller_core.h"
+
+#include "layoutkit/badge.h"
+#include "layoutkit/default_layout.h"
+#include "layoutkit/scan_names.h"
+#include "layoutkit/text.h"
+#include "layoutkit/vkl.h"
+#include "shared/charset.h"
+#include "shared/notice.h"
+
+namespace velto::controller {
+namespace {
+
+constexpr int kFileTicks = 5;  // the files are looked at every fifth tick
+constexpr int kCompanionStartsKept = 5;
+constexpr std::uint32_t kCompanionStartWindowMs = 60000;
+
+// Velto's own windows and the shell's notification area take the foreground
+// while the user works the tray menu; that is not leaving the program in
+// front for the rules.
+bool PassingThrough(const WindowInFront& fg) {
+  return fg.window == 0 || fg.ours || fg.windowClass == "Shell_TrayWnd" ||
+         fg.windowClass == "NotifyIconOverflowWindow" || fg.windowClass == "#32768";
+}
+
+std::vector<std::string> Formatted(const layoutkit::Diagnostics& diags) {
+  std::vector<std::string> lines;
+  for (const layoutkit::Diagnostic& d : diags.all()) lines.push_back(layoutkit::Format(d));
+  return lines;
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+}
+
+LoadedLayouts LoadLayouts(const std::string& path) {
+  LoadedLayouts l;
+  l.description = layoutkit::DefaultDescription();
+  if (path.empty()) {
+    l.ok = true;
+    return l;
+  }
+  layoutkit::Diagnostics diags;
+  l.ok = layoutkit::LoadDescriptionFile(path, l.description, diags);
+  if (!l.ok) l.description = layoutkit::DefaultDescription();
+  l.diagnostics = Formatted(diags);
+  l.files = diags.files();
+  return l;
+}
+
+// --- Starting and stopping --------------------------------------------------------
+
+bool Controller::Prepare(bool trayProgram, std::vector<std::string>& diagnostics) {
+  const bool explicitFile = !o_.file.empty();
+  if (!o_.attach) {
+    settingsFile_ = o_.settings.empty() ? host_->ProfileFolder() + "settings.ini" : host_->FullPath(o_.settings);
+    if (explicitFile) o_.file = host_->FullPath(o_.file);
+  }
+  description_ = layoutkit::DefaultDescription();
+  // A layout file named on veltoctl's command line must load, as scripts
+  // rely on; the tray program, and a file from the settings, fall back on
+  // the built-in layouts and show the errors.
+  if (explicitFile && !trayProgram && !o_.send) {
+    named_ = LoadLayouts(o_.file);
+    if (!named_->ok) {
+      diagnostics = named_->diagnostics;
+      return false;
+    }
+  }
+  return true;
+}
+
+void Controller::Start(bool trayProgram, const std::string& library) {
+  elevated_ = host_->Elevated();
+  if (!o_.attach) {
+    if (trayProgram && !host_->StampOf(settingsFile_).exists) {
+      // The first start writes the settings, explained. Start at sign-in is
+      // as the Run key has it: an installer may have set it.
+      SetSetting("start at sign-in", OnOff(!host_->SignInCommand().empty()));
+      host_->MakeFolder(LayoutsFolder());
+    }
+    ReadSettings();
+    const std::string path = named_ ? o_.file : ResolvedLayoutFile();
+    LoadedLayouts loaded = named_ ? std::move(*named_) : LoadLayouts(path);
+    named_.reset();
+    if (!Adopt(path, std::move(loaded), "the built-in layouts are in use")) layoutFile_.clear();
+    host_->SetupKeyboard(description_);
+    host_->SelectLayout(static_cast<unsigned>(o_.layout >= 0 ? o_.layout : settings_.layout));
+    host_->Enable(!o_.disabled && settings_.translation);
+    WarnAboutCodePages();
+    if (host_->StampOf(settingsFile_).exists) ApplySignIn(settings_.startAtSignIn, true);
+  }
+  view_->Say(std::string(o_.attach ? "Watching Velto (" : "Velto is running (") + library + "): " + StateLine() +
+             ".");
+}
+
+void Controller::StartFollowing() {
+  view_->Refresh();
+  if (o_.attach) return;
+  FollowForeground();
+  if (o_.companion && host_->CompanionNeeded()) StartCompanion();
+}
+
+void Controller::Stopped() {
+  view_->Say(o_.attach ? "Stopped watching." : "Velto is stopped.");
+}
+
+// --- The state ---------------------------------------------------------------------
+
+std::string Controller::LayoutName(unsigned layout) const {
+  if (layout >= 4) return "";
+  if (!o_.attach) return layoutkit::LayoutName(description_, layout);
+  // Attached to another instance, only the current layout's name is known,
+  // as the library holds it: in which set is the other instance's business.
+  return layout == host_->CurrentLayout() ? host_->CurrentLayoutName() : "";
+}
+
+std::string Controller::Badge(unsigned layout) const {
+  if (settings_.trayIcon == TrayIcon::kNumber || o_.attach || layout >= 4) return std::to_string(layout);
+  return layoutkit::LayoutBadge(description_, layout);
+}
+
+std::string Controller::StateLine() const {
+  const unsigned layout = Layout();
+  const std::string name = LayoutName(layout);
+  const unsigned leds = Leds();
+  std::string s = "layout " + std::to_string(layout) + (name.empty() ? "" : " (" + name + ")");
+  s += On() ? ", translation on" : ", translation off";
+  s += std::string(", lights: Num ") + OnOff(leds >> kLedNumLock & 1) + ", Caps " +
+       OnOff(leds >> kLedCapsLock & 1) + ", Scroll " + OnOff(leds >> kLedScrollLock & 1);
+  return s;
+}
+
+// --- Settings and the layout file ------------------------------------------
+
+void Controller::ReadSettings() {
+  Watch(settingsWatch_, {settingsFile_});
+  layoutkit::Diagnostics diags;
+  std::vector<std::string> lines;
+  if (host_->StampOf(settingsFile_).exists) {
+    std::string text, error;
+    if (host_->ReadText(settingsFile_, text, error)) {
+      settings_ = ParseSettings(text, settingsFile_, diags);
+      lines = Formatted(diags);
+    } else {
+      lines.push_back(error);
+    }
+  } else {
+    settings_ = Settings{};
+  }
+  if (!lines.empty()) view_->Problems("The settings file has errors; those settings keep their defaults.", lines);
+  rules_.RulesChanged();
+  lastInFront_ = 0;
+}
+
+std::string Controller::ResolvedLayoutFile() const {
+  std::string file = o_.file.empty() ? settings_.layoutFile : o_.file;
+  if (file.empty()) return file;
+  file = host_->ExpandVariables(file);
+  // A file named on the command line is the shell's, relative to where it
+  // started; one in the settings is relative to the settings.
+  if (!IsAbsolute(file) && o_.file.empty()) file = FolderOf(settingsFile_) + file;
+  return file;
+}
+
+bool Controller::Adopt(const std::string& path, LoadedLayouts loaded, const char* failed) {
+  Watch(layoutWatch_, loaded.files);
+  if (!loaded.ok) {
+    errors_ = loaded.diagnostics;
+    view_->Problems(FileNameOf(path) + " has errors; " + failed + ".", errors_);
+    return false;
+  }
+  errors_.clear();
+  description_ = loaded.description;
+  layoutFile_ = path;
+  if (!loaded.diagnostics.empty()) view_->Problems("Warnings for " + FileNameOf(path) + ":", loaded.diagnostics);
+  return true;
+}
+
+// The library keeps the active layout and translation on or off; only the
+// tables change.
+void Controller::Reload(const std::string& path) {
+  if (Adopt(path, LoadLayouts(path), "the layouts in use stay")) {
+    host_->SetupKeyboard(description_);
+    view_->Say("Loaded " + (path.empty() ? std::string("the built-in layouts") : path) + ".");
+    WarnAboutCodePages();
+  }
+  view_->Refresh();
+}
+
+// A layout without a character set whose characters are in another code
+// page than the system's arrives wrong: its 8-bit characters are posted as
+// they are and converted by the receiving thread's ANSI code page. A layout
+// with a set is delivered as Unicode and types right on any system.
+void Controller::WarnAboutCodePages() {
+  const unsigned acp = host_->AnsiCodePage();
+  std::string layouts;
+  for (unsigned n = 0; n < 4; ++n) {
+    const LayoutRecord& r = description_.layouts[n];
+    if (CharSetOf(r) != CharSetKind::kNone) continue;
+    const unsigned cp = static_cast<unsigned>(r.reserved[0] | r.reserved[1] << 8);
+    if (cp == 0 || cp == acp) continue;
+    layouts += (layouts.empty() ? "" : ", ") + std::to_string(n) + " (code page " + std::to_string(cp) + ")";
+  }
+  if (layouts.empty()) return;
+  view_->Problems("warning: this system's ANSI code page is " + std::to_string(acp) +
+                      ", so the characters of layout " + layouts + " will arrive as others",
+                  {});
+}
+
+std::string Controller::SignInCommandLine() const {
+  std::string command = "\"" + FolderOf(host_->ThisProgram()) + "velto.exe\"";
+  if (!o_.settings.empty()) command += " --settings \"" + settingsFile_ + "\"";
+  return command;
+}
+
+void Controller::ApplySignIn(bool on, bool say) {
+  const bool now = !host_->SignInCommand().empty();
+  if (now == on) return;
+  std::string error;
+  if (!host_->SetSignInCommand(on ? SignInCommandLine() : "", error)) {
+    view_->Problems("Cannot change the start at sign-in: " + error, {});
+    return;
+  }
+  if (say) view_->Say(on ? "Velto starts at sign-in." : "Velto no longer starts at sign-in.");
+}
+
+// Writes one setting into the settings file, keeping the rest of the text as
+// the user wrote it, and takes it in at once.
+void Controller::SetSetting(const std::string& key, const std::string& value) {
+  std::string text = DefaultSettingsText(), error;
+  if (host_->StampOf(settingsFile_).exists && !host_->ReadText(settingsFile_, text, error)) {
+    view_->Problems("Cannot read the settings file; nothing was changed.", {error});
+    return;
+  }
+  text = WithSetting(text, key, value);
+  if (!host_->WriteText(settingsFile_, text, error)) {
+    view_->Problems("Cannot write the settings file.", {error});
+    return;
+  }
+  layoutkit::Diagnostics diags;
+  settings_ = ParseSettings(text, settingsFile_, diags);
+  Watch(settingsWatch_, {settingsFile_});
+}
+
+// --- Following the files and the window in front ----------------------------
+
+void Controller::Watch(Watched& w, std::vector<std::string> files) const {
+  w.files = std::move(files);
+  w.loaded.clear();
+  for (const std::string& f : w.files) w.loaded.push_back(host_->StampOf(f));
+  w.seen = w.loaded;
+}
+
+// True once the files differ from what was loaded and have stayed the same
+// for one look: an editor that writes a file in steps is read when done.
+bool Controller::ChangedAndSettled(Watched& w) const {
+  std::vector<FileStamp> now;
+  for (const std::string& f : w.files) now.push_back(host_->StampOf(f));
+  const bool settled = now == w.seen;
+  w.seen = now;
+  return settled && now != w.loaded;
+}
+
+void Controller::Tick() {
+  FollowForeground();
+  if (++ticks_ % kFileTicks != 0 || o_.attach) return;
+  if (ChangedAndSettled(settingsWatch_)) {
+    const std::string before = ResolvedLayoutFile();
+    ReadSettings();
+    view_->Say("Settings read again from " + settingsFile_ + ".");
+    ApplySignIn(settings_.startAtSignIn, true);
+    if (ResolvedLayoutFile() != before) Reload(ResolvedLayoutFile());
+    view_->Refresh();
+  }
+  if (ChangedAndSettled(layoutWatch_)) Reload(layoutFile_.empty() ? ResolvedLayoutFile() : layoutFile_);
+}
+
+void Controller::FollowForeground() {
+  if (o_.attach) return;
+  const std::uintptr_t window = host_->ForegroundWindow();
+  if (window == lastInFront_) return;
+  lastInFront_ = window;
+  const WindowInFront fg = host_->InFront();
+  if (PassingThrough(fg)) return;
+  const std::string wasElevated = elevatedInFront_;
+  elevatedInFront_ = fg.elevated && !elevated_ ? (fg.program.empty() ? fg.windowClass : fg.program) : "";
+  if (notices_.ShouldTell(elevated_, fg.elevated, elevatedInFront_)) {
+    view_->Tell(elevatedInFront_ +
+                " runs as administrator, out of Velto's reach: its keys are not translated. \"Restart as "
+                "administrator\" in Velto's menu reaches it.");
+  }
+  const Rule* rule = MatchRule(settings_.rules, {fg.program, fg.windowClass});
+  const UserState now{On(), Layout()};
+  const auto change = rules_.Enter(rule, now);
+  if (change) {
+    const std::string who = fg.program.empty() ? fg.windowClass : fg.program;
+    view_->Say(rule != nullptr ? who + " in front: rule \"" + rule->name + "\", " + rule->Describe()
+                               : who + " in front: back to layout " + std::to_string(change->layout) +
+                                     ", translation " + OnOff(change->on));
+    if (change->layout != now.layout) host_->SelectLayout(change->layout);
+    if (change->on != now.on) host_->Enable(change->on);
+  }
+  if (wasElevated != elevatedInFront_) view_->Refresh();
+}
+
+// --- Commands ------------------------------------------------------------------
+
+bool Controller::Execute(const Command& c) {
+  using Kind = Command::Kind;
+  switch (c.kind) {
+    case Kind::kQuit:
+      host_->Quit();
+      return true;
+    case Kind::kLayout:
+      host_->SelectLayout(c.layout);
+      return true;
+    case Kind::kOn:
+    case Kind::kOff:
+    case Kind::kToggle:
+      host_->Enable(c.kind == Kind::kOn || (c.kind == Kind::kToggle && !On()));
+      return true;
+    case Kind::kState:
+      view_->Say(StateLine() + "; layouts: " + (layoutFile_.empty() ? "built-in" : layoutFile_) +
+                 "; settings: " + settingsFile_);
+      return true;
+    default:
+      break;
+  }
+  if (o_.attach) {  // the rest belongs to the instance that owns the layouts
+    Refuse(CommandText(c));
+    return false;
+  }
+  switch (c.kind) {
+    case Kind::kReload:
+      ReadSettings();
+      view_->Say("Settings read again from " + settingsFile_ + ".");
+      Reload(ResolvedLayoutFile());
+      break;
+    case Kind::kUse:
+      o_.file.clear();
+      SetSetting("layout file", c.file.empty() ? "" : host_->FullPath(c.file));
+      Reload(ResolvedLayoutFile());
+      break;
+    case Kind::kSignIn:
+      SetSetting("start at sign-in", OnOff(c.on));
+      ApplySignIn(c.on, true);
+      break;
+    case Kind::kTrayIcon:
+      SetSetting("tray icon", c.icon == TrayIcon::kNumber ? "number" : "letters");
+      view_->Refresh();
+      break;
+    case Kind::kErrors:
+      view_->ShowErrors();
+      break;
+    case Kind::kShow:
+      view_->Show();
+      break;
+    case Kind::kEdit:
+      if (!layoutFile_.empty()) host_->OpenForEditing(layoutFile_);
+      break;
+    case Kind::kSettings:
+      if (!host_->StampOf(settingsFile_).exists) SetSetting("layout", std::to_string(settings_.layout));
+      host_->OpenForEditing(settingsFile_);
+      break;
+    case Kind::kAdministrator: {
+      std::string args = "--elevated-restart";
+      if (!o_.settings.empty()) args += " --settings \"" + settingsFile_ + "\"";
+      if (!layoutFile_.empty() && !o_.file.empty()) args += " \"" + layoutFile_ + "\"";
+      if (!host_->StartAsAdministrator(args)) view_->Say("Velto was not restarted as administrator.");
+      break;
+    }
+    default:
+      break;
+  }
+  return true;
+}
+
+void Controller::Refuse(const std::string& text) {
+  view_->Say(UnknownCommand(text));
+}
+
+// --- The library's notices and the companion -------------------------------------
+
+void Controller::Notice(std::uintptr_t wParam, std::uintptr_t lParam) {
+  if (IsKeyNotice(wParam)) {
+    if (o_.events) {
+      const KeyNotice key = DecodeKeyInfo(lParam);
+      view_->Say("key " + layoutkit::KeyNameOfScan(key.scan) + " (scan 0x" + layoutkit::LowerHex(key.scan, 3) +
+                 ") " + (key.keyUp ? "up" : "down"));
+    }
+    return;
+  }
+  view_->Say(StateLine());
+  view_->Refresh();
+}
+
+void Controller::CompanionReady(const std::string& fileName) {
+  view_->Say(std::string(host_->CompanionArchitecture()) + " applications are translated too (" + fileName +
+             ").");
+}
+
+void Controller::CompanionStopped(std::uint32_t exitCode) {
+  view_->Say(std::string("The ") + host_->CompanionArchitecture() + " companion stopped (exit code " +
+             std::to_string(exitCode) + "); starting it again.");
+  StartCompanion();
+}
+
+// Five starts within a minute: the companion is given up.
+void Controller::StartCompanion() {
+  const std::uint32_t now = host_->Milliseconds();
+  std::uint32_t* starts = companionStarts_;
+  const std::string untranslated = std::string(host_->CompanionArchitecture()) + " applications type untranslated";
+  if (starts[kCompanionStartsKept - 1] != 0 && now - starts[kCompanionStartsKept - 1] < kCompanionStartWindowMs) {
+    view_->Problems("warning: the companion stopped " + std::to_string(kCompanionStartsKept) +
+                        " times within a minute; " + untranslated,
+                    {});
+    return;
+  }
+  for (int i = kCompanionStartsKept - 1; i > 0; --i) starts[i] = starts[i - 1];
+  starts[0] = now == 0 ? 1 : now;
+  std::string error;
+  if (!host_->StartCompanion(error)) view_->Problems("warning: " + error + "; " + untranslated, {});
+}
+
+}  // namespace velto::controller

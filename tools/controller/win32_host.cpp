@@ -1,0 +1,351 @@
+#include "controller/win32_host.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "controller/console_view.h"
+#include "controller/log.h"
+#include "controller/tray_view.h"
+#include "layoutkit/vkb.h"
+
+namespace velto::controller {
+namespace {
+
+constexpr const char* kMutexName = "VeltoControllerRunning";
+constexpr const char* kNotifyMessageName = "quorvexmessage";
+constexpr DWORD kHandOverMs = 10000;
+// WM_COPYDATA of a command from a second start.
+constexpr ULONG_PTR kCommandData = 0x56454C54;
+constexpr UINT_PTR kTickTimer = 1;
+constexpr const wchar_t* kWindowClass = L"VeltoControl";
+constexpr const wchar_t* kWindowTitle =
+    L"Velto";  // the instance that owns the layouts; a watcher has another
+
+HWND g_window = nullptr;  // for the foreground event hook
+
+void CALLBACK OnForegroundEvent(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+  PostMessageW(g_window, kForegroundChanged, 0, 0);
+}
+
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* host = reinterpret_cast<Win32Host*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (host == nullptr) return DefWindowProcW(window, msg, wParam, lParam);
+  return host->WindowProc(window, msg, wParam, lParam);
+}
+
+// A message for the user of the tray program, which may have no console.
+void Complain(bool trayProgram, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", trayProgram ? "velto" : "veltoctl", text.c_str());
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (trayProgram && (err == nullptr || err == INVALID_HANDLE_VALUE)) {
+    MessageBoxW(nullptr, Wide(text).c_str(), L"Velto", MB_OK | MB_ICONERROR);
+  }
+}
+
+}  // namespace
+
+// --- What the controller asks of Windows -----------------------------------------
+
+void Win32Host::SetupKeyboard(const layoutkit::KeyboardDescription& d) {
+  lib_.SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros);
+}
+
+std::string Win32Host::CurrentLayoutName() const {
+  char name[21] = {};
+  lib_.CurrentLayoutName(name);
+  return name;
+}
+
+bool Win32Host::ReadText(const std::string& path, std::string& text, std::string& error) const {
+  std::vector<std::uint8_t> bytes;
+  layoutkit::Diagnostics diags;
+  if (!layoutkit::ReadFile(path, bytes, diags)) {
+    error = diags.Text();
+    return false;
+  }
+  text.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool Win32Host::WriteText(const std::string& path, const std::string& text, std::string& error) {
+  layoutkit::Diagnostics diags;
+  if (layoutkit::WriteFile(path, std::vector<std::uint8_t>(text.begin(), text.end()), diags)) return true;
+  error = diags.Text();
+  return false;
+}
+
+std::string Win32Host::ExpandVariables(const std::string& text) const {
+  wchar_t expanded[MAX_PATH * 4];
+  if (ExpandEnvironmentStringsW(Wide(text).c_str(), expanded, static_cast<DWORD>(std::size(expanded))) > 0) {
+    return Utf8(expanded);
+  }
+  return text;
+}
+
+void Win32Host::MakeFolder(const std::string& path) {
+  CreateDirectoryW(Wide(path).c_str(), nullptr);
+}
+
+std::uintptr_t Win32Host::ForegroundWindow() const {
+  return reinterpret_cast<std::uintptr_t>(GetForegroundWindow());
+}
+
+// A quit may come while the tray menu is open, whose own loop would take a
+// WM_QUIT: the menu is closed and the loop below stops on the flag.
+void Win32Host::Quit() {
+  quit_ = true;
+  EndMenu();
+  PostMessageW(window_, WM_NULL, 0, 0);
+}
+
+void Win32Host::Post(const Command& command) {
+  PostMessageW(window_, kCommandPosted, 0, reinterpret_cast<LPARAM>(new Command(command)));
+}
+
+// --- Starting, handing over and stopping -----------------------------------------
+
+std::string Win32Host::LibraryPath() const {
+  return o_.dll.empty() ? FolderOf(controller::ThisProgram()) + kLibraryName : o_.dll;
+}
+
+int Win32Host::OpenLibrary() {
+  const std::string dllPath = LibraryPath();
+  HMODULE module = LoadLibraryW(Wide(dllPath).c_str());
+  if (module == nullptr) {
+    Complain(trayProgram_,
+             "cannot load the library " + dllPath + " (error " + std::to_string(GetLastError()) + ")");
+    return 2;
+  }
+  if (const char* missing = ResolveExports(module, lib_)) {
+    Complain(trayProgram_, "the library " + dllPath + " lacks the export " + missing);
+    return 2;
+  }
+  return 0;
+}
+
+// Returns -1 when this instance is the one to run, else the exit status.
+int Win32Host::ClaimOrHandOver() {
+  running_ = CreateMutexA(nullptr, FALSE, kMutexName);
+  bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (another && o_.elevatedRestart) {
+    // Restarted as administrator: the instance before makes way.
+    if (const HWND old = FindWindowW(kWindowClass, kWindowTitle)) PostMessageW(old, kQuitRequest, 0, 0);
+    for (DWORD waited = 0; another && waited < kHandOverMs; waited += 100) {
+      CloseHandle(running_);
+      Sleep(100);
+      running_ = CreateMutexA(nullptr, FALSE, kMutexName);
+      another = GetLastError() == ERROR_ALREADY_EXISTS;
+    }
+  }
+  if (another && !o_.attach) {
+    if (trayProgram_ || o_.send) return HandOver();
+    Complain(false, "Velto is already running (--attach watches it)");
+    return 1;
+  }
+  if (!another && o_.attach) {
+    Complain(trayProgram_, "Velto is not running: there is nothing to attach to");
+    return 1;
+  }
+  if (!another && o_.send) {
+    Complain(trayProgram_, "Velto is not running: there is nothing to send to");
+    return 1;
+  }
+  return -1;
+}
+
+// A second start gives the running instance its command ("show" unless
+// --send says otherwise) and stops.
+int Win32Host::HandOver() {
+  // Started at sign-in for every user while the user's own start came first:
+  // nothing to show.
+  if (o_.quiet && !o_.send) return 0;
+  const HWND running = FindWindowW(kWindowClass, kWindowTitle);
+  if (running == nullptr) {
+    Complain(o_.tray, "Velto is running, but its window cannot be found");
+    return 1;
+  }
+  const std::string command = CommandText(o_.send.value_or(Command::Of(Command::Kind::kShow)));
+  COPYDATASTRUCT data{kCommandData, static_cast<DWORD>(command.size()), const_cast<char*>(command.data())};
+  DWORD_PTR accepted = 0;
+  if (!SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000,
+                           &accepted) ||
+      accepted == 0) {
+    Complain(o_.tray, "Velto is running, but does not answer");
+    return 1;
+  }
+  if (!o_.send) std::fprintf(stderr, "velto: Velto is already running; it shows itself.\n");
+  return 0;
+}
+
+bool Win32Host::CreateControlWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ControlWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  if (RegisterClassW(&wc) == 0) return false;
+  window_ = CreateWindowExW(0, wc.lpszClassName, o_.attach ? L"Velto watcher" : kWindowTitle, 0, 0, 0, 0, 0,
+                            nullptr, nullptr, wc.hInstance, nullptr);
+  if (window_ == nullptr) return false;
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  // Run as administrator, the window still takes the commands of a second
+  // start and the shell's news that the taskbar is back (Windows 7 and on).
+  using Filter = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  if (const auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")))) {
+    constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
+    filter(window_, WM_COPYDATA, kAllow, nullptr);
+    filter(window_, RegisterWindowMessageW(L"TaskbarCreated"), kAllow, nullptr);
+  }
+  g_window = window_;
+  return true;
+}
+
+int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void()>& running) {
+  c_ = &c;
+  client_ = client;
+  // Everything that can fail is checked before anything is installed.
+  std::vector<std::string> diagnostics;
+  if (!c.Prepare(trayProgram_, diagnostics)) {
+    for (const std::string& d : diagnostics) std::fprintf(stderr, "%s\n", d.c_str());
+    return 2;
+  }
+  if (const int status = OpenLibrary(); status != 0) return status;
+  if (const int status = ClaimOrHandOver(); status >= 0) return status;
+  if (!CreateControlWindow()) {
+    Complain(trayProgram_, "cannot create a window");
+    return 2;
+  }
+  notifyMsg_ = RegisterWindowMessageA(kNotifyMessageName);
+  // Layout names may be in any script: what it prints is UTF-8, which a
+  // console shows as such only in its UTF-8 code page (a pipe or file takes
+  // the bytes as they are).
+  consoleCodePage_ = GetConsoleOutputCP();
+  if (consoleCodePage_ != 0) SetConsoleOutputCP(CP_UTF8);
+
+  lib_.InstallHook(reinterpret_cast<std::uintptr_t>(window_));
+  c.Start(trayProgram_, LibraryPath());
+  if (running) running();
+  if (!o_.attach) {
+    foregroundHook_ =
+        SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, OnForegroundEvent, 0, 0,
+                        WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    SetTimer(window_, kTickTimer, Controller::kTickMs, nullptr);
+  }
+  c.StartFollowing();
+  Loop();
+  Stop();
+  c.Stopped();
+  if (consoleCodePage_ != 0) SetConsoleOutputCP(consoleCodePage_);
+  CloseHandle(running_);
+  return 0;
+}
+
+void Win32Host::Stop() {
+  companion_.Stop();
+  if (foregroundHook_ != nullptr) UnhookWinEvent(foregroundHook_);
+  KillTimer(window_, kTickTimer);
+  lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
+}
+
+// Dispatches messages until a quit, restarting the companion when it stops.
+void Win32Host::Loop() {
+  for (;;) {
+    HANDLE companion = companion_.process();
+    const DWORD woke = MsgWaitForMultipleObjects(companion ? 1 : 0, &companion, FALSE, INFINITE, QS_ALLINPUT);
+    if (companion != nullptr && woke == WAIT_OBJECT_0) {
+      c_->CompanionStopped(companion_.Reap());
+      continue;
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      if (quit_) return;
+    }
+  }
+}
+
+LRESULT Win32Host::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == notifyMsg_ && notifyMsg_ != 0) {
+    c_->Notice(wParam, static_cast<std::uintptr_t>(lParam));
+    return 0;
+  }
+  switch (msg) {
+    case WM_TIMER:
+      if (wParam == kTickTimer) c_->Tick();
+      return 0;
+    case kForegroundChanged:
+      c_->FollowForeground();
+      return 0;
+    case kCommandPosted: {
+      const std::unique_ptr<Command> command(reinterpret_cast<Command*>(lParam));
+      c_->Execute(*command);
+      return 0;
+    }
+    case WM_COPYDATA: {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (data->dwData != kCommandData) return FALSE;
+      // The sender waits for the answer: what the command shows is done after it.
+      const std::string text(static_cast<const char*>(data->lpData), data->cbData);
+      if (text.empty()) {
+        Post(Command::Of(Command::Kind::kShow));
+      } else if (const auto command = ParseCommand(text)) {
+        Post(*command);
+      } else {
+        c_->Refuse(text);
+      }
+      return TRUE;
+    }
+    case kQuitRequest:
+    case WM_CLOSE:  // how an installer or a task manager asks a program without windows to stop
+      Quit();
+      return 0;
+    case WM_ENDSESSION:
+      // Windows ends the process once this returns: the hooks go now.
+      if (wParam != 0) {
+        companion_.Stop();
+        lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
+      }
+      return 0;
+    case kCompanionReady:
+      c_->CompanionReady(Companion::FileName());
+      return 0;
+    default:
+      if (client_ != nullptr && client_->Handle(msg, wParam, lParam)) return 0;
+      return DefWindowProcW(window, msg, wParam, lParam);
+  }
+}
+
+int RunController(bool trayProgram) {
+  std::vector<std::string> args = Arguments();
+  if (!args.empty()) args.erase(args.begin());
+  Options o;
+  if (const int status = ParseOptions(args, trayProgram, o); status != 0) return status < 0 ? 0 : status;
+  Log log(o.log);
+  if (log.failed(o.log)) {
+    Complain(trayProgram, "cannot write the log " + o.log);
+    return 2;
+  }
+  Win32Host host(o, trayProgram);
+  if (o.tray) {
+    if (!trayProgram) FreeConsole();
+    // The icon is drawn at the size the display's scale asks for, which a
+    // program that is not aware of the scale is never told.
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (setContext == nullptr || !setContext(reinterpret_cast<HANDLE>(-4)))
+      SetProcessDPIAware();  // per monitor, v2
+    TrayView view(log, host);
+    Controller c(o, host, view);
+    view.Attach(c);
+    return host.Run(c, &view, nullptr);
+  }
+  ConsoleView view(o, log);
+  Controller c(o, host, view);
+  view.Attach(c);
+  return host.Run(c, nullptr, [&] { view.TakeCommands([&](const Command& command) { host.Post(command); }); });
+}
+
+}  // namespace velto::controller
