@@ -27,6 +27,8 @@
 
 namespace velto::win32 {
 
+using platform::Handle;
+
 // Window, hook and layout handles stay within 32 bits; a 64-bit process
 // widens them with sign extension, as Windows itself does.
 template <typename H>
