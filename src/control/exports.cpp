@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "control/companion.h"
+#include "control/companion_hooks.h"
 #include "hooks/hook_thread.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"

@@ -1,4 +1,4 @@
-#include "control/companion.h"
+#include "control/companion_hooks.h"
 
 #include <cstddef>
 
