@@ -133,8 +133,7 @@ void PutScrollLockLightBack(const Region& region) {
   cb.passThrough = 1;
   cb.passThroughKeys |= kPassScrollLock;
   SetBit(&cb.leds, kLedScrollLock, cb.currentLayout != 0 ? 1 : 0);
-  SendOwnKey(kVkScroll, 0, 0);
-  SendOwnKey(kVkScroll, 0, platform::kKeyEventKeyUp);
+  TapKey(kVkScroll);
   SendMarker(kMarkReleaseEnd);
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }

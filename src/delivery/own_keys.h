@@ -15,8 +15,8 @@
 // - Scroll Lock, while its light shows the layout, is pressed again by the
 //   library when the user lets go of it, and ends with the marker 0xC2.
 //
-// The lock keys whose lights the library changes otherwise (intercept/
-// modifiers.h) are plain presses that come back like the user's.
+// The lock keys whose lights the library changes otherwise (TapKey, from
+// intercept/modifiers) are plain presses that come back like the user's.
 #pragma once
 
 #include <cstddef>

@@ -4,17 +4,11 @@
 
 #include "platform/platform.h"
 #include "shared/bits.h"
+#include "shared/key_event.h"
 
 namespace velto {
 
 namespace {
-
-// A press and release of a lock key whose light is to change. It comes back
-// through the keyboard hook like the user's.
-void TapLockKey(std::uint8_t vk) {
-  platform::KeybdEvent(vk, 0, 0);
-  platform::KeybdEvent(vk, 0, platform::kKeyEventKeyUp);
-}
 
 // What a sweep asks the system about: each virtual key of the eight held
 // modifier keys, in ascending order, and the `modifiers` bits it keeps when
@@ -99,7 +93,7 @@ void ToggleLed(const Region& region, std::uint16_t vk) {
     case kVkScroll: ToggleBit(&cb.leds, kLedScrollLock); break;
     default: return;  // not a lock key
   }
-  TapLockKey(static_cast<std::uint8_t>(vk));
+  TapKey(static_cast<std::uint8_t>(vk));
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
@@ -112,7 +106,7 @@ void SyncScrollLockToLayout(const Region& region) {
   const int wanted = cb.currentLayout != 0 ? 1 : 0;
   if (TestBit(cb.leds, kLedScrollLock) == wanted) return;
   SetBit(&cb.leds, kLedScrollLock, wanted);
-  TapLockKey(kVkScroll);
+  TapKey(kVkScroll);
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
