@@ -41,11 +41,26 @@ CharSetKind CheckedCharSetOf(const LayoutRecord& record) {
       IsCharSetCodePage(record.reserved[0] | record.reserved[1] << 8)) {
     return CharSetKind::kCodePage;
   }
-  if (kind == static_cast<std::uint8_t>(CharSetKind::kUnicode) &&
+  if ((kind == static_cast<std::uint8_t>(CharSetKind::kUnicode) || kind == kUnicodeComposingKind) &&
       record.reserved[offsetof(CharSetHeader, tableEntry)] <= kLastUnicodeTableEntry) {
     return CharSetKind::kUnicode;
   }
   return CharSetKind::kNone;
+}
+
+bool ComposesThroughTable(const LayoutRecord& record) {
+  return record.reserved[offsetof(CharSetHeader, kind)] == kUnicodeComposingKind &&
+         CharSetOf(record) == CharSetKind::kUnicode;
+}
+
+char32_t InputOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte) {
+  const std::uint8_t kind = record.reserved[offsetof(CharSetHeader, kind)];
+  const std::uint8_t entry = record.reserved[offsetof(CharSetHeader, tableEntry)];
+  if (kind == static_cast<std::uint8_t>(CharSetKind::kCodePage) || byte == 0 || entry > kLastUnicodeTableEntry) {
+    return 0;
+  }
+  const auto* table = reinterpret_cast<const std::uint8_t*>(&macros.entries[entry]) + 3 * byte;
+  return table[0] | static_cast<char32_t>(table[1]) << 8 | static_cast<char32_t>(table[2]) << 16;
 }
 
 char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte) {
@@ -53,10 +68,7 @@ char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::u
   if (kind == static_cast<std::uint8_t>(CharSetKind::kCodePage)) {
     return CodePageChar(record.reserved[0] | record.reserved[1] << 8, byte);
   }
-  const std::uint8_t entry = record.reserved[offsetof(CharSetHeader, tableEntry)];
-  if (byte == 0 || entry > kLastUnicodeTableEntry) return 0;
-  const auto* table = reinterpret_cast<const std::uint8_t*>(&macros.entries[entry]) + 3 * byte;
-  const char32_t c = table[0] | static_cast<char32_t>(table[1]) << 8 | static_cast<char32_t>(table[2]) << 16;
+  const char32_t c = InputOfByte(record, macros, byte);
   return IsCharacter(c) ? c : 0;
 }
 

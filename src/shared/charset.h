@@ -16,7 +16,9 @@
 //
 //   bytes  6..7   u16  code page number; 1200 for a Unicode set
 //   bytes  8..15       the mark, "velto-cs"
-//   byte  16           kind: 1 code page, 2 Unicode
+//   byte  16           kind: 1 code page, 2 Unicode, 3 Unicode whose dead
+//                      keys compose through the composition table
+//                      (shared/compositions.h) instead of the DeadKeyTable
 //   byte  17           Unicode set: E, the first of the MacroTable entries
 //                      E, E+1, E+2 (E <= 253) that hold its table
 //   bytes 18..19  u16  characters in the set (for tools; not read here)
@@ -46,6 +48,14 @@ constexpr std::size_t kUnicodeTableBytes = 3 * 256;
 constexpr std::uint8_t kLastUnicodeTableEntry = kMacros - kUnicodeTableEntries;  // 253
 
 enum class CharSetKind : std::uint8_t { kNone = 0, kCodePage = 1, kUnicode = 2 };
+// The value of header byte 16 for a Unicode set that composes through the
+// composition table; CharSetOf reads it as kUnicode.
+constexpr std::uint8_t kUnicodeComposingKind = 3;
+// Whether a record's set composes through the composition table.
+bool ComposesThroughTable(const LayoutRecord& record);
+// The value a byte stands for in a Unicode set as it stands, the inputs of
+// dead keys above U+10FFFF included (0 for none or another kind of set).
+char32_t InputOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte);
 
 struct CharSetHeader {
   std::uint16_t codePage;

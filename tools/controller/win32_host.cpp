@@ -47,7 +47,7 @@ void Complain(bool trayProgram, const std::string& text) {
 // --- What the controller asks of Windows -----------------------------------------
 
 void Win32Host::SetupKeyboard(const layoutkit::KeyboardDescription& d) {
-  lib_.SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros);
+  lib_.SetupKeyboard(&d.options, &d.keys, d.layouts, &d.deadKeys, d.LastBlock());
 }
 
 std::string Win32Host::CurrentLayoutName() const {

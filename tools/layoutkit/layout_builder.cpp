@@ -116,4 +116,12 @@ KeyboardDescription DemoDescription() {
   return d;
 }
 
+const void* KeyboardDescription::LastBlock() const {
+  if (compositions.empty()) return &macros;
+  lastBlock_.resize(sizeof macros + compositions.size());
+  std::memcpy(lastBlock_.data(), &macros, sizeof macros);
+  std::memcpy(lastBlock_.data() + sizeof macros, compositions.data(), compositions.size());
+  return lastBlock_.data();
+}
+
 }  // namespace velto::layoutkit

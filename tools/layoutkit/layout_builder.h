@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "shared/region.h"
 #include "shared/tables.h"
@@ -20,6 +21,13 @@ struct KeyboardDescription {
   LayoutRecord layouts[kLayouts]{};
   DeadKeyTable deadKeys{};
   MacroTable macros{};
+  // The composition table (shared/compositions.h), empty when no layout's
+  // set composes through it. SetupKeyboard takes it from right after the
+  // MacroTable: LastBlock() is the two together.
+  std::vector<std::uint8_t> compositions;
+
+  // The buffer to hand SetupKeyboard as its fifth block.
+  const void* LastBlock() const;
 
   // The KeyTable index of a scan code; the first call for a scan code gives it
   // the next free index (from 1: index 0 is where unmapped keys go).
@@ -42,11 +50,12 @@ struct KeyboardDescription {
 
   // Copies the blocks into a shared region, as SetupKeyboard does.
   void LoadInto(const Region& region) const {
-    LoadDescription(region, &options, &keys, layouts, &deadKeys, &macros);
+    LoadDescription(region, &options, &keys, layouts, &deadKeys, LastBlock());
   }
 
  private:
   std::uint8_t nextKey_ = 1;
+  mutable std::vector<std::uint8_t> lastBlock_;
 };
 
 // US scan codes of the main block, row by row (for PutRow).

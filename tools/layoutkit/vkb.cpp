@@ -7,6 +7,7 @@
 #include "layoutkit/codepage.h"
 #include "layoutkit/text.h"
 #include "shared/charset.h"
+#include "shared/compositions.h"
 
 namespace velto::layoutkit {
 
@@ -75,16 +76,23 @@ std::vector<std::uint8_t> ToVkb(const KeyboardDescription& d) {
     const auto* p = static_cast<const std::uint8_t*>(b.at(source));
     out.insert(out.end(), p, p + b.size);
   }
+  out.insert(out.end(), d.compositions.begin(), d.compositions.end());
   return out;
 }
 
 bool FromVkb(const std::vector<std::uint8_t>& bytes, KeyboardDescription& out) {
-  if (bytes.size() != kVkbSize) return false;
+  if (bytes.size() < kVkbSize) return false;
+  // The composition table, if any, follows the blocks, whole.
+  const std::size_t rest = bytes.size() - kVkbSize;
+  if (rest != 0 && (rest < kCompositionsHeaderSize || CompositionsLength(bytes.data() + kVkbSize) != rest)) {
+    return false;
+  }
   std::size_t offset = 0;
   for (const Block& b : kBlocks) {
     std::memcpy(b.at(out), bytes.data() + offset, b.size);
     offset += b.size;
   }
+  out.compositions.assign(bytes.begin() + static_cast<std::ptrdiff_t>(kVkbSize), bytes.end());
   return true;
 }
 
@@ -136,7 +144,8 @@ bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& dia
   if (!FromVkb(bytes, out)) {
     diags.Error(path, 0, 0,
                 "not a compiled keyboard description: it has " + std::to_string(bytes.size()) +
-                    " bytes, a .vkb file has exactly " + std::to_string(kVkbSize));
+                    " bytes, a .vkb file has " + std::to_string(kVkbSize) +
+                    ", followed by nothing or by a whole composition table");
     return false;
   }
   return true;

@@ -446,6 +446,7 @@ class Builder {
         std::uint8_t byte = 0, flags = 0;
         switch (c.kind) {
           case Cell::kEmpty:
+          case Cell::kComposeKey:  // not yet built
             continue;
           case Cell::kChar:
           case Cell::kDead: {

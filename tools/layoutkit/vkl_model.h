@@ -36,7 +36,7 @@ struct Char {
 };
 
 struct Cell {
-  enum Kind { kEmpty, kChar, kDead, kDeadNamed, kMacro } kind = kEmpty;
+  enum Kind { kEmpty, kChar, kDead, kDeadNamed, kMacro, kComposeKey } kind = kEmpty;
   Char ch;           // kChar, kDead
   std::string name;  // kDeadNamed, kMacro
   bool deadToo = false;  // dead+macro:NAME
@@ -119,6 +119,33 @@ struct DeadRow {
   Pos pos;
 };
 
+// One key of a composition as written: a character, a dead key by name
+// (`dead:NAME`), or the compose key.
+struct ComposeInput {
+  enum Kind { kChar, kDead, kComposeKey } kind = kChar;
+  Char ch;           // kChar
+  std::string name;  // kDead
+  Pos pos;
+};
+
+// What a composition ends in: a text of one or more characters, or the
+// state of a dead key (`dead:NAME`: the keys after it go on as after that
+// dead key, as a Windows layout's chained dead keys do).
+struct ComposeResult {
+  std::vector<Char> text;
+  std::string dead;  // when not empty, instead of a text
+  Pos pos;
+};
+
+// A composition of the table of states (shared/compositions.h): a dead key
+// or the compose key, the keys after it, and what they make.
+struct Sequence {
+  ComposeInput start;                // kDead or kComposeKey
+  std::vector<ComposeInput> inputs;  // at least one
+  ComposeResult result;
+  Pos pos;
+};
+
 struct Hotkey {
   bool given = false;
   std::uint16_t mods = 0;
@@ -135,6 +162,10 @@ struct Model {
   std::vector<KeyLine> keys;
   std::vector<MacroDef> macros;
   std::vector<DeadRow> deadRows;
+  // Compositions beyond what the 256-row table holds: chains, texts, the
+  // compose key. Later ones of the same keys replace earlier ones, as in a
+  // Compose file.
+  std::vector<Sequence> sequences;
   std::map<std::string, Char> deadNames;
   std::set<std::string> seen;
 };

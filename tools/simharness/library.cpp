@@ -19,7 +19,7 @@ void DetachLibrary(Attach how) {
 }
 
 Blocks BlocksOf(const layoutkit::KeyboardDescription& d) {
-  return {&d.options, &d.keys, d.layouts, &d.deadKeys, &d.macros};
+  return {&d.options, &d.keys, d.layouts, &d.deadKeys, d.LastBlock()};
 }
 
 Blocks BlocksOfCompiled(const void* bytes) {
