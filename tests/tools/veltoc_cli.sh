@@ -46,6 +46,13 @@ grep_err "unknown command" "usage: veltoc compile"
 check "no output" 2 "$veltoc" compile "$src/layouts/intl.vkl"
 check "help" 0 "$veltoc" --help
 
+check "render after a dead key" 0 "$veltoc" render "$src/layouts/intl.vkl" --after U+00B4 -o "$tmp/acute.svg"
+[ -s "$tmp/acute.svg" ] || { echo "FAIL: render --after wrote no picture"; failures=$((failures + 1)); }
+check "render after no dead key" 1 "$veltoc" render "$src/layouts/intl.vkl" --after x -o "$tmp/x.svg"
+grep_err "render after no dead key" "intl.vkl: error: layout 1 has no dead key that shows 'x'"
+[ ! -e "$tmp/x.svg" ] || { echo "FAIL: render wrote a picture despite errors"; failures=$((failures + 1)); }
+check "render --after without steps" 2 "$veltoc" render "$src/layouts/intl.vkl" -o "$tmp/x.svg" --after
+
 if [ $# -ge 2 ]; then
   export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all DISPLAY=
   if ! /usr/lib/wine/wine64 "$2/veltoc.exe" compile "Z:$src/layouts/intl.vkl" -o "Z:$tmp/exe.vkb" >/dev/null 2>"$tmp/err"; then
