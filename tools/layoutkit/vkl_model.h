@@ -59,6 +59,7 @@ struct KeyLine {
   bool capsExplicit = false;
   std::optional<CapsMode> capsMode;
   Plane caps;
+  std::string note;  // a comment at the end of the line, for the printer
 };
 
 struct Bytes {
@@ -101,6 +102,7 @@ struct LayoutDef {
   Pos badgePos;
   CapsMode caps = CapsMode::kLetters;
   std::set<std::string> seen;  // statements given once
+  std::vector<std::string> notes;  // comment lines at the top of the block, for the printer
 };
 
 struct MacroDef {
@@ -167,7 +169,13 @@ struct Model {
   // Compose file.
   std::vector<Sequence> sequences;
   std::map<std::string, Char> deadNames;
+  // The dead keys' names in the order they were first declared (those
+  // missing here come after, by name): it numbers their inputs and orders
+  // the printer's deadkey lines.
+  std::vector<std::string> deadOrder;
   std::set<std::string> seen;
+  // Comment lines at the top of the file, for the printer.
+  std::vector<std::string> header;
 };
 
 // The files of one compilation (the one named and those it includes), and
