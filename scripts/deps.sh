@@ -34,7 +34,7 @@ screenshot=0
 package=0
 for group in "$@"; do
   case "$group" in
-    native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3) ;;  # python3: the layers test
+    native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 pkg-config libxkbcommon-dev xkb-data libx11-data) ;;  # python3: the layers test; libxkbcommon, xkb-data, libx11-data: the oracle of the xkb import
     mingw) needed+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine) needed+=(wine wine64 xvfb xdotool) ;;
     wine32) needed+=(gcc) wine32=1 ;;  # gcc builds the probe
