@@ -218,10 +218,6 @@ class Reporter {
 void ParseVklFile(const std::string& path, Model& model, Reporter& report);
 void ParseVklText(std::string_view text, const std::string& fileName, Model& model, Reporter& report);
 
-// Reads a Compose file (libX11's syntax) into the model's sequences:
-// compose_file.cpp.
-bool ReadComposeFile(const std::string& path, const std::string& locale, Model& model, Reporter& report);
-
 // Settles sequences in their order (Sequence::order, then as they stand):
 // of two for the same keys, or where one's keys begin the other's, the
 // later stands when it comes from another file, as a Compose file

@@ -11,6 +11,7 @@
 
 #include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
+#include "layoutkit/compose_file.h"
 #include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
@@ -792,7 +793,8 @@ class Parser {
     for (std::size_t i = 3; i + 1 < t.size(); i += 2) {
       // A base that is a dead key, or a result that is a text of several
       // characters or a dead key, composes through the table of states.
-      if (IsDeadWord(t[i].text) || IsDeadWord(t[i + 1].text) || IsLongString(t[i + 1].text)) {
+      if (IsDeadWord(t[i].text) || Lower(t[i].text) == "compose" || IsDeadWord(t[i + 1].text) ||
+          IsLongString(t[i + 1].text)) {
         Sequence q;
         q.start = {ComposeInput::kDead, {}, name, t[1].pos};
         q.pos = t[i].pos;
@@ -849,6 +851,10 @@ class Parser {
   bool InputOf(const Token& t, ComposeInput& in) {
     in = ComposeInput{};
     in.pos = t.pos;
+    if (Lower(t.text) == "compose") {
+      in.kind = ComposeInput::kComposeKey;
+      return true;
+    }
     if (IsDeadWord(t.text)) {
       in.kind = ComposeInput::kDead;
       in.name = t.text.substr(5);
