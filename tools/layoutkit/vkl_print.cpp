@@ -457,15 +457,11 @@ class Printer {
       first = false;
       Line(s);
     };
+    // In their order: the compiler numbers the states of the table so.
     for (const Sequence* q : Settled()) {
-      if (q->start.kind != ComposeInput::kDead || q->inputs.size() < 2) continue;
-      std::string s = "chain " + InputText(q->start);
-      for (const ComposeInput& in : q->inputs) s += " " + InputText(in);
-      line(s + "   " + ResultText(q->result));
-    }
-    for (const Sequence* q : Settled()) {
-      if (q->start.kind != ComposeInput::kComposeKey) continue;
-      std::string s = "compose";
+      const bool chain = q->start.kind == ComposeInput::kDead;
+      if (chain && q->inputs.size() < 2) continue;  // on its deadkey line
+      std::string s = chain ? "chain " + InputText(q->start) : "compose";
       for (const ComposeInput& in : q->inputs) s += " " + InputText(in);
       line(s + "   " + ResultText(q->result));
     }
