@@ -411,7 +411,8 @@ TEST(KlcImport, EveryMessageWithItsPlace) {
        "t.klc:13:11: error: too many columns: a DEADKEY row has the base character and the result\n"
        "t.klc:14:1: error: the base of a DEADKEY row is a character\n"
        "t.klc:15:6: error: the result of a DEADKEY row is a character\n"
-       "t.klc:16:6: warning: the library does not chain dead keys: the result is typed as it is\n"
+       // A dead key chained to one without a section of its own.
+       "t.klc:16:6: warning: dead key U+00EC has no DEADKEY section: it only types itself before Space\n"
        "t.klc:17:1: error: bad hex number \"0g1\"\n"
        "t.klc:18:6: error: bad hex number \"0g1\"\n"
        "t.klc:19:9: error: a second DEADKEY section for U+0060\n"},

@@ -35,6 +35,7 @@ struct Token {
 // hold '+' too (grave+circumflex), which a macro's may not.
 bool IsIdentifier(std::string_view s, std::size_t minLength = 2) {
   if (s.size() < minLength || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  if (s.size() > 1 && (s[0] == 'U' || s[0] == 'u') && s[1] == '+') return false;  // a code point
   return std::all_of(s.begin(), s.end(), [minLength](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || (c == '+' && minLength == 2);
   });

@@ -299,7 +299,9 @@ class Printer {
       for (const std::uint8_t v : b.values) line += " " + LowerHex(v, 2);
       Line(line);
     }
-    if (l.caps != CapsMode::kLetters) Line("  caps " + std::string(vkl::kCapsModes[static_cast<int>(l.caps)]));
+    if (l.caps != CapsMode::kLetters || l.seen.count("caps")) {
+      Line("  caps " + std::string(vkl::kCapsModes[static_cast<int>(l.caps)]));
+    }
     Keys(static_cast<int>(n));
     Line("}");
   }
@@ -388,6 +390,12 @@ class Printer {
     }
     if (order.empty() && m_.deadRows.empty()) return;
     out_ += "\n";
+    // The names in a column of their own, the characters after them.
+    std::size_t width = 0;
+    for (const std::string& name : order) width = std::max(width, name.size());
+    const auto head = [&](const std::string& name, const Char& c) {
+      return "deadkey " + Pad(name, width) + "  " + vkl::CharText(c);
+    };
     // Where the rows' order would declare the dead keys in another order,
     // they are declared first.
     std::vector<std::string> byRows;
@@ -398,7 +406,7 @@ class Printer {
     if (!std::equal(byRows.begin(), byRows.end(), order.begin(), order.begin() + static_cast<std::ptrdiff_t>(
                                                                                    std::min(byRows.size(), order.size())))) {
       for (const std::string& name : order) {
-        Line("deadkey " + name + " " + vkl::CharText(m_.deadNames.at(name)));
+        Line(head(name, m_.deadNames.at(name)));
         declared.insert(name);
       }
     }
@@ -411,7 +419,7 @@ class Printer {
         ++i;
         continue;
       }
-      std::string line = "deadkey " + r.name + " " + vkl::CharText(m_.deadNames.count(r.name) ? m_.deadNames.at(r.name) : r.dead);
+      std::string line = head(r.name, m_.deadNames.count(r.name) ? m_.deadNames.at(r.name) : r.dead);
       for (std::size_t n = 0; i < m_.deadRows.size() && m_.deadRows[i].name == r.name && n < kPairsPerLine; ++i, ++n) {
         line += "  " + rowText(m_.deadRows[i].base, m_.deadRows[i].baseZero) + " " +
                 rowText(m_.deadRows[i].result, m_.deadRows[i].resultZero);
@@ -421,10 +429,9 @@ class Printer {
     }
     for (const std::string& name : order) {
       const std::vector<std::string>& more = pairs[name];
-      const std::string head = "deadkey " + name + " " + vkl::CharText(m_.deadNames.at(name));
-      if (more.empty() && !declared.count(name)) Line(head);
+      if (more.empty() && !declared.count(name)) Line(head(name, m_.deadNames.at(name)));
       for (std::size_t i = 0; i < more.size(); i += kPairsPerLine) {
-        std::string line = head;
+        std::string line = head(name, m_.deadNames.at(name));
         for (std::size_t j = i; j < more.size() && j < i + kPairsPerLine; ++j) line += "  " + more[j];
         Line(line);
       }
