@@ -208,6 +208,7 @@ class Printer {
   explicit Printer(const Model& m) : m_(m) {}
 
   std::string Print() {
+    markComposing_ = NeedsMark();
     for (const std::string& h : m_.header) out_ += h.empty() ? "#\n" : "# " + h + "\n";
     if (!m_.header.empty()) out_ += "\n";
     Set(m_.set, "");
@@ -233,6 +234,7 @@ class Printer {
       if (s.count >= 0) line += " count " + std::to_string(s.count);
       if (s.id >= 0) line += " id " + std::to_string(s.id);
       if (s.composing >= 0) line += s.composing ? " composing" : " classic";
+      if (s.composing < 0 && markComposing_ && !indent.empty()) line += " composing";
     }
     if (!line.empty()) Line(indent + line);
     // The pinned slots, sixteen to a line where they run on.
@@ -287,7 +289,13 @@ class Printer {
     if (!l.defined) return;
     out_ += "\n";
     Line("layout " + std::to_string(n) + " " + vkl::StringText(l.name) + " {");
-    Set(l.set, "  ");
+    SetChoice set = l.set;
+    // A layout of the top's Unicode set says so itself where it must say
+    // that it composes.
+    if (set.kind == SetChoice::kInherit && markComposing_ && m_.set.kind == SetChoice::kUnicode) {
+      set.kind = SetChoice::kUnicode;
+    }
+    Set(set, "  ");
     for (const std::string& note : l.notes) Line("  #" + (note.empty() ? "" : " " + note));
     if (l.charThenLeft) Line("  char-then-left");
     if (l.claims != 0) Line("  claims " + Names(l.claims, vkl::kModifierNames, vkl::kClaimFlags, " "));
@@ -483,8 +491,32 @@ class Printer {
     }
   }
 
+  // Whether the model's sequences would all come out as plain pairs of
+  // deadkey lines, which the compiler keeps in the 256-row table: then the
+  // Unicode layouts say that they compose.
+  bool NeedsMark() {
+    if (m_.sequences.empty()) return false;
+    for (const KeyLine& k : m_.keys) {
+      for (const Plane* p : {&k.plain, &k.caps}) {
+        for (const auto& slot : p->cells) {
+          for (const Cell& c : slot) {
+            if (c.kind == Cell::kComposeKey) return false;
+          }
+        }
+      }
+    }
+    for (const Sequence* q : Settled()) {
+      const bool plainPair = q->start.kind == ComposeInput::kDead && q->inputs.size() == 1 &&
+                             q->inputs[0].kind == ComposeInput::kChar && q->result.dead.empty() &&
+                             q->result.text.size() == 1;
+      if (!plainPair) return false;
+    }
+    return true;
+  }
+
   const Model& m_;
   std::string out_;
+  bool markComposing_ = false;
   bool settled_ = false;
   std::vector<const Sequence*> settledList_;
 };
