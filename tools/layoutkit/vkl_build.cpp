@@ -905,6 +905,8 @@ class Builder {
       if (c.raw || !IsCharacter(c.code) || table.Find(stateOf[n], U' ') != nullptr) continue;
       table.AddToText(stateOf[n], U' ', std::u32string(1, c.code));
     }
+    // Layouts marked to compose with nothing to compose need no table.
+    if (table.edges() == 0) return;
     std::string error;
     if (!table.Build(d_.compositions, error)) {
       const Pos at = !all.empty() ? all.front().pos : !m_.keys.empty() ? m_.keys.front().pos : Pos{};

@@ -87,7 +87,9 @@ constexpr struct {
                   {0x7E, "tilde"},       {0xB8, "cedilla"}, {0x2C7, "caron"},    {0x2D8, "breve"},
                   {0xB0, "ring"},        {0x2DB, "ogonek"}, {0x2D9, "dot"},      {0x2DD, "double-acute"},
                   {0xAF, "macron"},      {0x27, "apostrophe"}, {0x22, "quote"},  {0x2DC, "small-tilde"},
-                  {0x2C6, "modifier-circumflex"}, {0x384, "tonos"},             {0x385, "dialytika-tonos"}};
+                  {0x2C6, "modifier-circumflex"}, {0x384, "tonos"},             {0x385, "dialytika-tonos"},
+                  {0x323, "belowdot"}, {0x309, "hook"}, {0x31B, "horn"}, {0x335, "stroke"}, {0x326, "belowcomma"},
+                  {0x2DA, "abovering"}, {0xA4, "currency"}, {0xB5, "greek"}};
 
 class Writer {
  public:
