@@ -39,7 +39,7 @@ check "check with errors" 1 "$veltoc" check "$tmp/bad.vkl"
 
 head -c 100 "$tmp/intl.vkb" >"$tmp/short.vkb"
 check "short vkb" 1 "$veltoc" decompile "$tmp/short.vkb" -o "$tmp/short.vkl"
-grep_err "short vkb" "it has 100 bytes, a .vkb file has exactly 81528"
+grep_err "short vkb" "it has 100 bytes, a .vkb file has 81528"
 check "no command" 2 "$veltoc"
 check "unknown command" 2 "$veltoc" frobnicate x
 grep_err "unknown command" "usage: veltoc compile"
