@@ -116,26 +116,6 @@ deadkey acute ´  e é
 macro hi "Hi 👋{ENTER}"
 """
 
-# Chains, texts and the compose key: the table of compositions.
-COMPOSITIONS = """unicode
-layout 1 "Chains" {
-  key A      a A
-  key Q      dead:acute dead:grave
-  key W      dead:circumflex
-  key S      dead:belowdot
-  key APP    compose
-}
-deadkey acute       ´       a á   e é   j "j́"   dead:acute ´
-deadkey grave       `       a à   dead:circumflex dead:grave+circ
-deadkey circumflex  ^       a â
-deadkey belowdot    U+0323  a ạ
-deadkey grave+circ  U+1DC5  a ầ
-chain dead:circumflex dead:belowdot a   ậ
-compose a '\\''   á
-compose e e e   "€ (\\u{1F4B6})"
-compose dead:acute compose x   "\\n"
-"""
-
 
 def text_seeds():
     with open(os.path.join(ROOT, "docs", "layout-language.md"), encoding="utf-8") as f:
@@ -153,7 +133,6 @@ def text_seeds():
         write("vkl_fuzz", name, text.encode("utf-8"))
     # Unicode sets as another tool might place them: what the decompiler pins.
     write("vkl_fuzz", "unicode-tables.vkl", UNICODE_TABLES.encode("utf-8"))
-    write("vkl_fuzz", "compositions.vkl", COMPOSITIONS.encode("utf-8"))
     klc = os.path.join(ROOT, "tests", "data", "klc")
     with open(os.path.join(klc, "de.klc"), encoding="utf-8") as f:
         utf16 = "\ufeff" + f.read().replace("\n", "\r\n")

@@ -581,13 +581,19 @@ class Writer {
     }
   }
 
-  void DeadKeys() {
-    if (composing_) return CompositionDeadRows();
+  // The last row of the 256-row table that holds anything; -1 if none.
+  int LastDeadRow() const {
     int last = -1;
     for (int i = 0; i < static_cast<int>(kDeadKeyRows); ++i) {
       const DeadKeyRow& r = d_.deadKeys.rows[i];
       if (r.dead || r.next || r.composed) last = i;
     }
+    return last;
+  }
+
+  void DeadKeys() {
+    if (composing_) return CompositionDeadRows();
+    const int last = LastDeadRow();
     if (last < 0) return;
     out_ += "\n# Dead keys: name, character, then pairs of base character and result\n";
     auto rowChar = [&](std::uint8_t dead, std::uint8_t b) {
@@ -788,11 +794,7 @@ class Writer {
   // In a description that composes, the 256-row table holds the raw rows
   // alone.
   void CompositionDeadRows() {
-    int last = -1;
-    for (int i = 0; i < static_cast<int>(kDeadKeyRows); ++i) {
-      const DeadKeyRow& r = d_.deadKeys.rows[i];
-      if (r.dead || r.next || r.composed) last = i;
-    }
+    const int last = LastDeadRow();
     if (last < 0) return;
     out_ += "\n# Rows of the 256-row dead-key table, as they stand\n";
     const auto raw = [](std::uint8_t b) { return b == 0 ? std::string("-") : "0x" + LowerHex(b, 2); };

@@ -913,7 +913,12 @@ class Parser {
       return Error(t.back().pos, "a chain has a dead key, two keys or more, then the result; one key after a "
                                  "dead key is a pair of its deadkey line");
     }
-    for (std::size_t i = 2; i + 1 < t.size(); ++i) {
+    AddSequence(t, 2, std::move(q));
+  }
+
+  // The keys of a sequence from t[first] on, then its result, last.
+  void AddSequence(const std::vector<Token>& t, std::size_t first, Sequence q) {
+    for (std::size_t i = first; i + 1 < t.size(); ++i) {
       ComposeInput in;
       if (!InputOf(t[i], in)) return;
       q.inputs.push_back(std::move(in));
@@ -938,7 +943,6 @@ class Parser {
         locale = t[4].text;
       }
       ComposeIncludePath(name, path);
-      report_.diagnostics().NoteFile(name);
       if (!ReadComposeFile(name, locale, m_, report_)) {
         Error(t[2].pos, "cannot read Compose file \"" + name + "\"");
       }
@@ -948,14 +952,7 @@ class Parser {
     Sequence q;
     q.pos = t[1].pos;
     q.start = {ComposeInput::kComposeKey, {}, {}, t[0].pos};
-    for (std::size_t i = 1; i + 1 < t.size(); ++i) {
-      ComposeInput in;
-      if (!InputOf(t[i], in)) return;
-      q.inputs.push_back(std::move(in));
-    }
-    if (!ResultOf(t.back(), q.result)) return;
-    q.order = m_.nextOrder++;
-    m_.sequences.push_back(std::move(q));
+    AddSequence(t, 1, std::move(q));
   }
 
   // A Compose file named in a .vkl: %H is $HOME, %L the locale's system
