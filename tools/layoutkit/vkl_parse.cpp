@@ -867,8 +867,8 @@ class Parser {
     }
     const auto c = CharOf(t);
     if (!c) return false;
-    if (c->raw) {
-      Error(t.pos, "the keys of a composition are characters, not raw bytes");
+    if (c->raw || !IsCharacter(c->code)) {
+      Error(t.pos, "the keys of a composition are characters, not raw bytes or U+0000");
       return false;
     }
     in.ch = *c;
@@ -893,8 +893,8 @@ class Parser {
       return false;
     }
     for (const Char& c : result.text) {
-      if (c.raw) {
-        Error(c.pos, "a composition makes characters, not raw bytes");
+      if (c.raw || !IsCharacter(c.code)) {
+        Error(c.pos, "a composition makes characters, not raw bytes or U+0000");
         return false;
       }
     }
