@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "delivery/macro.h"
+#include "layoutkit/composition_builder.h"
 #include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
 #include "layoutkit/scan_names.h"
@@ -23,6 +24,7 @@
 #include "layoutkit/vkl_syntax.h"
 #include "shared/charset.h"
 #include "shared/chords.h"
+#include "shared/compositions.h"
 
 namespace velto::layoutkit {
 
@@ -47,6 +49,7 @@ class Builder {
   Builder(Model& m, Reporter& report, KeyboardDescription& out) : m_(m), report_(report), d_(out) {}
 
   void Build() {
+    DeadKeyInputs();
     Sets();
     Entries();
     Options();
@@ -55,6 +58,7 @@ class Builder {
     Records();
     Layouts();
     Tables();
+    Compositions();
     Uses();
     Warnings();
   }
@@ -105,12 +109,17 @@ class Builder {
     const auto add = [](std::vector<Need>& to, const Char& c) {
       if (!c.raw && c.code != 0) to.push_back({c.code, c.pos});
     };
+    // Composing, the dead keys' characters live in the composition table:
+    // only the raw rows of `deadrow` stay in the 256-row table.
     for (const DeadRow& r : m_.deadRows) {
+      if (composing_ && !r.name.empty()) continue;
       if (!r.deadZero) add(shared, r.dead);
       if (!r.baseZero) add(shared, r.base);
       if (!r.resultZero) add(shared, r.result);
     }
-    for (const auto& [name, c] : m_.deadNames) add(shared, c);
+    if (!composing_) {
+      for (const auto& [name, c] : m_.deadNames) add(shared, c);
+    }
     for (const MacroDef& mdef : m_.macros) {
       for (const Char& c : mdef.text) add(shared, c);
     }
@@ -145,6 +154,14 @@ class Builder {
       const auto plane = [&](const Plane& p, bool otherCase) {
         for (const auto& slot : p.cells) {
           for (const Cell& c : slot) {
+            if (!otherCase && Composes(n)) {
+              // A dead key or the compose key stands for its input.
+              const std::optional<char32_t> input = InputOfCell(c);
+              if (input) {
+                needs.push_back({*input, c.pos});
+                continue;
+              }
+            }
             if (c.kind != Cell::kChar && c.kind != Cell::kDead) continue;
             if (!otherCase) {
               add(needs, c.ch);
@@ -355,12 +372,15 @@ class Builder {
   }
 
   void DeadKeys() {
-    if (m_.deadRows.size() > kDeadKeyRows) {
-      report_.Error(m_.deadRows[kDeadKeyRows].pos, "more than 256 dead-key rows");
+    for (const DeadRow& r : m_.deadRows) {
+      if (!composing_ || r.name.empty()) rows_.push_back(&r);
+    }
+    if (rows_.size() > kDeadKeyRows) {
+      report_.Error(rows_[kDeadKeyRows]->pos, "more than 256 dead-key rows");
     }
     std::map<std::pair<int, int>, int> first;
-    for (std::size_t i = 0; i < m_.deadRows.size() && i < kDeadKeyRows; ++i) {
-      const DeadRow& r = m_.deadRows[i];
+    for (std::size_t i = 0; i < rows_.size() && i < kDeadKeyRows; ++i) {
+      const DeadRow& r = *rows_[i];
       const auto dead = r.deadZero ? std::optional<std::uint8_t>(0) : Encode(r.dead, top_);
       const auto base = r.baseZero ? std::optional<std::uint8_t>(0) : Encode(r.base, top_);
       const auto result = r.resultZero ? std::optional<std::uint8_t>(0) : Encode(r.result, top_);
@@ -437,6 +457,24 @@ class Builder {
     }
   }
 
+  bool NamedDeadCell(const Cell& c, int layout, const std::tuple<int, int, int>& at, std::uint8_t& byte) {
+    const auto it = m_.deadNames.find(c.name);
+    if (it == m_.deadNames.end()) {
+      report_.Error(c.pos, "no dead key named " + c.name + " (deadkey " + c.name + " CHAR ... defines one)");
+      return false;
+    }
+    if (composing_) {
+      report_.Error(c.pos, "dead key " + c.name + " composes through the table of states, which only a unicode "
+                           "layout reads: give " + LayoutName(static_cast<unsigned>(layout)) + " a unicode set");
+      return false;
+    }
+    const auto b = Encode(it->second, top_);
+    if (!b) return false;
+    byte = *b;
+    deadUses_[at] = {layout, byte, c.name};
+    return true;
+  }
+
   void WritePlane(const Plane& p, int layout, KeyRecord& out) {
     const vkl::CharSet& set = sets_[layout];
     for (std::size_t slot = 0; slot < kSlotsPerKey; ++slot) {
@@ -446,10 +484,37 @@ class Builder {
         std::uint8_t byte = 0, flags = 0;
         switch (c.kind) {
           case Cell::kEmpty:
-          case Cell::kComposeKey:  // not yet built
             continue;
-          case Cell::kChar:
-          case Cell::kDead: {
+          case Cell::kComposeKey:
+            if (!Composes(layout)) {
+              report_.Error(c.pos, "the compose key needs a layout whose dead keys compose through the table of "
+                                   "compositions: a unicode layout (not classic)");
+              continue;
+            }
+            [[fallthrough]];
+          case Cell::kDead:
+          case Cell::kDeadNamed:
+            if (Composes(layout) && c.kind == Cell::kDead && c.ch.raw) {
+              byte = static_cast<std::uint8_t>(c.ch.code);
+              flags = static_cast<std::uint8_t>(1u << col);
+              break;
+            }
+            if (Composes(layout)) {
+              const std::optional<char32_t> input = InputOfCell(c);
+              if (!input) continue;  // said when the dead keys were numbered
+              const int b = set.Byte(*input);
+              if (b < 0) continue;  // the set is full: said there
+              byte = static_cast<std::uint8_t>(b);
+              flags = static_cast<std::uint8_t>(1u << col);
+              break;
+            }
+            if (c.kind == Cell::kDeadNamed) {
+              if (!NamedDeadCell(c, layout, at, byte)) continue;
+              flags = static_cast<std::uint8_t>(1u << col);
+              break;
+            }
+            [[fallthrough]];
+          case Cell::kChar: {
             const auto b = Encode(c.ch, set);
             if (!b) continue;
             byte = *b;
@@ -461,20 +526,6 @@ class Builder {
               report_.Warning(c.pos,
                               "character " + Describe(ch) + " is below 32: the library never types it");
             }
-            break;
-          }
-          case Cell::kDeadNamed: {
-            const auto it = m_.deadNames.find(c.name);
-            if (it == m_.deadNames.end()) {
-              report_.Error(c.pos,
-                            "no dead key named " + c.name + " (deadkey " + c.name + " CHAR ... defines one)");
-              continue;
-            }
-            const auto b = Encode(it->second, top_);
-            if (!b) continue;
-            byte = *b;
-            flags = static_cast<std::uint8_t>(1u << col);
-            deadUses_[at] = {layout, byte, c.name};
             break;
           }
           case Cell::kMacro: {
@@ -520,6 +571,7 @@ class Builder {
         h.codePage = static_cast<std::uint16_t>(set.unicode() && l.set.id >= 0 ? l.set.id : set.codePage);
         std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
         h.kind = static_cast<std::uint8_t>(set.unicode() ? CharSetKind::kUnicode : CharSetKind::kCodePage);
+        if (Composes(static_cast<int>(n))) h.kind = kUnicodeComposingKind;
         if (set.unicode()) {
           h.tableEntry = static_cast<std::uint8_t>(entry_[n]);
           h.count = static_cast<std::uint16_t>(l.set.count >= 0 ? l.set.count : Count(set));
@@ -608,10 +660,10 @@ class Builder {
       if (sets_[u.layout].kind == vkl::CharSet::Kind::kAnsi) continue;
       const std::string what = "dead key " + (u.name.empty() ? Describe(sets_[u.layout].Char(u.byte)) : u.name);
       bool ok = true;
-      for (std::size_t i = 0; i < m_.deadRows.size() && i < kDeadKeyRows && ok; ++i) {
+      for (std::size_t i = 0; i < rows_.size() && i < kDeadKeyRows && ok; ++i) {
         const DeadKeyRow& row = d_.deadKeys.rows[i];
         if (!rowWritten_[i] || row.dead != u.byte) continue;
-        const DeadRow& r = m_.deadRows[i];
+        const DeadRow& r = *rows_[i];
         ok = check(u, what, row.dead, r.dead) && (r.baseZero || check(u, what, row.next, r.base)) &&
              (r.resultZero || check(u, what, row.composed, r.result));
       }
@@ -627,6 +679,240 @@ class Builder {
     }
     for (const MacroDef& mdef : m_.macros) {
       if (!mdef.used) report_.Warning(mdef.pos, "macro " + mdef.name + " is never used");
+    }
+  }
+
+  // --- Compositions -------------------------------------------------------
+
+  // Whether the description composes through the table of states: it uses
+  // what the 256-row table cannot say (sequences, texts, dead keys after
+  // dead keys, the compose key), or its dead keys do not fit that table.
+  bool NeedsTable() const {
+    if (!m_.sequences.empty() || !m_.rawCompositions.empty()) return true;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      if (m_.layouts[n].defined && m_.layouts[n].set.composing == 1) return true;
+    }
+    bool composeKey = false;
+    ForEachCell([&](const KeyLine&, const Cell& c) { composeKey = composeKey || c.kind == Cell::kComposeKey; });
+    if (composeKey || m_.deadRows.size() > kDeadKeyRows) return true;
+    // A Unicode set that the dead keys' characters would overflow.
+    std::set<char32_t> macros, dead;
+    for (const MacroDef& mdef : m_.macros) {
+      for (const Char& c : mdef.text) {
+        if (!c.raw && c.code != 0) macros.insert(c.code);
+      }
+    }
+    const auto addDead = [&](const Char& c, bool zero) {
+      if (!zero && !c.raw && c.code != 0) dead.insert(c.code);
+    };
+    for (const DeadRow& r : m_.deadRows) {
+      addDead(r.dead, r.deadZero), addDead(r.base, r.baseZero), addDead(r.result, r.resultZero);
+    }
+    for (const auto& [name, c] : m_.deadNames) addDead(c, false);
+    const auto overflows = [&](std::set<char32_t> own) {
+      std::set<char32_t> with = own;
+      with.insert(macros.begin(), macros.end());
+      own.insert(macros.begin(), macros.end());
+      with.insert(dead.begin(), dead.end());
+      return with.size() > 255 && own.size() <= 255;
+    };
+    if (SetKind(m_.set) == SetChoice::kUnicode && m_.set.pins.empty() && overflows({})) return true;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      if (!UnicodeLayout(n) || !m_.layouts[n].set.pins.empty()) continue;
+      std::set<char32_t> own;
+      const auto add = [&own](std::vector<Need>&, const Char& c) {
+        if (!c.raw && c.code != 0) own.insert(c.code);
+      };
+      for (const Need& c : LayoutNeeds(n, add)) own.insert(c.c);
+      if (overflows(own)) return true;
+    }
+    return false;
+  }
+
+  SetChoice::Kind SetKind(const SetChoice& s) const {
+    return s.kind == SetChoice::kInherit ? (m_.set.kind == SetChoice::kInherit ? SetChoice::kCodePage : m_.set.kind)
+                                         : s.kind;
+  }
+  bool UnicodeLayout(unsigned n) const {
+    return m_.layouts[n].defined && SetKind(m_.layouts[n].set) == SetChoice::kUnicode;
+  }
+  // Whether a layout's dead keys compose through the table of states.
+  bool Composes(int n) const {
+    const unsigned u = static_cast<unsigned>(n);
+    return composing_ && u < kLayouts && UnicodeLayout(u) && m_.layouts[u].set.composing != 0;
+  }
+
+  template <typename Visit>
+  void ForEachCell(const Visit& visit) const {
+    for (const KeyLine& k : m_.keys) {
+      for (const Plane* p : {&k.plain, &k.caps}) {
+        for (const auto& slot : p->cells) {
+          for (const Cell& c : slot) visit(k, c);
+        }
+      }
+    }
+  }
+
+  // Numbers the dead keys: by first declaration, then those named nowhere
+  // but as dead:CHAR on a key, in the order of the keys.
+  void DeadKeyInputs() {
+    composing_ = NeedsTable();
+    if (!composing_) return;
+    const auto add = [&](const std::string& name, const Char& c) {
+      if (!name.empty() && deadIndex_.count(name)) return;
+      if (!name.empty()) deadIndex_[name] = static_cast<int>(deadKeys_.size());
+      deadKeys_.push_back({name, c});
+    };
+    for (const std::string& name : m_.deadOrder) {
+      if (const auto it = m_.deadNames.find(name); it != m_.deadNames.end()) add(name, it->second);
+    }
+    for (const auto& [name, c] : m_.deadNames) add(name, c);
+    ForEachCell([&](const KeyLine& k, const Cell& c) {
+      if (!Composes(k.layout)) return;
+      if (c.kind == Cell::kComposeKey) composeUsed_ = true;
+      if (c.kind == Cell::kDeadNamed && !deadIndex_.count(c.name)) {
+        report_.Error(c.pos, "no dead key named " + c.name + " (deadkey " + c.name + " CHAR ... defines one)");
+      }
+      // A raw byte (dead:0xNN) stands as it is: its value in the set is
+      // the input, whatever that is.
+      if (c.kind == Cell::kDead && !c.ch.raw && !DeadOfChar(c.ch.code)) add("", c.ch);
+    });
+    for (const Sequence& q : m_.sequences) composeUsed_ = composeUsed_ || q.start.kind == ComposeInput::kComposeKey;
+  }
+
+  std::optional<int> DeadOfChar(char32_t c) const {
+    for (std::size_t i = 0; i < deadKeys_.size(); ++i) {
+      if (!deadKeys_[i].second.raw && deadKeys_[i].second.code == c) return static_cast<int>(i);
+    }
+    return std::nullopt;
+  }
+
+  std::optional<char32_t> InputOfCell(const Cell& c) const {
+    std::optional<int> n;
+    if (c.kind == Cell::kComposeKey) return kComposeKeyInput;
+    if (c.kind == Cell::kDeadNamed && deadIndex_.count(c.name)) n = deadIndex_.at(c.name);
+    if (c.kind == Cell::kDead && !c.ch.raw) n = DeadOfChar(c.ch.code);
+    if (!n) return std::nullopt;
+    return kDeadKeyInputs + static_cast<char32_t>(*n);
+  }
+
+  // The input of a key of a sequence; nullopt (said) for an unknown dead key.
+  std::optional<char32_t> InputOf(const ComposeInput& in) {
+    if (in.kind == ComposeInput::kChar) return in.ch.code;
+    if (in.kind == ComposeInput::kComposeKey) return kComposeKeyInput;
+    const auto it = deadIndex_.find(in.name);
+    if (it != deadIndex_.end()) return kDeadKeyInputs + static_cast<char32_t>(it->second);
+    report_.Error(in.pos, "no dead key named " + in.name + " (deadkey " + in.name + " CHAR ... defines one)");
+    return std::nullopt;
+  }
+
+  void Compositions() {
+    if (!m_.rawCompositions.empty()) {
+      const std::vector<std::uint8_t>& raw = m_.rawCompositions;
+      if (raw.size() < kCompositionsHeaderSize || CompositionsLength(raw.data()) != raw.size()) {
+        report_.Error(m_.rawCompositionsPos, "the composition-bytes are no whole composition table (its header "
+                                             "gives its mark and length)");
+      } else {
+        d_.compositions = raw;
+      }
+      return;
+    }
+    if (!composing_) return;
+    layoutkit::CompositionBuilder table;
+    std::vector<std::uint32_t> stateOf;
+    for (std::size_t n = 0; n < deadKeys_.size(); ++n) {
+      stateOf.push_back(table.NewState());
+      table.AddToState(0, kDeadKeyInputs + static_cast<char32_t>(n), stateOf.back());
+    }
+    std::uint32_t composeState = 0;
+    if (composeUsed_) {
+      composeState = table.NewState();
+      table.AddToState(0, kComposeKeyInput, composeState);
+    }
+    // The named rows are sequences of one key after their dead key.
+    std::vector<Sequence> all;
+    for (const DeadRow& r : m_.deadRows) {
+      if (r.name.empty()) continue;
+      if (r.baseZero || r.resultZero || r.base.raw || r.result.raw || r.dead.raw) {
+        report_.Error(r.pos, "where dead keys compose through the table of states, a pair is of characters: no "
+                             "\"-\" and no raw bytes");
+        continue;
+      }
+      Sequence q;
+      q.start = {ComposeInput::kDead, {}, r.name, r.pos};
+      q.inputs.push_back({ComposeInput::kChar, r.base, {}, r.pos});
+      q.result.text.push_back(r.result);
+      q.result.pos = r.pos;
+      q.pos = r.pos;
+      q.order = r.order;
+      all.push_back(std::move(q));
+    }
+    all.insert(all.end(), m_.sequences.begin(), m_.sequences.end());
+    SettleSequences(all, report_);
+    for (const Sequence& q : all) {
+      std::uint32_t state = composeState;
+      if (q.start.kind == ComposeInput::kDead) {
+        const auto it = deadIndex_.find(q.start.name);
+        if (it == deadIndex_.end()) {
+          report_.Error(q.start.pos, "no dead key named " + q.start.name + " (deadkey " + q.start.name +
+                                         " CHAR ... defines one)");
+          continue;
+        }
+        state = stateOf[static_cast<std::size_t>(it->second)];
+      }
+      bool ok = true;
+      for (std::size_t i = 0; i + 1 < q.inputs.size() && ok; ++i) {
+        const std::optional<char32_t> input = InputOf(q.inputs[i]);
+        if (!input) {
+          ok = false;
+          break;
+        }
+        const auto* next = table.Find(state, *input);
+        if (next != nullptr && next->text.empty()) {
+          state = next->to;
+        } else if (next == nullptr) {
+          const std::uint32_t fresh = table.NewState();
+          table.AddToState(state, *input, fresh);
+          state = fresh;
+        } else {
+          ok = false;  // a text: SettleSequences left no such conflict
+        }
+      }
+      const std::optional<char32_t> last = ok ? InputOf(q.inputs.back()) : std::nullopt;
+      if (!last) continue;
+      if (!q.result.dead.empty()) {
+        const auto it = deadIndex_.find(q.result.dead);
+        if (it == deadIndex_.end()) {
+          report_.Error(q.result.pos, "no dead key named " + q.result.dead + " (deadkey " + q.result.dead +
+                                          " CHAR ... defines one)");
+          continue;
+        }
+        table.AddToState(state, *last, stateOf[static_cast<std::size_t>(it->second)]);
+        continue;
+      }
+      std::u32string text;
+      for (const Char& c : q.result.text) text += c.code;
+      if (text.size() > kMaxTextLength) {
+        report_.Error(q.result.pos, "a composition makes at most 255 characters; this one " +
+                                        std::to_string(text.size()));
+        continue;
+      }
+      table.AddToText(state, *last, text);
+    }
+    // Space after a dead key types its own character, unless said otherwise.
+    for (std::size_t n = 0; n < deadKeys_.size(); ++n) {
+      const Char& c = deadKeys_[n].second;
+      if (c.raw || !IsCharacter(c.code) || table.Find(stateOf[n], U' ') != nullptr) continue;
+      table.AddToText(stateOf[n], U' ', std::u32string(1, c.code));
+    }
+    // Layouts marked to compose with nothing to compose need no table.
+    if (table.edges() == 0) return;
+    std::string error;
+    if (!table.Build(d_.compositions, error)) {
+      const Pos at = !all.empty() ? all.front().pos : !m_.keys.empty() ? m_.keys.front().pos : Pos{};
+      report_.Error(at, error + " (" + std::to_string(table.edges()) + " compositions, " +
+                            std::to_string(table.states()) + " states)");
+      d_.compositions.clear();
     }
   }
 
@@ -649,12 +935,96 @@ class Builder {
   std::map<int, unsigned> tableOf_;          // macro entry -> the layout whose table it holds
   std::map<int, std::vector<std::pair<std::uint8_t, Char>>> macroChars_;  // index -> bytes and characters
   bool rowWritten_[kDeadKeyRows] = {};
+  std::vector<const DeadRow*> rows_;  // of the 256-row table
+  bool composing_ = false;            // through the table of states
+  bool composeUsed_ = false;
+  std::vector<std::pair<std::string, Char>> deadKeys_;  // by input number: name ("" for dead:CHAR alone), character
+  std::map<std::string, int> deadIndex_;
   std::set<std::uint8_t> deadBytes_;
   std::map<std::tuple<int, int, int>, Use> deadUses_;  // place of the cell -> use
   std::map<std::tuple<int, int, int>, Use> macroUses_;
 };
 
 }  // namespace
+
+namespace {
+
+// A sequence's keys as words that compare: its start, then each key.
+std::vector<std::string> KeysOf(const Sequence& q) {
+  const auto word = [](const ComposeInput& in) {
+    switch (in.kind) {
+      case ComposeInput::kChar:
+        return "c" + std::to_string(static_cast<unsigned long>(in.ch.code));
+      case ComposeInput::kDead:
+        return "d" + in.name;
+      case ComposeInput::kComposeKey:
+        break;
+    }
+    return std::string("k");
+  };
+  std::vector<std::string> keys{word(q.start)};
+  for (const ComposeInput& in : q.inputs) keys.push_back(word(in));
+  return keys;
+}
+
+bool SameResult(const ComposeResult& a, const ComposeResult& b) {
+  if (a.dead != b.dead || a.text.size() != b.text.size()) return false;
+  for (std::size_t i = 0; i < a.text.size(); ++i) {
+    if (a.text[i].code != b.text[i].code) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void SettleSequences(std::vector<Sequence>& sequences, Reporter& report) {
+  std::stable_sort(sequences.begin(), sequences.end(),
+                   [](const Sequence& a, const Sequence& b) { return a.order < b.order; });
+  std::map<std::vector<std::string>, std::size_t> kept;  // keys -> index into `sequences`
+  std::vector<bool> gone(sequences.size(), false);
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    const Sequence& q = sequences[i];
+    const std::vector<std::string> keys = KeysOf(q);
+    std::vector<std::map<std::vector<std::string>, std::size_t>::iterator> conflicts;
+    // The same keys, longer ones these keys begin, and shorter ones that begin these.
+    for (auto it = kept.lower_bound(keys);
+         it != kept.end() && it->first.size() >= keys.size() && std::equal(keys.begin(), keys.end(), it->first.begin());
+         ++it) {
+      conflicts.push_back(it);
+    }
+    for (std::size_t n = 1; n < keys.size(); ++n) {
+      const auto it = kept.find(std::vector<std::string>(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(n)));
+      if (it != kept.end()) conflicts.push_back(it);
+    }
+    const Sequence* sameFile = nullptr;
+    for (const auto& it : conflicts) {
+      const Sequence& other = sequences[it->second];
+      if (other.pos.file == q.pos.file) sameFile = &other;
+    }
+    if (sameFile != nullptr) {
+      gone[i] = true;
+      const std::size_t theirs = sameFile->inputs.size(), ours = q.inputs.size();
+      if (theirs == ours && SameResult(sameFile->result, q.result)) continue;
+      const std::string line = std::to_string(sameFile->pos.line);
+      report.Error(q.pos, theirs == ours  ? "the keys of line " + line + " again, with another result"
+                          : theirs > ours ? "these keys begin the longer composition of line " + line +
+                                                ": it could never be typed"
+                                          : "the composition of line " + line +
+                                                " is complete before these keys are: this one could never be typed");
+      continue;
+    }
+    for (const auto& it : conflicts) {
+      gone[it->second] = true;
+      kept.erase(it);
+    }
+    kept[keys] = i;
+  }
+  std::vector<Sequence> settled;
+  for (std::size_t i = 0; i < sequences.size(); ++i) {
+    if (!gone[i]) settled.push_back(std::move(sequences[i]));
+  }
+  sequences = std::move(settled);
+}
 
 void BuildVkl(Model& model, Reporter& report, KeyboardDescription& out) {
   Builder(model, report, out).Build();

@@ -59,6 +59,7 @@ struct KeyLine {
   bool capsExplicit = false;
   std::optional<CapsMode> capsMode;
   Plane caps;
+  std::string note;  // a comment at the end of the line, for the printer
 };
 
 struct Bytes {
@@ -82,6 +83,9 @@ struct SetChoice {
   int entry = -1;  // the first macro entry of the table; -1: the compiler picks
   int count = -1;  // bytes 18..19; -1: the number of characters
   int id = -1;     // bytes 6..7 of a Unicode set; -1: 1200
+  // A Unicode layout's dead keys compose through the composition table (1)
+  // or the 256-row table (0); -1: as the description needs.
+  int composing = -1;
   std::vector<Pin> pins;
   Pos pos, tablePos;
 };
@@ -101,6 +105,7 @@ struct LayoutDef {
   Pos badgePos;
   CapsMode caps = CapsMode::kLetters;
   std::set<std::string> seen;  // statements given once
+  std::vector<std::string> notes;  // comment lines at the top of the block, for the printer
 };
 
 struct MacroDef {
@@ -117,6 +122,7 @@ struct DeadRow {
   Char dead, base, result;
   bool deadZero = false, baseZero = false, resultZero = false;
   Pos pos;
+  int order = 0;  // among the rows and sequences, as written (ties keep the vectors' order)
 };
 
 // One key of a composition as written: a character, a dead key by name
@@ -144,6 +150,7 @@ struct Sequence {
   std::vector<ComposeInput> inputs;  // at least one
   ComposeResult result;
   Pos pos;
+  int order = 0;  // as DeadRow::order
 };
 
 struct Hotkey {
@@ -166,8 +173,20 @@ struct Model {
   // compose key. Later ones of the same keys replace earlier ones, as in a
   // Compose file.
   std::vector<Sequence> sequences;
+  // The composition table as it stands (`composition-bytes` lines, which the
+  // decompiler writes for a table the lines above would not build again):
+  // taken instead of building one.
+  std::vector<std::uint8_t> rawCompositions;
+  Pos rawCompositionsPos;
+  int nextOrder = 0;  // for DeadRow::order and Sequence::order
   std::map<std::string, Char> deadNames;
+  // The dead keys' names in the order they were first declared (those
+  // missing here come after, by name): it numbers their inputs and orders
+  // the printer's deadkey lines.
+  std::vector<std::string> deadOrder;
   std::set<std::string> seen;
+  // Comment lines at the top of the file, for the printer.
+  std::vector<std::string> header;
 };
 
 // The files of one compilation (the one named and those it includes), and
@@ -198,6 +217,13 @@ class Reporter {
 // `include` lines are read relative to it.
 void ParseVklFile(const std::string& path, Model& model, Reporter& report);
 void ParseVklText(std::string_view text, const std::string& fileName, Model& model, Reporter& report);
+
+// Settles sequences in their order (Sequence::order, then as they stand):
+// of two for the same keys, or where one's keys begin the other's, the
+// later stands when it comes from another file, as a Compose file
+// overrides the one it includes; within one file that is an error at the
+// later one (but for the same result twice), which is left out.
+void SettleSequences(std::vector<Sequence>& sequences, Reporter& report);
 
 // Encodes the model into `out`, reporting what does not fit. It settles
 // what the model left open (sets, macro indices) in the model itself.

@@ -11,6 +11,7 @@
 
 #include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
+#include "layoutkit/compose_file.h"
 #include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
@@ -30,11 +31,13 @@ struct Token {
 };
 
 // Names of macros and dead keys. A dead key's name has two characters or
-// more, since `dead:X` with one character is the dead key X itself.
+// more, since `dead:X` with one character is the dead key X itself; it may
+// hold '+' too (grave+circumflex), which a macro's may not.
 bool IsIdentifier(std::string_view s, std::size_t minLength = 2) {
   if (s.size() < minLength || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
-  return std::all_of(s.begin(), s.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+  if (s.size() > 1 && (s[0] == 'U' || s[0] == 'u') && s[1] == '+') return false;  // a code point
+  return std::all_of(s.begin(), s.end(), [minLength](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || (c == '+' && minLength == 2);
   });
 }
 
@@ -166,6 +169,9 @@ class Parser {
     if (word == "layout") return LayoutOpen(t);
     if (word == "deadkey") return DeadKey(t);
     if (word == "deadrow") return DeadRowStatement(t);
+    if (word == "chain") return Chain(t);
+    if (word == "compose") return Compose(t, path);
+    if (word == "composition-bytes") return CompositionBytes(t);
     if (word == "macro") return Macro(t);
     Error(t[0].pos, "unknown statement \"" + t[0].text + "\"");
   }
@@ -216,12 +222,18 @@ class Parser {
       set.pos = t[0].pos;
       return;
     }
-    if (!Arity(t, 1, 6, "unicode [@ENTRY] [count N] [id N]") || !Once(seen, "the character set", t[0])) return;
+    if (!Arity(t, 1, 7, "unicode [@ENTRY] [count N] [id N] [composing|classic]") || !Once(seen, "the character set", t[0])) return;
     set.kind = SetChoice::kUnicode;
     set.pos = t[0].pos;
     for (std::size_t i = 1; i < t.size(); ++i) {
-      if (!inLayout) return Error(t[i].pos, "@ENTRY, count and id belong to a layout's own set, in its block");
+      if (!inLayout) {
+        return Error(t[i].pos, "@ENTRY, count, id, composing and classic belong to a layout's own set, in its block");
+      }
       const std::string w = Lower(t[i].text);
+      if ((w == "composing" || w == "classic") && set.composing < 0) {
+        set.composing = w == "composing";
+        continue;
+      }
       if (w.size() > 1 && w[0] == '@' && set.entry < 0) {
         const auto n = ParseNumber(w.substr(1));
         if (!n || *n > kLastUnicodeTableEntry) {
@@ -232,7 +244,8 @@ class Parser {
       }
       int* field = w == "count" && set.count < 0 ? &set.count : w == "id" && set.id < 0 ? &set.id : nullptr;
       if (field == nullptr || i + 1 == t.size()) {
-        return Error(t[i].pos, "unexpected \"" + t[i].text + "\"; usage: unicode [@ENTRY] [count N] [id N]");
+        return Error(t[i].pos, "unexpected \"" + t[i].text +
+                                   "\"; usage: unicode [@ENTRY] [count N] [id N] [composing|classic]");
       }
       const auto n = ParseNumber(t[++i].text);
       if (!n || *n > 0xFFFF) return Error(t[i].pos, w + " is a 16-bit number");
@@ -618,6 +631,10 @@ class Parser {
     c.pos = t.pos;
     const std::string& s = t.text;
     if (s == "-") return true;
+    if (Lower(s) == "compose") {
+      c.kind = Cell::kComposeKey;
+      return true;
+    }
     auto rest = [&](std::size_t n) {
       Token r{s.substr(n), t.pos};
       r.pos.column += static_cast<int>(n);
@@ -732,6 +749,16 @@ class Parser {
         if (e == k.e) out.push_back({false, k.c, p}), i += 2, column += 2, done = true;
       }
       if (done) continue;
+      if (e == 'u' && i + 2 < s.size() && s[i + 2] == '{') {
+        const std::size_t close = s.find('}', i + 3);
+        const auto v = close == std::string::npos ? std::nullopt : ParseHex(s.substr(i + 3, close - i - 3), 6);
+        if (v && IsCharacter(*v)) {
+          out.push_back({false, static_cast<char32_t>(*v), p});
+          column += static_cast<int>(close + 1 - i);
+          i = close + 1;
+          continue;
+        }
+      }
       if (e == 'x' && i + 4 < s.size()) {
         const auto v = ParseNumber("0x" + s.substr(i + 2, 2));
         if (v) {
@@ -740,7 +767,7 @@ class Parser {
           continue;
         }
       }
-      Error(p, "unknown escape; use \\\\ \\\" \\' \\n \\r \\t or \\xNN");
+      Error(p, "unknown escape; use \\\\ \\\" \\' \\n \\r \\t, \\xNN (a raw byte) or \\u{XXXX} (a character)");
       return false;
     }
     return true;
@@ -751,23 +778,210 @@ class Parser {
   void DeadKey(const std::vector<Token>& t) {
     if (!Arity(t, 3, 9999, "deadkey NAME CHAR [BASE RESULT]...")) return;
     const std::string& name = t[1].text;
-    if (!IsIdentifier(name)) return Error(t[1].pos, "a dead key's name has two or more letters, digits, '_' or '-'");
+    if (!IsIdentifier(name)) {
+      return Error(t[1].pos, "a dead key's name has two or more letters, digits, '_', '-' or '+', starting with a letter");
+    }
     const auto ch = CharOf(t[2]);
     if (!ch) return;
     const auto known = m_.deadNames.find(name);
     if (known == m_.deadNames.end()) {
       m_.deadNames[name] = *ch;
+      m_.deadOrder.push_back(name);
     } else if (known->second.code != ch->code || known->second.raw != ch->raw) {
       return Error(t[2].pos, "dead key " + name + " was given another character before");
     }
     if ((t.size() - 3) % 2 != 0) return Error(t.back().pos, "the base characters and results come in pairs");
     for (std::size_t i = 3; i + 1 < t.size(); i += 2) {
+      // A base that is a dead key, or a result that is a text of several
+      // characters or a dead key, composes through the table of states.
+      if (IsDeadWord(t[i].text) || Lower(t[i].text) == "compose" || IsDeadWord(t[i + 1].text) ||
+          IsLongString(t[i + 1].text)) {
+        Sequence q;
+        q.start = {ComposeInput::kDead, {}, name, t[1].pos};
+        q.pos = t[i].pos;
+        ComposeInput in;
+        ComposeResult result;
+        if (!InputOf(t[i], in) || !ResultOf(t[i + 1], result)) continue;
+        q.inputs.push_back(std::move(in));
+        q.result = std::move(result);
+        q.order = m_.nextOrder++;
+        m_.sequences.push_back(std::move(q));
+        continue;
+      }
       DeadRow r;
       r.name = name;
       r.dead = *ch;
       r.pos = t[i].pos;
-      if (!RowChar(t[i], r.base, r.baseZero) || !RowChar(t[i + 1], r.result, r.resultZero)) continue;
+      if (!RowChar(t[i], r.base, r.baseZero) || !RowResult(t[i + 1], r.result, r.resultZero)) continue;
+      r.order = m_.nextOrder++;
       m_.deadRows.push_back(r);
+    }
+  }
+
+  static bool IsDeadWord(const std::string& s) { return s.size() > 5 && Lower(s.substr(0, 5)) == "dead:"; }
+
+  // A "string" of more than one character (escapes counted as one).
+  static bool IsLongString(const std::string& s) {
+    if (s.size() < 2 || s[0] != '"' || s.back() != '"') return false;
+    std::size_t n = 0;
+    for (std::size_t i = 1; i + 1 < s.size(); ++n) {
+      if (s[i] == '\\' && i + 2 < s.size()) {
+        i += 2;
+        continue;
+      }
+      NextUtf8(s, i);
+    }
+    return n > 1;
+  }
+
+  // A result of a dead-key row: a character, or a "string" of one.
+  bool RowResult(const Token& t, Char& c, bool& zero) {
+    if (t.text.size() < 2 || t.text[0] != '"') return RowChar(t, c, zero);
+    zero = false;
+    std::vector<Char> chars;
+    if (!StringChars(t, chars)) return false;
+    if (chars.size() != 1) {
+      Error(t.pos, "a result is one character, a \"string\" of one or more, or dead:NAME");
+      return false;
+    }
+    c = chars[0];
+    return true;
+  }
+
+  // A key of a composition: a character, or a dead key by name.
+  bool InputOf(const Token& t, ComposeInput& in) {
+    in = ComposeInput{};
+    in.pos = t.pos;
+    if (Lower(t.text) == "compose") {
+      in.kind = ComposeInput::kComposeKey;
+      return true;
+    }
+    if (IsDeadWord(t.text)) {
+      in.kind = ComposeInput::kDead;
+      in.name = t.text.substr(5);
+      if (!IsIdentifier(in.name)) {
+        Error(t.pos, "a dead key in a composition is named: dead:NAME, as its deadkey line declares it");
+        return false;
+      }
+      return true;
+    }
+    const auto c = CharOf(t);
+    if (!c) return false;
+    if (c->raw || !IsCharacter(c->code)) {
+      Error(t.pos, "the keys of a composition are characters, not raw bytes or U+0000");
+      return false;
+    }
+    in.ch = *c;
+    return true;
+  }
+
+  // What a composition makes: a character, a "string", or dead:NAME.
+  bool ResultOf(const Token& t, ComposeResult& result) {
+    result = ComposeResult{};
+    result.pos = t.pos;
+    if (IsDeadWord(t.text)) {
+      result.dead = t.text.substr(5);
+      if (IsIdentifier(result.dead)) return true;
+      Error(t.pos, "a dead key as a result is named: dead:NAME, as its deadkey line declares it");
+      return false;
+    }
+    if (!t.text.empty() && t.text[0] == '"') {
+      if (!StringChars(t, result.text)) return false;
+    } else if (const auto c = CharOf(t)) {
+      result.text.push_back(*c);
+    } else {
+      return false;
+    }
+    for (const Char& c : result.text) {
+      if (c.raw || !IsCharacter(c.code)) {
+        Error(c.pos, "a composition makes characters, not raw bytes or U+0000");
+        return false;
+      }
+    }
+    if (result.text.empty()) Error(t.pos, "a composition makes one character or more");
+    return !result.text.empty();
+  }
+
+  // chain dead:NAME KEY KEY... RESULT: a dead key, two or more keys after it.
+  void Chain(const std::vector<Token>& t) {
+    if (!Arity(t, 4, 9999, "chain dead:NAME KEY KEY... RESULT")) return;
+    Sequence q;
+    q.pos = t[1].pos;
+    if (!IsDeadWord(t[1].text)) return Error(t[1].pos, "a chain starts with a dead key: dead:NAME");
+    if (!InputOf(t[1], q.start)) return;
+    if (t.size() < 5) {
+      return Error(t.back().pos, "a chain has a dead key, two keys or more, then the result; one key after a "
+                                 "dead key is a pair of its deadkey line");
+    }
+    AddSequence(t, 2, std::move(q));
+  }
+
+  // The keys of a sequence from t[first] on, then its result, last.
+  void AddSequence(const std::vector<Token>& t, std::size_t first, Sequence q) {
+    for (std::size_t i = first; i + 1 < t.size(); ++i) {
+      ComposeInput in;
+      if (!InputOf(t[i], in)) return;
+      q.inputs.push_back(std::move(in));
+    }
+    if (!ResultOf(t.back(), q.result)) return;
+    q.order = m_.nextOrder++;
+    m_.sequences.push_back(std::move(q));
+  }
+
+  // compose KEY... RESULT: the keys after the compose key; compose include
+  // "FILE" [locale NAME]: the sequences of a Compose file.
+  void Compose(const std::vector<Token>& t, const std::string& path) {
+    if (t.size() >= 2 && Lower(t[1].text) == "include") {
+      if (!Arity(t, 3, 5, "compose include \"FILE\" [locale NAME]")) return;
+      std::string name;
+      if (!String(t[2], name)) return;
+      std::string locale = "en_US.UTF-8";
+      if (t.size() > 3) {
+        if (t.size() != 5 || Lower(t[3].text) != "locale") {
+          return Error(t[3].pos, "unexpected \"" + t[3].text + "\"; usage: compose include \"FILE\" [locale NAME]");
+        }
+        locale = t[4].text;
+      }
+      ComposeIncludePath(name, path);
+      if (!ReadComposeFile(name, locale, m_, report_)) {
+        Error(t[2].pos, "cannot read Compose file \"" + name + "\"");
+      }
+      return;
+    }
+    if (!Arity(t, 3, 9999, "compose KEY... RESULT")) return;
+    Sequence q;
+    q.pos = t[1].pos;
+    q.start = {ComposeInput::kComposeKey, {}, {}, t[0].pos};
+    AddSequence(t, 1, std::move(q));
+  }
+
+  // A Compose file named in a .vkl: %H is $HOME, %L the locale's system
+  // file (the reader knows it), %S the system's folder, and a name that
+  // is neither absolute nor one of those is relative to the .vkl.
+  static void ComposeIncludePath(std::string& name, const std::string& path) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || name[0] == '%' ||
+        (name.size() > 1 && name[1] == ':')) {
+      return;
+    }
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos) name = path.substr(0, slash + 1) + name;
+  }
+
+  // composition-bytes OFFSET HEX: the composition table as it stands.
+  void CompositionBytes(const std::vector<Token>& t) {
+    if (!Arity(t, 3, 3, "composition-bytes OFFSET HEXDIGITS")) return;
+    const auto offset = ParseNumber(t[1].text);
+    if (!offset || *offset != m_.rawCompositions.size()) {
+      return Error(t[1].pos, "composition-bytes lines run on without a gap: this one starts at " +
+                                 std::to_string(m_.rawCompositions.size()));
+    }
+    const std::string& hex = t[2].text;
+    if (hex.size() % 2 != 0) return Error(t[2].pos, "an even number of hex digits: two for each byte");
+    if (m_.rawCompositions.empty()) m_.rawCompositionsPos = t[0].pos;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      const auto b = ParseHex(hex.substr(i, 2), 2);
+      if (!b) return Error(t[2].pos, "\"" + hex.substr(i, 2) + "\" is not a byte in hex");
+      m_.rawCompositions.push_back(static_cast<std::uint8_t>(*b));
     }
   }
 
@@ -777,6 +991,7 @@ class Parser {
     r.pos = t[1].pos;
     if (RowChar(t[1], r.dead, r.deadZero) && RowChar(t[2], r.base, r.baseZero) &&
         RowChar(t[3], r.result, r.resultZero)) {
+      r.order = m_.nextOrder++;
       m_.deadRows.push_back(r);
     }
   }
