@@ -929,21 +929,26 @@ class Parser {
   }
 
   // compose KEY... RESULT: the keys after the compose key; compose include
-  // "FILE" [locale NAME]: the sequences of a Compose file.
+  // "FILE" [locale NAME] [compose-key-only]: the sequences of a Compose file.
   void Compose(const std::vector<Token>& t, const std::string& path) {
     if (t.size() >= 2 && Lower(t[1].text) == "include") {
-      if (!Arity(t, 3, 5, "compose include \"FILE\" [locale NAME]")) return;
+      static constexpr const char* kUsage = "compose include \"FILE\" [locale NAME] [compose-key-only]";
+      if (!Arity(t, 3, 6, kUsage)) return;
       std::string name;
       if (!String(t[2], name)) return;
       std::string locale = "en_US.UTF-8";
-      if (t.size() > 3) {
-        if (t.size() != 5 || Lower(t[3].text) != "locale") {
-          return Error(t[3].pos, "unexpected \"" + t[3].text + "\"; usage: compose include \"FILE\" [locale NAME]");
+      bool composeKeyOnly = false;
+      for (std::size_t i = 3; i < t.size(); ++i) {
+        if (Lower(t[i].text) == "locale" && i + 1 < t.size()) {
+          locale = t[++i].text;
+        } else if (Lower(t[i].text) == "compose-key-only" && !composeKeyOnly) {
+          composeKeyOnly = true;
+        } else {
+          return Error(t[i].pos, "unexpected \"" + t[i].text + "\"; usage: " + kUsage);
         }
-        locale = t[4].text;
       }
       ComposeIncludePath(name, path);
-      if (!ReadComposeFile(name, locale, m_, report_)) {
+      if (!ReadComposeFile(name, locale, m_, report_, composeKeyOnly)) {
         Error(t[2].pos, "cannot read Compose file \"" + name + "\"");
       }
       return;
