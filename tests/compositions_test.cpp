@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "hooks/procs.h"
 #include "layoutkit/composition_builder.h"
 #include "shared/charset.h"
 #include "testing/system_fixture.h"
@@ -92,6 +93,26 @@ TEST_F(Composing, TheComposeKeyTakesItsSequencesEvenOnKeysTheSystemTypesAlike) {
   EXPECT_EQ(TypeKeys({scan::kApps, scan::kO, kC}), "©");
   EXPECT_EQ(TypeKeys({scan::kApps, kX}), "©\U0001F600");
   EXPECT_EQ(TypeKeys({scan::kApps, scan::kO, kZ, kC}), "©\U0001F600zc");
+  // The Menu key's release would open the window's context menu.
+  for (const sim::Message& m : sim::DispatchedTo(app_)) {
+    EXPECT_FALSE((m.message == sim::kWmKeyUp || m.message == sim::kWmKeyDown) && m.wParam == 0x5D);
+  }
+}
+
+TEST_F(Composing, TheContextMenuOfTheComposeKeysReleaseIsDropped) {
+  // The system may post it for the release all the same (Wine does).
+  auto contextMenu = [this] {
+    sim::Message m{app_, platform::kWmContextMenu, app_, -1};
+    sim::RunAs(appThread_);
+    GetMessageHookProc(0, 1, reinterpret_cast<platform::LParam>(&m));
+    return m.message;
+  };
+  Tap(scan::kApps);
+  EXPECT_EQ(contextMenu(), sim::kWmNull);
+  // One that comes after another key (Shift+F10, say) is not the compose key's.
+  Tap(scan::kApps);
+  Tap(scan::kO);
+  EXPECT_EQ(contextMenu(), platform::kWmContextMenu);
 }
 
 TEST_F(Composing, ALayoutWithoutTheMarkKeepsTheDeadKeyTable) {

@@ -245,7 +245,23 @@ Verdict Translate(const Region& region, const KeyEvent& e, const Keystroke& k) {
     result = 1;
   }
   ++cb.keysToQueue;
-  if (!e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout)) result = 1;
+  const bool queued = !e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout);
+  if (queued) result = 1;
+  // The Menu key's release opens the window's context menu: not when its
+  // press was the layout's (a compose key, say). Its release is swallowed,
+  // and the context menu that the system may post for it all the same is
+  // dropped by the message hook.
+  std::uint16_t& menu = region.queues().menuKeyTaken;
+  if (e.scan == kScanApps) {
+    if (!e.keyUp) {
+      menu = queued ? kMenuKeyPressTaken : 0;
+    } else if (menu != 0) {
+      result = 1;
+      if (k.code == kHcAction) menu = kMenuKeyReleaseTaken;
+    }
+  } else if (menu == kMenuKeyReleaseTaken && !e.keyUp) {
+    menu = 0;  // no context menu came of it; one now is another's
+  }
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && k.code == kHcAction ? HoldBack(region, e) : -1;
   const bool altCombination =

@@ -71,6 +71,13 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
     msg = 0;
     cb.swallowedScan = 0;
   }
+  if (msg == platform::kWmContextMenu && region.queues().menuKeyTaken == kMenuKeyReleaseTaken &&
+      static_cast<std::int32_t>(m.lParam) == -1) {
+    // The context menu of a Menu key release the layout took (a keyboard's
+    // context menu has no position).
+    platform::ReplaceHookedMessage(lParam, 0);
+    region.queues().menuKeyTaken = 0;
+  }
   if (cb.ledsReported != cb.leds) {
     cb.ledsReported = cb.leds;
     SetBit(&cb.changeFlags, kChangeLeds, 1);

@@ -57,6 +57,7 @@ std::int16_t VkKeyScanExW(char16_t ch, Handle layout);
 
 // The messages the engine posts, watches or replaces.
 constexpr std::uint32_t kWmNull = 0x0000;
+constexpr std::uint32_t kWmContextMenu = 0x007B;
 constexpr std::uint32_t kWmKeyDown = 0x0100;
 constexpr std::uint32_t kWmKeyUp = 0x0101;
 constexpr std::uint32_t kWmChar = 0x0102;

@@ -82,6 +82,7 @@ void ResetState(const Region& region) {
   region.queues().ownKeys = 0;
   region.queues().postedPress = 0;
   region.queues().composeState = 0;
+  region.queues().menuKeyTaken = 0;
 }
 
 }  // namespace velto

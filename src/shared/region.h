@@ -176,6 +176,9 @@ static_assert(offsetof(ControlBlock, cbtCalls) == 322);
 static_assert(offsetof(ControlBlock, sweeps) == 324);
 static_assert(offsetof(ControlBlock, hotkeysPressed) == 326);
 
+constexpr std::uint16_t kMenuKeyPressTaken = 1;
+constexpr std::uint16_t kMenuKeyReleaseTaken = 2;
+
 // The queue area: ActionQueue words, KeyQueue slots, key-state scratch.
 constexpr std::size_t kActionSlots = 383;       // entries start at 0..382
 constexpr std::size_t kActionStorageWords = 385;  // an entry may run into 383, 384
@@ -193,7 +196,12 @@ struct QueueArea {
   // TranslateMessage makes of it joins the posted messages only then, so
   // nothing more is posted before it. 0 when there is none.
   std::uint16_t postedPress;
-  std::uint16_t pad774;
+  // kMenuKeyPressTaken from a press of the Menu key that the layout
+  // translated (the compose key, say) to its release, which is swallowed
+  // too: the system would open the window's context menu on it. Then
+  // kMenuKeyReleaseTaken until the next key: a context menu the system
+  // posts for that release all the same is dropped.
+  std::uint16_t menuKeyTaken;
   std::uint32_t keys[kKeySlots];
   // Where a composition through the composition table stands (its state;
   // 0 when none is under way), as delivery has walked it.
@@ -204,6 +212,7 @@ struct QueueArea {
 static_assert(sizeof(QueueArea) == 1544);
 static_assert(offsetof(QueueArea, ownKeys) == 770);
 static_assert(offsetof(QueueArea, postedPress) == 772);
+static_assert(offsetof(QueueArea, menuKeyTaken) == 774);
 static_assert(offsetof(QueueArea, keys) == 776);
 static_assert(offsetof(QueueArea, composeState) == 1284);
 static_assert(offsetof(QueueArea, keyState) == 1288);
