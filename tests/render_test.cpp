@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
+#include "layoutkit/composition_builder.h"
 #include "layoutkit/vkl.h"
+#include "shared/charset.h"
+#include "shared/keys.h"
 
 namespace velto::layoutkit {
 namespace {
@@ -37,6 +41,75 @@ std::string Key(const std::string& svg, const std::string& name) {
   if (at == std::string::npos) return "";
   const std::size_t start = svg.rfind("<g ", at);
   return svg.substr(start, svg.find("</g>", at) - start);
+}
+
+// Layout 1 composes through the table: its bytes stand for themselves up to
+// 0x7E; 0x80 for the compose key, 0x81 for the dead key circumflex and 0x82
+// for dot below, both on QUOTE, the compose key on APP (Menu).
+KeyboardDescription Composing() {
+  KeyboardDescription d;
+  CharSetHeader h{};
+  h.codePage = kUnicodeCodePageId;
+  std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
+  h.kind = kUnicodeComposingKind;
+  h.tableEntry = kLastUnicodeTableEntry;
+  std::memcpy(d.layouts[1].reserved, &h, sizeof h);
+  auto* table = reinterpret_cast<std::uint8_t*>(&d.macros.entries[kLastUnicodeTableEntry]);
+  auto stand = [table](unsigned byte, char32_t c) {
+    for (unsigned i = 0; i < 3; ++i) table[3 * byte + i] = static_cast<std::uint8_t>(c >> (8 * i));
+  };
+  for (unsigned b = 0x20; b < 0x7F; ++b) stand(b, b);
+  const char32_t circumflex = kDeadKeyInputs, dotBelow = kDeadKeyInputs + 1;
+  stand(0x80, kComposeKeyInput);
+  stand(0x81, circumflex);
+  stand(0x82, dotBelow);
+
+  d.SetLayoutName(1, "Composing");
+  d.PutRow(1, kTopRow, "qwertyuiop", "QWERTYUIOP");
+  d.PutRow(1, kHomeRow, "asdfghjkl", "ASDFGHJKL");
+  d.PutRow(1, kBottomRow, "zxcvbnm", "ZXCVBNM");
+  d.Put(1, 0x39, kSlotPlain, 0, ' ');
+  d.Put(1, 0x28, kSlotPlain, 0, 0x81, Entry::kDeadKey);
+  d.Put(1, 0x28, kSlotPlain, 1, 0x82, Entry::kDeadKey);
+  d.Put(1, kScanApps, kSlotPlain, 0, 0x80, Entry::kDeadKey);
+
+  CompositionBuilder b;
+  const std::uint32_t hat = b.NewState(), dot = b.NewState(), both = b.NewState();
+  const std::uint32_t compose = b.NewState(), composeO = b.NewState();
+  b.AddToState(0, circumflex, hat);
+  b.AddToText(hat, U' ', U"^");
+  b.AddToText(hat, U'a', U"\u00E2");
+  b.AddToText(hat, U'A', U"\u00C2");
+  b.AddToText(hat, U'n', U"n\u0302");  // no letter of its own: two characters
+  b.AddToState(hat, dotBelow, both);   // a chain: ^ then dot below
+  b.AddToState(0, dotBelow, dot);
+  b.AddToText(dot, U' ', U"\u0323");
+  b.AddToText(dot, U'a', U"\u1EA1");
+  b.AddToState(dot, circumflex, both);
+  b.AddToText(both, U'a', U"\u1EAD");
+  b.AddToState(0, kComposeKeyInput, compose);
+  b.AddToState(compose, U'o', composeO);
+  b.AddToText(composeO, U'c', U"\u00A9");
+  b.AddToText(compose, U'g', U"Good morning");
+  std::string error;
+  EXPECT_TRUE(b.Build(d.compositions, error)) << error;
+  return d;
+}
+
+std::string RenderAfter(const KeyboardDescription& d, std::string_view steps) {
+  RenderOptions o;
+  o.after.emplace();
+  std::string error;
+  EXPECT_TRUE(FindComposition(d, o.layout, steps, *o.after, error)) << steps << ": " << error;
+  return RenderSvg(d, o);
+}
+
+// The classes of the text element in `key` that shows `text`.
+std::string ClassOf(const std::string& key, const std::string& text) {
+  const std::size_t at = key.find(">" + text + "</text>");
+  if (at == std::string::npos) return "(not shown)";
+  const std::size_t start = key.rfind("<text class=\"", at) + 13;
+  return key.substr(start, key.find('"', start) - start);
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -146,6 +219,86 @@ deadkey nukta  U+093C  क U+0958
             std::string::npos);
 }
 
+TEST(Render, ComposingLayoutShowsItsDeadKeysAndTheComposeKey) {
+  const std::string svg = Render(Composing(), {});
+  const std::string quote = Key(svg, "QUOTE");
+  EXPECT_NE(quote.find("class=\"key dead\""), std::string::npos);
+  EXPECT_NE(quote.find(">\u25CC^</text>"), std::string::npos);       // what it types with Space
+  EXPECT_NE(quote.find(">\u25CC\u0323</text>"), std::string::npos);  // a mark, on the circle
+  const std::string apps = Key(svg, "APP");
+  EXPECT_NE(apps.find("class=\"key compose\""), std::string::npos);
+  EXPECT_EQ(ClassOf(apps, "\u2384"), "c k");
+  EXPECT_NE(svg.find(">compose key</text>"), std::string::npos);
+  // A layout without a compose key has no such entry in the legend.
+  EXPECT_EQ(Render(Intl(), {}).find(">compose key</text>"), std::string::npos);
+}
+
+TEST(Render, AfterDeadKeysEachKeyShowsWhatItComposes) {
+  const KeyboardDescription d = Composing();
+  const std::string hat = RenderAfter(d, "^");
+  EXPECT_NE(hat.find(" \u00B7 after \u25CC^</text>"), std::string::npos);
+  EXPECT_NE(Key(hat, "A").find(">\u00E2</text>"), std::string::npos);
+  EXPECT_NE(Key(hat, "A").find(">\u00C2</text>"), std::string::npos);
+  EXPECT_NE(Key(hat, "N").find(">n\u0302</text>"), std::string::npos);
+  EXPECT_NE(Key(hat, "SPACE").find(">^</text>"), std::string::npos);
+  // Dot below leads on from here; ^ itself and B compose nothing.
+  const std::string quote = Key(hat, "QUOTE");
+  EXPECT_NE(quote.find("class=\"key dead\""), std::string::npos);
+  EXPECT_EQ(ClassOf(quote, "\u25CC\u0323"), "c d");
+  EXPECT_EQ(ClassOf(quote, "\u25CC^"), "c u");
+  EXPECT_NE(Key(hat, "B").find("class=\"key none\""), std::string::npos);
+  EXPECT_NE(hat.find(">no composition</text>"), std::string::npos);
+
+  const std::string chain = RenderAfter(d, "^,dead:U+0323");
+  EXPECT_NE(chain.find("after \u25CC^ then \u25CC\u0323</text>"), std::string::npos);
+  EXPECT_NE(Key(chain, "A").find(">\u1EAD</text>"), std::string::npos);
+  EXPECT_NE(Key(RenderAfter(d, "U+0323"), "A").find(">\u1EA1</text>"), std::string::npos);
+
+  const std::string compose = RenderAfter(d, "compose");
+  EXPECT_NE(compose.find("after \u2384</text>"), std::string::npos);
+  EXPECT_NE(Key(compose, "O").find("class=\"key dead\""), std::string::npos);
+  EXPECT_NE(Key(compose, "O").find(">\u25CCo</text>"), std::string::npos);
+  // A long text: small, as far as it fits.
+  const std::string g = Key(compose, "G");
+  EXPECT_NE(g.find("<text class=\"c s\""), std::string::npos);
+  EXPECT_NE(g.find(">Go"), std::string::npos);
+  EXPECT_NE(g.find("\u2026</text>"), std::string::npos);
+  EXPECT_NE(Key(RenderAfter(d, "compose,o"), "C").find(">\u00A9</text>"), std::string::npos);
+}
+
+// A layout of the DeadKeyTable: one dead key, its rows.
+TEST(Render, AfterADeadKeyOfTheTableItsRowsShow) {
+  const std::string svg = RenderAfter(Intl(), "\u00B4");
+  EXPECT_NE(Key(svg, "E").find(">\u00E9</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "E").find(">\u00C9</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "SPACE").find(">\u00B4</text>"), std::string::npos);
+  EXPECT_NE(Key(svg, "B").find("class=\"key none\""), std::string::npos);
+  EXPECT_NE(Key(svg, "QUOTE").find("class=\"key dead\""), std::string::npos);  // a dead key takes over
+}
+
+TEST(Render, FindCompositionSaysWhyAStepLeadsNowhere) {
+  const KeyboardDescription composing = Composing(), intl = Intl();
+  struct Case {
+    const KeyboardDescription& d;
+    const char* steps;
+    const char* reason;
+  } cases[] = {
+      {composing, "x", "layout 1 has no dead key that shows 'x'"},
+      {composing, "^,b", "'b' leads nowhere after \u25CC^ on layout 1"},
+      {composing, "^,a", "'a' ends the composition after \u25CC^"},
+      {composing, "^,", "has an empty step"},
+      {composing, "^b", "each step is one character"},
+      {intl, "compose", "layout 1 has no compose key"},
+      {intl, "\u00B4,a", "composes through the dead-key table"},
+  };
+  for (const Case& c : cases) {
+    Composition out;
+    std::string error;
+    EXPECT_FALSE(FindComposition(c.d, 1, c.steps, out, error)) << c.steps;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.steps << ": " << error;
+  }
+}
+
 TEST(Render, EscapesTextAndIsWellFormed) {
   const std::string svg = Render(Compile(R"(
 layout 1 "Caf\xE9 & <\"Co\">" {
@@ -165,7 +318,7 @@ layout 1 "Caf\xE9 & <\"Co\">" {
   if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint is not installed";
   RenderOptions all;
   all.states = MainStates();
-  for (const std::string& text : {svg, RenderSvg(Intl(), all)}) {
+  for (const std::string& text : {svg, RenderSvg(Intl(), all), RenderAfter(Composing(), "compose")}) {
     const std::string path = ::testing::TempDir() + "render_test.svg";
     std::ofstream(path, std::ios::binary) << text;
     EXPECT_EQ(std::system(("xmllint --noout " + path).c_str()), 0);

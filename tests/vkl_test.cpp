@@ -11,6 +11,7 @@
 
 #include "layoutkit/badge.h"
 #include "layoutkit/codepage.h"
+#include "layoutkit/composition_builder.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
 #include "layoutkit/vkl_syntax.h"
@@ -556,7 +557,21 @@ TEST(Vkl, CompiledFilesAreExactlyTheFiveBlocks) {
   ASSERT_TRUE(WriteFile(path, std::vector<std::uint8_t>(kVkbSize - 1), diags));
   KeyboardDescription d;
   EXPECT_FALSE(ReadVkb(path, d, diags));
-  EXPECT_NE(diags.Text().find("it has 81527 bytes, a .vkb file has exactly 81528"), std::string::npos);
+  EXPECT_NE(diags.Text().find("it has 81527 bytes, a .vkb file has 81528"), std::string::npos);
+  // What follows the blocks must be one whole composition table.
+  std::vector<std::uint8_t> longer(kVkbSize + kCompositionsHeaderSize);
+  EXPECT_FALSE(FromVkb(longer, d));
+  CompositionBuilder table;
+  table.AddToText(0, U'a', U"b");
+  std::vector<std::uint8_t> tableBytes;
+  std::string error;
+  ASSERT_TRUE(table.Build(tableBytes, error)) << error;
+  longer.resize(kVkbSize);
+  longer.insert(longer.end(), tableBytes.begin(), tableBytes.end());
+  ASSERT_TRUE(FromVkb(longer, d));
+  EXPECT_EQ(ToVkb(d), longer);
+  longer.pop_back();
+  EXPECT_FALSE(FromVkb(longer, d));
   const Compiled c = Compile("hotkey toggle F1\nlayout 1 {\nkey A x\n}\n");
   const std::vector<std::uint8_t> bytes = ToVkb(c.d);
   ASSERT_EQ(bytes.size(), 81528u);

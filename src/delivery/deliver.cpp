@@ -5,6 +5,7 @@
 #include "delivery/queues.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
+#include "shared/compositions.h"
 #include "shared/keys.h"
 #include "shared/result.h"
 
@@ -13,6 +14,28 @@ namespace velto {
 namespace {
 
 using platform::kWmKeyDown;
+
+// A key of a layout that composes through the composition table, while a
+// composition is under way or the key is a dead key: walks the table.
+// Returns whether the key is done with (nothing more to deliver for it).
+bool Compose(const Region& region, int setLayout, std::uint8_t ch, bool deadKey, std::uint16_t scan) {
+  std::uint32_t& state = region.queues().composeState;
+  if (!deadKey && state == 0) return false;
+  const Compositions table = region.compositions();
+  const char32_t input = InputOfByte(region.layoutRecords()[setLayout], region.macros(), ch);
+  const ComposeStep step = table.Walk(state, input, deadKey);
+  state = step.kind == ComposeStep::kState ? step.state : 0;
+  if (step.kind == ComposeStep::kText) {
+    // An empty ActionQueue holds some 120 characters; a longer text ends there.
+    for (std::uint32_t i = 0; i < step.length && PushWideChar(region, step.text[i], scan); ++i) {
+    }
+  }
+  return deadKey || step.kind != ComposeStep::kNone;
+}
+
+bool ComposesThroughTable(const Region& region, int setLayout) {
+  return setLayout >= 0 && ComposesThroughTable(region.layoutRecords()[setLayout & 3]);
+}
 
 // Turns one TranslationResult into ActionQueue entries.
 void Deliver(const Region& region, std::uint32_t r) {
@@ -23,7 +46,11 @@ void Deliver(const Region& region, std::uint32_t r) {
   if (TestBit(cb.modifiers, kModCapsHeld)) cb.capsUsedWhileShifted = 1;
   switch (kind) {
     case kKindDeadKey:
-      if (ch != 0) cb.pendingDeadKey = ch;
+      if (ComposesThroughTable(region, setLayout)) {
+        if (ch != 0) Compose(region, setLayout, ch, true, ResultScan(r));
+      } else if (ch != 0) {
+        cb.pendingDeadKey = ch;
+      }
       return;
     case kKindKeyPress:
       PushPostedMessage(region, kOpPostKeyDown, ch, r);
@@ -40,6 +67,10 @@ void Deliver(const Region& region, std::uint32_t r) {
     case kKindChar:
     case kKindCharThenLeft:
     case kKindOneCharMacro:
+      if (ComposesThroughTable(region, setLayout) && Compose(region, setLayout, ch, false, ResultScan(r))) {
+        cb.pendingDeadKey = 0;
+        return;
+      }
       if (cb.pendingDeadKey != 0) {
         const std::uint8_t combined = CombineDeadKey(region, cb.pendingDeadKey & 0xFF, ch, setLayout);
         if (combined != 0) ch = combined;
@@ -57,6 +88,7 @@ void Deliver(const Region& region, std::uint32_t r) {
       break;  // consumed without output
   }
   cb.pendingDeadKey = 0;
+  region.queues().composeState = 0;
 }
 
 }  // namespace

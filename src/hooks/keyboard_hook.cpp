@@ -56,6 +56,22 @@ struct Translation {
   std::uint8_t ch;
 };
 
+// deadKeyPending while a composition through the composition table stands
+// at a state: the state with this bit, so that it is never 0.
+constexpr std::int32_t kComposingBit = 0x40000000;
+
+// What deadKeyPending becomes after the key `t` of a layout that composes
+// through the composition table.
+std::int32_t ComposingAfter(const Region& region, std::int32_t pending, Translation t, int setLayout) {
+  const bool deadKey = t.kind == kKindDeadKey;
+  // A macro or a key press ends a composition, as delivery ends it.
+  if (!deadKey && (t.kind != kKindChar || (pending & kComposingBit) == 0)) return 0;
+  const std::uint32_t state = (pending & kComposingBit) != 0 ? static_cast<std::uint32_t>(pending & ~kComposingBit) : 0;
+  const char32_t input = InputOfByte(region.layoutRecords()[setLayout], region.macros(), t.ch);
+  const ComposeStep step = region.compositions().Walk(state, input, deadKey);
+  return step.kind == ComposeStep::kState ? kComposingBit | static_cast<std::int32_t>(step.state) : 0;
+}
+
 // Queues a translated key-down unless the system would type the same
 // character itself. Returns whether the key is swallowed.
 // `c` is what a plain character's byte stands for in the layout's set.
@@ -64,7 +80,12 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   ControlBlock& cb = region.control();
   const LayoutRecord& layout = region.currentLayoutRecord();
   const bool useSys = TestBit(layout.flags, kLayoutFlagCharThenLeft) != 0;
-  if (t.kind == kKindDeadKey) cb.deadKeyPending = 1;
+  // While a composition through the composition table is under way,
+  // deadKeyPending holds where it stands (delivery walks the same keys in
+  // the same order), so that every key of it is the layout's.
+  const bool composing = setLayout >= 0 && ComposesThroughTable(region.layoutRecords()[setLayout]);
+  const std::int32_t pendingAfter = composing ? ComposingAfter(region, cb.deadKeyPending, t, setLayout) : 0;
+  if (t.kind == kKindDeadKey) cb.deadKeyPending = composing ? pendingAfter : 1;
   bool sysFlag = false;
   if (t.kind == kKindChar) {
     sysFlag = (layout.charBitmap[t.ch / 8] >> (t.ch % 8)) & 1;
@@ -86,7 +107,7 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   }
   // A full queue must not lose keys: the key then goes its normal way.
   if (!PushKeyResult(region, WithCharSet(MakeResult(e.scan, kind, t.ch), setLayout))) return false;
-  if (t.kind != kKindDeadKey) cb.deadKeyPending = 0;
+  if (t.kind != kKindDeadKey) cb.deadKeyPending = pendingAfter;
   return true;
 }
 

@@ -8,6 +8,7 @@ namespace {
 
 struct Attachment {
   platform::SharedMapping mapping;
+  platform::SharedMapping compositions;
   Region region;
   ForegroundClass foreground;
 };
@@ -23,7 +24,10 @@ bool AttachRegion() {
   if (self.region.valid()) return true;
   self.mapping = platform::OpenSharedMemory(kRegionName, kRegionSize);
   if (self.mapping.view == nullptr) return false;
-  self.region = Region(self.mapping.view);
+  // Without the composition table's mapping the library still types; its
+  // composing layouts' dead keys then compose nothing.
+  self.compositions = platform::OpenSharedMemory(kCompositionsName, kCompositionsSize);
+  self.region = Region(self.mapping.view, self.compositions.view);
   self.foreground = {};
   return true;
 }
@@ -33,7 +37,11 @@ void DetachRegion() {
   if (self.mapping.view != nullptr || self.mapping.handle != 0) {
     platform::CloseSharedMemory(self.mapping, kRegionSize);
   }
+  if (self.compositions.view != nullptr || self.compositions.handle != 0) {
+    platform::CloseSharedMemory(self.compositions, kCompositionsSize);
+  }
   self.mapping = {};
+  self.compositions = {};
   self.region = Region();
   self.foreground = {};
 }

@@ -106,6 +106,15 @@ class Compositions {
 
   bool valid() const { return base_ != nullptr; }
   ComposeStep Step(std::uint32_t state, char32_t input) const;
+  // Where one key takes a composition standing at `state` (0: none under
+  // way). A dead key (or the compose key) that leads nowhere from there
+  // starts anew; any other key that leads nowhere ends the composition and
+  // is typed as itself (kNone).
+  ComposeStep Walk(std::uint32_t state, char32_t input, bool deadKey) const {
+    ComposeStep step = state != 0 ? Step(state, input) : ComposeStep{};
+    if (step.kind == ComposeStep::kNone && deadKey) step = Step(0, input);
+    return step;
+  }
 
   // Every edge, in slot order (for the tools).
   template <typename Visit>

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "shared/charset.h"
+
 namespace velto {
 
-Region::Region(void* base)
+Region::Region(void* base, void* compositions)
     : base_(static_cast<std::uint8_t*>(base)),
       control_(reinterpret_cast<ControlBlock*>(base_ + kControlOffset)),
       queues_(reinterpret_cast<QueueArea*>(base_ + kQueueOffset)),
@@ -12,7 +14,8 @@ Region::Region(void* base)
       keyTable_(reinterpret_cast<KeyTable*>(base_ + kKeyTableOffset)),
       layouts_(reinterpret_cast<LayoutRecord*>(base_ + kLayoutOffset)),
       deadKeys_(reinterpret_cast<DeadKeyTable*>(base_ + kDeadKeyOffset)),
-      macros_(reinterpret_cast<MacroTable*>(base_ + kMacroOffset)) {}
+      macros_(reinterpret_cast<MacroTable*>(base_ + kMacroOffset)),
+      compositions_(static_cast<std::uint8_t*>(compositions)) {}
 
 void LoadDescription(const Region& region, const void* options, const void* keyTable,
                      const void* layouts, const void* deadKeys, const void* macros) {
@@ -29,6 +32,22 @@ void LoadDescription(const Region& region, const void* options, const void* keyT
   };
   for (const auto& block : blocks) {
     if (block.from != nullptr) std::memcpy(region.base() + block.offset, block.from, block.size);
+  }
+  // Only a description that asks for the composition table has one after
+  // its macros: any other buffer ends with the MacroTable.
+  if (layouts == nullptr || macros == nullptr || region.compositionBytes() == nullptr) return;
+  bool composes = false;
+  for (unsigned layout = 0; layout < kLayouts; ++layout) {
+    composes = composes || ComposesThroughTable(region.layoutRecords()[layout]);
+  }
+  if (!composes) return;
+  const auto* table = static_cast<const std::uint8_t*>(macros) + kMacroTableSize;
+  const std::size_t length = CompositionsLength(table);
+  if (length != 0) {
+    std::memcpy(region.compositionBytes(), table, length);
+  } else {
+    // Not a table: none rather than the last description's.
+    std::memset(region.compositionBytes(), 0, kCompositionsHeaderSize);
   }
 }
 
@@ -62,6 +81,7 @@ void ResetState(const Region& region) {
   cb.waitSeenAtSweep = 0;
   region.queues().ownKeys = 0;
   region.queues().postedPress = 0;
+  region.queues().composeState = 0;
 }
 
 }  // namespace velto

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "shared/compositions.h"
 #include "shared/tables.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -194,7 +195,9 @@ struct QueueArea {
   std::uint16_t postedPress;
   std::uint16_t pad774;
   std::uint32_t keys[kKeySlots];
-  std::uint32_t pad1284;
+  // Where a composition through the composition table stands (its state;
+  // 0 when none is under way), as delivery has walked it.
+  std::uint32_t composeState;
   std::uint8_t keyState[256];
 };
 
@@ -202,6 +205,7 @@ static_assert(sizeof(QueueArea) == 1544);
 static_assert(offsetof(QueueArea, ownKeys) == 770);
 static_assert(offsetof(QueueArea, postedPress) == 772);
 static_assert(offsetof(QueueArea, keys) == 776);
+static_assert(offsetof(QueueArea, composeState) == 1284);
 static_assert(offsetof(QueueArea, keyState) == 1288);
 
 // Block offsets within the region.
@@ -226,7 +230,9 @@ static_assert(kRegionSize == kMacroOffset + kMacroTableSize);
 class Region {
  public:
   Region() = default;
-  explicit Region(void* base);
+  // `compositions`: this process's mapping of the composition table
+  // (kCompositionsSize bytes), or null where there is none.
+  explicit Region(void* base, void* compositions = nullptr);
 
   bool valid() const { return base_ != nullptr; }
   std::uint8_t* base() const { return base_; }
@@ -238,6 +244,11 @@ class Region {
   LayoutRecord* layoutRecords() const { return layouts_; }
   DeadKeyTable& deadKeys() const { return *deadKeys_; }
   MacroTable& macros() const { return *macros_; }
+  std::uint8_t* compositionBytes() const { return compositions_; }
+  // The composition table as it now stands; not valid when there is none.
+  Compositions compositions() const {
+    return Compositions(compositions_, compositions_ != nullptr ? kCompositionsSize : 0);
+  }
 
   // The LayoutRecord of `currentLayout`; a layout number without a record
   // (4 or more) reads as an all-zero record.
@@ -256,9 +267,13 @@ class Region {
   LayoutRecord* layouts_ = nullptr;
   DeadKeyTable* deadKeys_ = nullptr;
   MacroTable* macros_ = nullptr;
+  std::uint8_t* compositions_ = nullptr;
 };
 
-// Copies the five description blocks into place. A null block is left as it was.
+// Copies the five description blocks into place. A null block is left as it
+// was. When a layout record of the new blocks composes through the
+// composition table, the table is read from right after the MacroTable, in
+// the same buffer, and copied into its mapping.
 void LoadDescription(const Region& region, const void* options, const void* keyTable,
                      const void* layouts, const void* deadKeys, const void* macros);
 

@@ -1,6 +1,8 @@
 #include "layoutkit/render.h"
 
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "intercept/lookup.h"
@@ -9,6 +11,7 @@
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "shared/charset.h"
+#include "shared/compositions.h"
 #include "shared/keys.h"
 
 namespace velto::layoutkit {
@@ -30,7 +33,7 @@ constexpr double kCaptionHeight = 26;
 constexpr double kPanelGap = 28;
 constexpr double kLegendGap = 22;
 constexpr double kLegendItemGap = 26;
-constexpr int kMacroPreviewMax = 10;  // characters, before the ellipsis
+constexpr int kPreviewMax = 10;  // characters of a macro or composed text, before the ellipsis
 
 // A font for every script a layout may have, each taking the characters the
 // ones before it lack: DejaVu Sans first (TextWidth measures it), then the
@@ -51,11 +54,13 @@ constexpr const char* kStyle =
     ".e{font-family:'Noto Color Emoji','Segoe UI Emoji','Apple Color Emoji',sans-serif}"
     ".side{fill:#c3c7cf}.face{fill:#fdfdfe}"
     ".dead .side{fill:#e6a76b}.dead .face{fill:#fff1e2}"
+    ".compose .side{fill:#5fb3a6}.compose .face{fill:#e2f5f1}"
+    ".none .side{fill:#d9dce1}.none .face{fill:#f1f2f4}"
     ".macro .side{fill:#b39ae0}.macro .face{fill:#f3ecff}"
     ".system .side{fill:#cdd0d6}.system .face{fill:#e8eaed}"
     ".held .side{fill:#7ea5dd}.held .face{fill:#dbe7fa}"
     ".c{font-size:15px;fill:#1f2328}.r{font-size:12px;fill:#0b7a78}.s{font-size:9.5px}"
-    ".d{fill:#c2560c;font-weight:bold}.m{fill:#6a3dbf}.u{fill:#8a9099}"
+    ".d{fill:#c2560c;font-weight:bold}.k{fill:#13695d;font-weight:bold}.m{fill:#6a3dbf}.u{fill:#8a9099}"
     ".n{font-size:10px;fill:#7a808a}.held .n{fill:#1f4e96}"
     ".title{font-size:22px;font-weight:bold;fill:#1f2328}.sub{font-size:13px;fill:#5c626b}"
     ".cap{font-size:14px;font-weight:bold;fill:#3a3f46}.note{font-size:12px;fill:#3a3f46}";
@@ -317,54 +322,189 @@ bool IsCombining(char32_t c) {
   return false;
 }
 
-// How a byte of the layout is shown: its character, a sign or a short word
-// for the invisible ones, or the byte's hex value when it has none.
-Glyph CharGlyph(const KeyboardDescription& d, unsigned layout, std::uint8_t byte) {
+// How a character is shown: itself, a sign or a short word for the
+// invisible ones, or its code point when it is a control character.
+Glyph GlyphOf(char32_t c) {
   static constexpr struct {
     char32_t c;
     const char* text;
     bool small;
   } kInvisible[] = {
       {0x20, "\u2423", false}, {0xA0, "nbsp", true},  {0xAD, "shy", true},   {0x200C, "zwnj", true},
-      {0x200D, "zwj", true},   {0x200E, "lrm", true}, {0x200F, "rlm", true},  {0xFE0F, "vs16", true},
+      {0x200D, "zwj", true},   {0x200E, "lrm", true}, {0x200F, "rlm", true}, {0xFE0F, "vs16", true},
   };
-  const char32_t c = LayoutChar(d, layout, byte);
   for (const auto& v : kInvisible) {
     if (v.c == c) return {v.text, v.small};
   }
-  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {  // 0: none
-    return {"0x" + Hex(byte, 2), true};
-  }
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0) || !IsCharacter(c)) return {CodePoint(c), true};
   Glyph g;
   if (IsCombining(c)) AppendUtf8(g.text, 0xA0);  // a mark needs something to sit on
   AppendUtf8(g.text, c);
   return g;
 }
 
-// The first characters of a macro's text that fit in `room`, with an
-// ellipsis when the text goes on.
-std::string MacroPreview(const KeyboardDescription& d, unsigned layout, std::uint8_t macro, double room,
-                         double size) {
-  const MacroEntry& m = d.macros.entries[macro];
+// How a byte of the layout is shown: as its character, or by the byte's hex
+// value when it has none.
+Glyph CharGlyph(const KeyboardDescription& d, unsigned layout, std::uint8_t byte) {
+  const char32_t c = LayoutChar(d, layout, byte);
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {  // 0: none
+    return {"0x" + Hex(byte, 2), true};
+  }
+  return GlyphOf(c);
+}
+
+// A dead key's mark: the dotted circle, which a combining mark sits on
+// instead of the space GlyphOf gives it.
+std::string DeadMark(std::string glyph) {
+  if (glyph.rfind("\u00A0", 0) == 0) glyph.erase(0, 2);
+  return "\u25CC" + glyph;
+}
+
+// The first characters of a text that fit in `room` at font size `size`,
+// with an ellipsis when the text goes on; glyph(i) shows its i-th character
+// on its own.
+template <typename GlyphAt>
+std::string FitText(const std::u32string& chars, const GlyphAt& glyph, double room, double size) {
   std::string preview;
-  for (int i = 0; i < m.length; ++i) {
-    const auto byte = static_cast<std::uint8_t>(m.text[i]);
+  for (std::size_t i = 0; i < chars.size(); ++i) {
     std::string next = preview;
-    const char32_t c = LayoutChar(d, layout, byte);
-    if (byte == ' ' || (i > 0 && (IsCombining(c) || c == 0x200C || c == 0x200D))) {
+    const char32_t c = chars[i];
+    if (c == ' ' || (i > 0 && (IsCombining(c) || c == 0x200C || c == 0x200D))) {
       AppendUtf8(next, c);  // in a text a mark or joiner acts on the letter before it (क्ष)
     } else {
-      next += CharGlyph(d, layout, byte).text;
+      next += glyph(i);
     }
-    const bool last = i + 1 == m.length;
-    if (i == kMacroPreviewMax || TextWidth(last ? next : next + "…", size) > room) {
+    const bool last = i + 1 == chars.size();
+    if (i == kPreviewMax || TextWidth(last ? next : next + "…", size) > room) {
       while (!preview.empty() && preview.back() == ' ') preview.pop_back();
       return preview + "…";
     }
     preview = std::move(next);
   }
-  return preview.empty() ? "\u2205" : preview;  // an empty macro types nothing
+  return preview.empty() ? "\u2205" : preview;  // an empty text types nothing
 }
+
+// The start of a macro's text.
+std::string MacroPreview(const KeyboardDescription& d, unsigned layout, std::uint8_t macro, double room,
+                         double size) {
+  const MacroEntry& m = d.macros.entries[macro];
+  std::u32string chars;
+  for (int i = 0; i < m.length; ++i) chars += LayoutChar(d, layout, static_cast<std::uint8_t>(m.text[i]));
+  return FitText(
+      chars, [&](std::size_t i) { return CharGlyph(d, layout, static_cast<std::uint8_t>(m.text[i])).text; },
+      room, size);
+}
+
+// The start of a text of characters.
+std::string TextPreview(const std::u32string& text, double room, double size) {
+  return FitText(
+      text, [&](std::size_t i) { return GlyphOf(text[i]).text; }, room, size);
+}
+
+// ---- Dead keys ----
+
+// What a key's cell makes of a composition under way.
+struct Outcome {
+  enum Kind {
+    kAsUsual,  // a macro or the system's key: the composition has no say
+    kText,     // the composition ends in a text
+    kDeeper,   // it goes on: the key is a dead key here
+    kNone,     // no composition of the key
+  } kind = kAsUsual;
+  std::u32string text;  // kText, through the composition table
+  int byte = -1;        // kText, through the DeadKeyTable: a byte of the layout
+};
+
+// A layout's dead keys: through the composition table when its set is of the
+// composing kind, else through the DeadKeyTable, as the library reads them.
+class DeadKeys {
+ public:
+  DeadKeys(const KeyboardDescription& d, unsigned layout)
+      : d_(d),
+        layout_(layout % kLayouts),
+        table_(ComposesThroughTable(d.layouts[layout_])),
+        compositions_(d.compositions.data(), d.compositions.size()) {
+    // The dead-key cells of both planes of the layout, without and with Caps Lock.
+    bool seen[256] = {};
+    for (unsigned plane = layout_; plane < kPlanes; plane += 2) {
+      for (const KeyRecord& key : d.keys.planes[plane]) {
+        for (const KeySlot& slot : key.slots) {
+          for (unsigned column = 0; column < 3; ++column) {
+            if ((slot.flags & DeadKeyFlag(column)) == 0 || seen[slot.ch[column]]) continue;
+            seen[slot.ch[column]] = true;
+            bytes_.push_back(slot.ch[column]);
+          }
+        }
+      }
+    }
+  }
+
+  bool table() const { return table_; }
+  bool IsComposeKey(std::uint8_t byte) const { return table_ && Input(byte) == kComposeKeyInput; }
+  bool HasComposeKey() const {
+    for (const std::uint8_t byte : bytes_) {
+      if (IsComposeKey(byte)) return true;
+    }
+    return false;
+  }
+
+  // What a dead key types with Space, which is what it shows.
+  std::u32string OwnText(std::uint8_t byte) const {
+    if (!table_) {
+      const char32_t c = LayoutChar(d_, layout_, byte);
+      return c == 0 ? U"" : std::u32string(1, c);
+    }
+    const ComposeStep first = compositions_.Step(0, Input(byte));
+    if (first.kind != ComposeStep::kState) return U"";
+    return TextOf(compositions_.Step(first.state, U' '));
+  }
+
+  // The byte of a dead key of the layout that shows `c` (not the compose key).
+  std::optional<std::uint8_t> Showing(char32_t c) const {
+    for (const std::uint8_t byte : bytes_) {
+      if (!IsComposeKey(byte) && OwnText(byte) == std::u32string(1, c)) return byte;
+    }
+    return std::nullopt;
+  }
+
+  // The input a byte stands for in the composition table.
+  char32_t Input(std::uint8_t byte) const { return InputOfByte(d_.layouts[layout_], d_.macros, byte); }
+  ComposeStep Step(std::uint32_t state, char32_t input) const { return compositions_.Step(state, input); }
+
+  // What a cell types after `after`.
+  Outcome After(const Composition& after, const Cell& cell) const {
+    if (cell.kind != CellKind::kChar && cell.kind != CellKind::kDeadKey) return {};
+    if (table_) {
+      const ComposeStep step = compositions_.Step(after.state, Input(cell.byte));
+      if (step.kind == ComposeStep::kState) return Just(Outcome::kDeeper);
+      if (step.kind == ComposeStep::kText) return {Outcome::kText, TextOf(step)};
+      return Just(Outcome::kNone);
+    }
+    // A dead key after a dead key takes its place; Space gives the dead key
+    // itself, and a row its result.
+    if (cell.kind == CellKind::kDeadKey) return Just(Outcome::kDeeper);
+    if (LayoutChar(d_, layout_, cell.byte) == U' ') return {Outcome::kText, U"", after.deadByte};
+    for (const DeadKeyRow& row : d_.deadKeys.rows) {
+      if (row.dead == after.deadByte && row.next == cell.byte) {
+        return row.composed != 0 ? Outcome{Outcome::kText, U"", row.composed} : Just(Outcome::kNone);
+      }
+    }
+    return Just(Outcome::kNone);
+  }
+
+ private:
+  static Outcome Just(Outcome::Kind kind) { return {kind, U"", -1}; }
+  static std::u32string TextOf(const ComposeStep& step) {
+    if (step.kind != ComposeStep::kText) return U"";
+    return std::u32string(step.text, step.text + step.length);
+  }
+
+  const KeyboardDescription& d_;
+  unsigned layout_;
+  bool table_;
+  Compositions compositions_;
+  std::vector<std::uint8_t> bytes_;
+};
 
 // ---- Drawing ----
 
@@ -372,13 +512,13 @@ enum class Place { kTopLeft, kBottomLeft, kTopRight };
 
 struct Label {
   std::string text;
-  std::string classes;  // of the text element: c (a character), s (small), d, m, r, u, n
+  std::string classes;  // of the text element: c (a character), s (small), d, k, m, r, u, n
   Place place;
   bool small = false;
 };
 
 struct KeyFace {
-  std::string classes;  // of the key: char, dead, macro, system, held
+  std::string classes;  // of the key: char, dead, compose, macro, none, system, held
   std::vector<Label> labels;
 };
 
@@ -458,32 +598,95 @@ void DrawKey(std::string& out, double x, double y, double w, bool isoEnter, cons
   out += "</g>\n";
 }
 
-// The label of one column of a key.
-Label CellLabel(const KeyboardDescription& d, unsigned layout, Cell cell, Place place, double room) {
+// What is drawn: a layout, and the composition its keys type after, if any.
+struct Picture {
+  const KeyboardDescription& d;
+  unsigned layout;
+  DeadKeys dead;
+  const Composition* after;
+  bool ansi;
+};
+
+// The colour a column gives its key.
+enum class Tint { kSystem, kChar, kDead, kCompose, kMacro, kNone };
+
+struct Column {
+  Label label;
+  Tint tint;
+};
+
+// A text that a key types, a character full size, a longer text as far as it fits.
+Label TextLabel(const std::u32string& text, const std::string& base, Place place, double room) {
+  const bool right = place == Place::kTopRight;
+  const Glyph one = text.size() == 1 ? GlyphOf(text[0]) : Glyph{};
+  if (text.size() == 1)
+    return {one.text, one.small && !right ? base + " s" : base, place, one.small && !right};
+  const std::string full = TextPreview(text, room, right ? 12 : 15);
+  if (right || full.find("\u2026") == std::string::npos) return {full, base, place};
+  return {TextPreview(text, room, 9.5), base + " s", place, true};
+}
+
+// One column of a key as it types on its own.
+Column CellColumn(const Picture& p, Cell cell, Place place, double room) {
   const bool right = place == Place::kTopRight;
   const std::string base = right ? "c r" : "c";
   switch (cell.kind) {
     case CellKind::kSystem:
-      return {"", base, place};
+      return {{"", base, place}, Tint::kSystem};
     case CellKind::kChar: {
-      const Glyph g = CharGlyph(d, layout, cell.byte);
-      return {g.text, g.small && !right ? base + " s" : base, place, g.small && !right};
+      const Glyph g = CharGlyph(p.d, p.layout, cell.byte);
+      return {{g.text, g.small && !right ? base + " s" : base, place, g.small && !right}, Tint::kChar};
     }
     case CellKind::kDeadKey: {
+      if (p.dead.IsComposeKey(cell.byte)) return {{"\u2384", base + " k", place}, Tint::kCompose};
       // The dotted circle marks a dead key, and is what a mark sits on.
-      Glyph g = CharGlyph(d, layout, cell.byte);
-      if (g.text.rfind("\u00A0", 0) == 0) g.text.erase(0, 2);
-      return {"\u25CC" + g.text, base + " d", place};
+      std::string shown = CharGlyph(p.d, p.layout, cell.byte).text;
+      if (p.dead.table()) {
+        const std::u32string own = p.dead.OwnText(cell.byte);
+        shown = own.size() == 1 ? GlyphOf(own[0]).text
+                : own.empty()   ? ""
+                                : TextPreview(own, room - TextWidth("\u25CC", 15), right ? 12 : 15);
+      }
+      return {{DeadMark(shown), base + " d", place}, Tint::kDead};
     }
     case CellKind::kMacro: {
       // A macro of one character is as readable as the characters beside it.
-      const bool small = !right && d.macros.entries[cell.byte].length > 1;
+      const bool small = !right && p.d.macros.entries[cell.byte].length > 1;
       const double size = small ? 9.5 : right ? 12 : 15;
-      return {MacroPreview(d, layout, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
-              small};
+      return {{MacroPreview(p.d, p.layout, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
+               small},
+              Tint::kMacro};
     }
   }
-  return {"", base, place};
+  return {{"", base, place}, Tint::kSystem};
+}
+
+// One column of a key as it types after the picture's composition.
+Column ColumnAfter(const Picture& p, Cell cell, Place place, double room) {
+  const std::string base = place == Place::kTopRight ? "c r" : "c";
+  Column usual = CellColumn(p, cell, place, room);
+  const Outcome outcome = p.dead.After(*p.after, cell);
+  switch (outcome.kind) {
+    case Outcome::kAsUsual:
+      return usual;
+    case Outcome::kText:
+      if (outcome.byte >= 0)
+        return CellColumn(p, {CellKind::kChar, static_cast<std::uint8_t>(outcome.byte)}, place, room);
+      return {TextLabel(outcome.text, base, place, room), Tint::kChar};
+    case Outcome::kDeeper:
+      if (cell.kind == CellKind::kChar) {
+        usual.label.text = DeadMark(usual.label.text);
+        usual.label.classes = base + " d";
+        usual.label.small = false;
+      }
+      usual.tint = Tint::kDead;
+      return usual;
+    case Outcome::kNone:
+      usual.label.classes = base + " u" + (usual.label.small ? " s" : "");
+      usual.tint = Tint::kNone;
+      return usual;
+  }
+  return usual;
 }
 
 bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
@@ -492,34 +695,39 @@ bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
 }
 
-KeyFace FaceOfKey(const KeyboardDescription& d, unsigned layout, const KeyLookup& lookup, const KeyCap& k,
-                  const KeyboardState& state, bool ansi) {
+KeyFace FaceOfKey(const Picture& p, const KeyLookup& lookup, const KeyCap& k, const KeyboardState& state) {
   const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
   KeyFace face;
   const bool held = IsHeld(k.scan, state);
   if (plain.kind == CellKind::kSystem && shift.kind == CellKind::kSystem &&
       rightShift.kind == CellKind::kSystem) {
-    const Legend us = UsLegend(k.scan, ansi);
+    const Legend us = UsLegend(k.scan, p.ansi);
     face.classes = held ? "system held" : "system";
     face.labels = {{us.shift, "c u", Place::kTopLeft},
                    {us.plain, "c u", Place::kBottomLeft},
                    {us.name, "n", Place::kBottomLeft, true}};
     return face;
   }
-  bool dead = false, macro = false;
-  for (const Cell& c : {plain, shift, rightShift}) {
-    dead = dead || c.kind == CellKind::kDeadKey;
-    macro = macro || c.kind == CellKind::kMacro;
-  }
-  face.classes = macro ? "macro" : "char";
-  if (dead) face.classes = macro ? "dead macro" : "dead";
-  if (held) face.classes += " held";
   const double room = k.w * kUnit - 2 * kGap - kFaceLeft - kFaceRight - 7;
-  face.labels.push_back(CellLabel(d, layout, shift, Place::kTopLeft, room));
-  face.labels.push_back(CellLabel(d, layout, plain, Place::kBottomLeft, room));
-  if (!(rightShift == shift)) {
-    face.labels.push_back(CellLabel(d, layout, rightShift, Place::kTopRight, room / 2));
+  auto column = [&](Cell cell, Place place, double r) {
+    return p.after != nullptr ? ColumnAfter(p, cell, place, r) : CellColumn(p, cell, place, r);
+  };
+  std::vector<Column> columns = {column(shift, Place::kTopLeft, room),
+                                 column(plain, Place::kBottomLeft, room)};
+  if (!(rightShift == shift)) columns.push_back(column(rightShift, Place::kTopRight, room / 2));
+  bool tinted[6] = {};
+  for (const Column& c : columns) {
+    tinted[static_cast<int>(c.tint)] = true;
+    face.labels.push_back(c.label);
   }
+  for (const auto& [tint, name] :
+       {std::pair{Tint::kDead, "dead"}, {Tint::kCompose, "compose"}, {Tint::kMacro, "macro"}}) {
+    if (!tinted[static_cast<int>(tint)]) continue;
+    if (!face.classes.empty()) face.classes += ' ';
+    face.classes += name;
+  }
+  if (face.classes.empty()) face.classes = tinted[static_cast<int>(Tint::kChar)] ? "char" : "none";
+  if (held) face.classes += " held";
   return face;
 }
 
@@ -568,8 +776,24 @@ struct LegendItem {
   std::string note;
 };
 
-std::vector<LegendItem> LegendItems() {
-  return {
+std::vector<LegendItem> LegendItems(const Picture& p) {
+  const LegendItem system{1, {"system", {{"Q", "c u", Place::kTopLeft}}}, "left to the system (US legend)"};
+  const LegendItem held{
+      1, {"system held", {{"Alt", "n", Place::kBottomLeft, true}}}, "held, or Caps Lock on"};
+  if (p.after != nullptr) {
+    return {
+        {1, {"char", {{"\u00E2", "c", Place::kBottomLeft}}}, "what the key types now"},
+        {1,
+         {"dead", {{"\u25CC\u0323", "c d", Place::kBottomLeft}}},
+         p.dead.table() ? "dead key: the composition goes on" : "dead key: takes the place of this one"},
+        {1,
+         {"none", {{"b", "c u", Place::kBottomLeft}}},
+         p.dead.table() ? "no composition" : "no composition: typed as it is"},
+        system,
+        held,
+    };
+  }
+  std::vector<LegendItem> items = {
       {2.25,
        {"char",
         {{"Shift", "c s", Place::kTopLeft, true},
@@ -578,10 +802,14 @@ std::vector<LegendItem> LegendItems() {
        "with Shift, without, with right Shift where it differs"},
       {1, {"dead", {{"\u25CC\u00B4", "c d", Place::kBottomLeft}}}, "dead key"},
       {1, {"macro", {{"Velt…", "c m s", Place::kBottomLeft, true}}}, "macro: its first characters"},
-      {1, {"system", {{"Q", "c u", Place::kTopLeft}}}, "left to the system (US legend)"},
-      {1, {"system held", {{"Alt", "n", Place::kBottomLeft, true}}}, "held, or Caps Lock on"},
+      system,
+      held,
       {1, {"char", {{"0x81", "c s", Place::kBottomLeft, true}}}, "byte with no character"},
   };
+  if (p.dead.HasComposeKey()) {
+    items.insert(items.begin() + 2, {1, {"compose", {{"\u2384", "c k", Place::kBottomLeft}}}, "compose key"});
+  }
+  return items;
 }
 
 double LegendItemWidth(const LegendItem& item) {
@@ -635,12 +863,98 @@ std::string StateCaption(const KeyboardState& state) {
   return caption.empty() ? "No modifier" : caption;
 }
 
+bool FindComposition(const KeyboardDescription& d, unsigned layout, std::string_view steps, Composition& out,
+                     std::string& error) {
+  const DeadKeys dead(d, layout);
+  const std::string where = "layout " + std::to_string(layout % kLayouts);
+  Composition c;
+  c.table = dead.table();
+  std::size_t pos = 0;
+  for (int n = 0;; ++n) {
+    const std::size_t start = pos;
+    const std::string_view rest = steps.substr(pos);
+    const bool compose = rest.substr(0, 7) == "compose" && (rest.size() == 7 || rest[7] == ',');
+    bool deadStep = n == 0;  // a composition starts with a dead key
+    char32_t ch = 0;
+    if (compose) {
+      pos += 7;
+    } else {
+      if (rest.substr(0, 5) == "dead:") {
+        deadStep = true;
+        pos += 5;
+      }
+      std::size_t hexEnd = pos + 2;
+      while (hexEnd < steps.size() && hexEnd < pos + 8 &&
+             std::isxdigit(static_cast<unsigned char>(steps[hexEnd]))) {
+        ++hexEnd;
+      }
+      if (steps.substr(pos, 2) == "U+" && hexEnd > pos + 2) {
+        ch = *ParseHex(steps.substr(pos + 2, hexEnd - pos - 2), 6);
+        pos = hexEnd;
+      } else if (pos < steps.size() && steps[pos] != ',') {
+        ch = NextUtf8(steps, pos);
+      }
+    }
+    const std::string written(steps.substr(start, pos - start));
+    if (!compose && ch == 0) {
+      error = "'" + std::string(steps) + "' has an empty step";
+      return false;
+    }
+    if (pos < steps.size() && steps[pos] != ',') {
+      error = "'" + std::string(steps) +
+              "': each step is one character, U+XXXX, dead:CHAR or compose, and ',' joins them";
+      return false;
+    }
+
+    char32_t input = ch;
+    std::string shown = GlyphOf(ch).text;
+    if (compose) {
+      if (!dead.HasComposeKey()) {
+        error = where + " has no compose key";
+        return false;
+      }
+      input = kComposeKeyInput;
+      shown = "\u2384";
+    } else if (deadStep) {
+      const std::optional<std::uint8_t> byte = dead.Showing(ch);
+      if (!byte) {
+        error = where + " has no dead key that shows '" + written + "'";
+        return false;
+      }
+      input = c.table ? dead.Input(*byte) : *byte;
+      shown = DeadMark(shown);
+      c.deadByte = *byte;
+    }
+    if (!c.table && n > 0) {
+      error = where + " composes through the dead-key table: one dead key, and nothing after it";
+      return false;
+    }
+    if (c.table) {
+      const ComposeStep step = dead.Step(c.state, input);
+      if (step.kind != ComposeStep::kState) {
+        error = "'" + written + "' " +
+                (step.kind == ComposeStep::kText ? "ends the composition" : "leads nowhere") +
+                (n > 0 ? " after " + c.caption : "") + " on " + where;
+        return false;
+      }
+      c.state = step.state;
+    }
+    c.caption += (n > 0 ? " then " : "") + shown;
+    if (pos == steps.size()) break;
+    ++pos;  // the ','
+  }
+  out = std::move(c);
+  return true;
+}
+
 std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options) {
   const std::vector<KeyboardState> states =
       options.states.empty() ? std::vector<KeyboardState>{KeyboardState{}} : options.states;
   const unsigned layout = options.layout;
   const std::vector<KeyCap> keys = KeyboardKeys(options.ansi);
   KeyLookup lookup(d);
+  const Picture picture{d, layout, DeadKeys(d, layout), options.after ? &*options.after : nullptr,
+                        options.ansi};
 
   const std::size_t columns = states.size() > 1 ? 2 : 1;
   const std::size_t rows = (states.size() + columns - 1) / columns;
@@ -651,7 +965,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
       2 * kMargin + static_cast<double>(columns) * caseW + static_cast<double>(columns - 1) * kPanelGap;
 
   // The legend flows into as many lines as it needs.
-  const std::vector<LegendItem> legend = LegendItems();
+  const std::vector<LegendItem> legend = LegendItems(picture);
   std::vector<std::pair<double, double>> legendAt;
   double lx = 0, ly = 0;
   for (const LegendItem& item : legend) {
@@ -675,7 +989,8 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
   DrawText(out, kMargin, kMargin + 22, "title", name);
   DrawText(out, kMargin, kMargin + 46, "sub",
            "Layout " + std::to_string(layout) + " \u00B7 " + CharSetCaption(d, layout) + " \u00B7 " +
-               (options.ansi ? "ANSI (US) keyboard" : "ISO keyboard"));
+               (options.ansi ? "ANSI (US) keyboard" : "ISO keyboard") +
+               (options.after ? " \u00B7 after " + options.after->caption : ""));
 
   for (std::size_t i = 0; i < states.size(); ++i) {
     const double px = kMargin + static_cast<double>(i % columns) * (caseW + kPanelGap);
@@ -687,7 +1002,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
     const double ox = px + kCasePad, oy = py + kCaptionHeight + kCasePad;
     for (const KeyCap& k : keys) {
       DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan),
-              FaceOfKey(d, layout, lookup, k, states[i], options.ansi));
+              FaceOfKey(picture, lookup, k, states[i]));
     }
   }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +19,32 @@ struct KeyboardState {
   bool capsLock = false;
 };
 
+// Where a run of dead keys leaves a layout: the keyboard is then drawn as it
+// types next. A layout of the composing kind (shared/charset.h) walks the
+// composition table, any other the rows of one dead key in the DeadKeyTable.
+struct Composition {
+  bool table = false;
+  std::uint32_t state = 0;    // table: where the steps lead
+  std::uint8_t deadByte = 0;  // DeadKeyTable: the dead key's byte
+  std::string caption;        // the steps as the picture names them: "◌^ then ◌̣"
+};
+
 struct RenderOptions {
   unsigned layout = 1;  // 0 to 3
   bool ansi = false;    // the US keyboard (no key between left Shift and Z) instead of the ISO one
   std::vector<KeyboardState> states{KeyboardState{}};  // one keyboard each, two to a row
+  std::optional<Composition> after;                    // draw what the keys type after these dead keys
 };
+
+// Follows steps joined by ',' through the layout's dead keys:
+//   CHAR or U+XXXX  first, the dead key that shows it (what it types with
+//                   Space); later, the character typed
+//   dead:CHAR       the dead key that shows CHAR (dead:U+XXXX too)
+//   compose         the compose key
+// as in "^", "compose,o" or "^,dead:U+0323". False with the reason when a
+// step is no dead key of the layout, or leads nowhere further.
+bool FindComposition(const KeyboardDescription& d, unsigned layout, std::string_view steps, Composition& out,
+                     std::string& error);
 
 // No modifier, Caps Lock, right Alt, right Alt with Caps Lock.
 std::vector<KeyboardState> MainStates();

@@ -28,6 +28,7 @@ bool SimSystem::Up(Attach how) {
   sim::Reset();
   sim::SetSharedMemoryPrefix(savedPrefix_ + std::to_string(systems++) + "-");
   sim::RemoveSharedMemory(kRegionName);
+  sim::RemoveSharedMemory(kCompositionsName);
   controllerThread = controller = appThread = app = 0;
   if (!AttachLibrary(how)) return false;
   if (how == Attach::kLibrary) {
@@ -44,6 +45,7 @@ void SimSystem::Down() {
   up_ = false;
   DetachLibrary(how_);
   sim::RemoveSharedMemory(kRegionName);
+  sim::RemoveSharedMemory(kCompositionsName);
   sim::Reset();
   sim::SetSharedMemoryPrefix(savedPrefix_);
   controllerThread = controller = appThread = app = 0;

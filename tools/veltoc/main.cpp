@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "       veltoc check SRC.vkl\n"
     "       veltoc import-klc FILE.klc -o OUT.vkl [--layout N] [--codepage CP] [--skip-unmappable]\n"
     "       veltoc render DESCRIPTION -o OUT.svg [--layout N] [--caps] [--mods MODS] [--all] [--ansi]\n"
+    "                     [--after STEPS]\n"
     "       veltoc --version\n";
 
 constexpr const char* kHelp =
@@ -29,7 +30,11 @@ constexpr const char* kHelp =
     "  decompile  writes readable source for any compiled description\n"
     "  check      reports errors and warnings only\n"
     "  import-klc turns a Windows layout source (.klc) into layout source\n"
-    "  render     draws a layout as an SVG picture of the keyboard\n"
+    "  render     draws a layout as an SVG picture of the keyboard; --after draws\n"
+    "             what each key types after dead keys: STEPS joined by ',' are\n"
+    "             a dead key by the character it shows (^), the compose key\n"
+    "             (compose), then characters or dead:CHAR (U+XXXX for any of\n"
+    "             them), as in --after ^,dead:U+0323 or --after compose,o\n"
     "\n"
     "Diagnostics read FILE:LINE:COL: error: ...; on any error nothing is written\n"
     "and the exit status is 1. Bad arguments give exit status 2.\n"

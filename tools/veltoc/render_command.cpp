@@ -17,7 +17,7 @@ int Render(const std::vector<std::string>& args, const char* usage) {
     std::fprintf(stderr, "veltoc: %s\n%s", problem.c_str(), usage);
     return 2;
   };
-  std::string input, output;
+  std::string input, output, after;
   RenderOptions options;
   KeyboardState state;
   bool all = false, stateGiven = false;
@@ -47,6 +47,11 @@ int Render(const std::vector<std::string>& args, const char* usage) {
       all = true;
     } else if (arg == "--ansi") {
       options.ansi = true;
+    } else if (arg == "--after") {
+      if (!hasValue) return bad("--after needs a dead key (its character, or compose)");
+      if (!after.empty()) return bad("--after given twice");
+      after = args[++i];
+      if (after.empty()) return bad("--after needs a dead key (its character, or compose)");
     } else if (!arg.empty() && arg[0] == '-') {
       return bad("unknown option '" + arg + "'");
     } else if (input.empty()) {
@@ -62,7 +67,15 @@ int Render(const std::vector<std::string>& args, const char* usage) {
 
   Diagnostics diags;
   KeyboardDescription d;
-  if (LoadDescriptionFile(input, d, diags)) {
+  bool drawable = LoadDescriptionFile(input, d, diags);
+  if (drawable && !after.empty()) {
+    // The steps are read on the layout: a dead key by the character it shows.
+    std::string problem;
+    options.after.emplace();
+    drawable = FindComposition(d, options.layout, after, *options.after, problem);
+    if (!drawable) diags.Error(input, 0, 0, problem);
+  }
+  if (drawable) {
     const std::string svg = RenderSvg(d, options);
     WriteFile(output, std::vector<std::uint8_t>(svg.begin(), svg.end()), diags);
   }
