@@ -24,7 +24,7 @@ for line in open("tools/layoutkit/keysyms.inc", encoding="utf-8"):
     m = re.match(r'\{"[^"]*", 0x([0-9a-f]+),', line)
     if m:
         values.add(int(m.group(1), 16))
-values.update(0x1000000 + cp for cp in range(0x100, 0x110000))
+values.update(0x1000000 + cp for cp in range(0x20, 0x110000))
 
 rows = []
 for ks in sorted(values):

@@ -475,7 +475,11 @@ class Parser {
     const Token& t = Peek();
     if (t.kind != Token::kIdent && t.kind != Token::kNumber) return Fail("a keysym is a name or a number");
     std::string name = Next().text;
-    if (Lower(name) != "nosymbol") syms.push_back(std::move(name));
+    // As xkbcomp: "any" is NoSymbol, which leaves a level to merge into;
+    // "none" is VoidSymbol, which fills it with nothing.
+    const std::string lower = Lower(name);
+    if (lower == "none") name = "VoidSymbol";
+    if (lower != "nosymbol" && lower != "any") syms.push_back(std::move(name));
     return true;
   }
 

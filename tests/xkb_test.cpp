@@ -1,0 +1,432 @@
+// veltoc import-xkb against libxkbcommon: every layout and variant of the
+// installed xkb-data imported, printed, compiled and typed key by key over
+// the simulated system, beside what libxkbcommon's xkb_state and compose
+// state make of the same keymap and keys.
+#include <xkbcommon/xkbcommon-compose.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "layoutkit/keysyms.h"
+#include "layoutkit/text.h"
+#include "layoutkit/vkb.h"
+#include "layoutkit/vkl.h"
+#include "layoutkit/vkl_print.h"
+#include "layoutkit/xkb_import.h"
+#include "simrun/simrun.h"
+#include "veltoc/commands.h"
+
+namespace velto {
+namespace {
+
+using layoutkit::Diagnostics;
+using simrun::KeyAction;
+
+constexpr const char* kRoot = "/usr/share/X11/xkb";
+constexpr std::uint16_t kLeftShift = 0x2A, kSpace = 0x39;
+
+struct LayoutName {
+  std::string layout, variant;
+  std::string Text() const { return variant.empty() ? layout : layout + "(" + variant + ")"; }
+};
+
+// Every layout and variant rules/evdev.lst lists.
+std::vector<LayoutName> AllLayouts() {
+  std::ifstream in(std::string(kRoot) + "/rules/evdev.lst");
+  std::vector<LayoutName> out;
+  std::string section;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("! ", 0) == 0) section = line.substr(2);
+    std::istringstream words(line);
+    std::string name, layout;
+    if (line.rfind("  ", 0) != 0 || !(words >> name)) continue;
+    if (section == "layout") out.push_back({name, ""});
+    if (section == "variant" && words >> layout && layout.back() == ':') {
+      out.push_back({layout.substr(0, layout.size() - 1), name});
+    }
+  }
+  return out;
+}
+
+// The test's own map from X keycodes to set-1 scan codes: the evdev code
+// (the X keycode less 8) on the main block, the extended keys by table.
+std::uint16_t ScanOf(xkb_keycode_t kc) {
+  static const std::map<xkb_keycode_t, std::uint16_t> kOthers = {
+      {97, 0x73},   {132, 0x7D},  {108, 0x138}, {105, 0x11D},
+      {133, 0x15B}, {134, 0x15C}, {135, 0x15D},
+  };
+  if (kc >= 9 && kc <= 96) return static_cast<std::uint16_t>(kc - 8);
+  const auto it = kOthers.find(kc);
+  return it == kOthers.end() ? 0 : it->second;
+}
+
+constexpr const char* kMainKeys[] = {
+    "TLDE", "AE01", "AE02", "AE03", "AE04", "AE05", "AE06", "AE07", "AE08", "AE09", "AE10", "AE11", "AE12",
+    "AE13", "AD01", "AD02", "AD03", "AD04", "AD05", "AD06", "AD07", "AD08", "AD09", "AD10", "AD11", "AD12",
+    "AC01", "AC02", "AC03", "AC04", "AC05", "AC06", "AC07", "AC08", "AC09", "AC10", "AC11", "BKSL", "LSGT",
+    "AB01", "AB02", "AB03", "AB04", "AB05", "AB06", "AB07", "AB08", "AB09", "AB10", "AB11", "SPCE"};
+// The keys whose modifier Velto gives a slot of its own.
+constexpr const char* kModifierKeys[] = {"RALT", "RCTL", "LALT", "LCTL", "LWIN", "RWIN"};
+
+std::string SymName(xkb_keysym_t sym) {
+  char name[64];
+  xkb_keysym_get_name(sym, name, sizeof name);
+  return name;
+}
+bool IsDead(xkb_keysym_t sym) { return SymName(sym).rfind("dead_", 0) == 0; }
+
+// One state of the keys: Shift, the level-3 key, Caps Lock.
+struct Mods {
+  bool shift = false, level3 = false, caps = false;
+  std::string Text() const {
+    std::string s = caps ? "Caps Lock on, " : "";
+    if (shift) s += "Shift+";
+    if (level3) s += "AltGr+";
+    return s;
+  }
+};
+
+// libxkbcommon for one keymap.
+class Oracle {
+ public:
+  Oracle(xkb_context* ctx, xkb_compose_table* compose, const LayoutName& name, const std::string& options)
+      : compose_(compose) {
+    const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), options.c_str()};
+    keymap_.reset(xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    if (!keymap_) return;
+    shift_ = xkb_keymap_key_by_name(keymap_.get(), "LFSH");
+    // The level-3 key, where it is a modifier key Velto has a slot for.
+    for (xkb_keycode_t kc = xkb_keymap_min_keycode(keymap_.get()); kc <= xkb_keymap_max_keycode(keymap_.get());
+         ++kc) {
+      const char* keyName = xkb_keymap_key_get_name(keymap_.get(), kc);
+      if (keyName == nullptr || Level1(kc) == 0) continue;
+      const std::string sym = SymName(Level1(kc));
+      const bool modifier = std::any_of(std::begin(kModifierKeys), std::end(kModifierKeys),
+                                        [&](const char* k) { return std::string(keyName) == k; });
+      if (sym == "ISO_Level3_Shift" && modifier && level3_ == 0) level3_ = kc;
+      if (sym == "ISO_Level3_Shift" && !modifier && std::string(keyName) != "LVL3") level3Elsewhere_ = keyName;
+      if (sym == "Caps_Lock" && caps_ == 0) caps_ = kc;
+    }
+    // Shift and the level-3 key as each other's modifier.
+    if (level3_ != 0) {
+      const xkb_keysym_t shiftWith3 = Type(shift_, {false, true, false}).first;
+      const xkb_keysym_t level3WithShift = Type(level3_, {true, false, false}).first;
+      if (shiftWith3 != Level1(shift_) || level3WithShift != Level1(level3_)) {
+        shiftAndLevel3_ = SymName(shiftWith3 != Level1(shift_) ? shiftWith3 : level3WithShift);
+      }
+    }
+  }
+  bool ok() const { return keymap_ != nullptr; }
+  xkb_keymap* keymap() const { return keymap_.get(); }
+  xkb_keycode_t level3() const { return level3_; }
+  xkb_keycode_t caps() const { return caps_; }
+  const std::string& level3Elsewhere() const { return level3Elsewhere_; }
+  // What Shift or the level-3 key types with the other held, where that is
+  // not what it types alone: ISO_Level5_Latch in de(T3).
+  const std::string& shiftAndLevel3() const { return shiftAndLevel3_; }
+
+  xkb_keysym_t Level1(xkb_keycode_t kc) const {
+    const xkb_keysym_t* syms = nullptr;
+    return xkb_keymap_key_get_syms_by_level(keymap_.get(), kc, 0, 0, &syms) == 1 ? syms[0] : 0;
+  }
+
+  // What a key types in a state: its keysym and its text.
+  std::pair<xkb_keysym_t, std::string> Type(xkb_keycode_t kc, const Mods& m) const {
+    std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> s(xkb_state_new(keymap_.get()), xkb_state_unref);
+    if (m.caps && caps_ != 0) {
+      xkb_state_update_key(s.get(), caps_, XKB_KEY_DOWN);
+      xkb_state_update_key(s.get(), caps_, XKB_KEY_UP);
+    } else if (m.caps) {  // no key locks Caps Lock: the Lock modifier itself
+      const xkb_mod_mask_t lock = 1u << xkb_keymap_mod_get_index(keymap_.get(), XKB_MOD_NAME_CAPS);
+      xkb_state_update_mask(s.get(), 0, 0, lock, 0, 0, 0);
+    }
+    // The level-3 key first: on some layouts it selects level 5 while
+    // Shift is held (de(T3)), as the importer warns.
+    if (m.level3) xkb_state_update_key(s.get(), level3_, XKB_KEY_DOWN);
+    if (m.shift) xkb_state_update_key(s.get(), shift_, XKB_KEY_DOWN);
+    char text[64] = "";
+    xkb_state_key_get_utf8(s.get(), kc, text, sizeof text);
+    return {xkb_state_key_get_one_sym(s.get(), kc), text};
+  }
+
+  // What the Compose file makes of keysyms: the text, or nullopt while
+  // composing, or "\x01" where it has no such sequence.
+  enum Status { kNothing, kComposing, kComposed, kCancelled };
+  Status Feed(const std::vector<xkb_keysym_t>& syms, std::string& text) const {
+    std::unique_ptr<xkb_compose_state, decltype(&xkb_compose_state_unref)> s(
+        xkb_compose_state_new(compose_, XKB_COMPOSE_STATE_NO_FLAGS), xkb_compose_state_unref);
+    for (const xkb_keysym_t sym : syms) xkb_compose_state_feed(s.get(), sym);
+    char buffer[256] = "";
+    switch (xkb_compose_state_get_status(s.get())) {
+      case XKB_COMPOSE_COMPOSING:
+        return kComposing;
+      case XKB_COMPOSE_COMPOSED:
+        xkb_compose_state_get_utf8(s.get(), buffer, sizeof buffer);
+        text = buffer;
+        return kComposed;
+      case XKB_COMPOSE_CANCELLED:
+        return kCancelled;
+      default:
+        return kNothing;
+    }
+  }
+
+ private:
+  std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, xkb_keymap_unref};
+  xkb_compose_table* compose_;
+  xkb_keycode_t shift_ = 0, level3_ = 0, caps_ = 0;
+  std::string level3Elsewhere_, shiftAndLevel3_;
+};
+
+// One case: keys to press on Velto, what libxkbcommon types for them, and
+// where they differ by design, why.
+struct Case {
+  std::string what;
+  std::vector<KeyAction> keys;
+  std::string expected;
+  bool caps = false;
+  // libxkbcommon types nothing, or a control character: Velto leaves such
+  // a key to the system, and must type what the system types.
+  bool toSystem = false;
+  std::string cause;  // of a known difference; empty: they must agree
+};
+
+void Tap(std::vector<KeyAction>& keys, std::uint16_t scan, const Mods& m, std::uint16_t level3Scan) {
+  if (m.level3) keys.push_back({level3Scan, false});
+  if (m.shift) keys.push_back({kLeftShift, false});
+  keys.push_back({scan, false});
+  keys.push_back({scan, true});
+  if (m.shift) keys.push_back({kLeftShift, true});
+  if (m.level3) keys.push_back({level3Scan, true});
+}
+
+std::string Typed(const layoutkit::KeyboardDescription& d, const std::vector<KeyAction>& keys, bool caps) {
+  simrun::SimOptions options;
+  options.layout = 1;
+  options.capsLock = caps;
+  options.keys = keys;
+  const simrun::SimOutput out = simrun::Run(d, options);
+  EXPECT_EQ(out.error, "");
+  return out.text;
+}
+
+// The figures of a run over many layouts.
+struct Tally {
+  long cases = 0, agreeing = 0, layouts = 0, whollyRight = 0;
+  long toSystem = 0;  // states libxkbcommon types nothing in, left to the system
+  std::map<std::string, long> byCause;           // differences by design, by cause
+  std::map<std::string, std::vector<std::string>> examples;
+  std::map<std::string, long> notCompared;       // states libxkbcommon cannot reach on Velto's keys
+  std::vector<std::string> failures;             // differences with no cause
+  double importSeconds = 0, compileSeconds = 0, typeSeconds = 0;
+};
+
+// What the system types for keys that no layout translates.
+std::string SystemTyped(const std::vector<KeyAction>& keys, bool caps) {
+  static std::map<std::pair<std::vector<std::uint16_t>, bool>, std::string> cache;
+  static layoutkit::KeyboardDescription system = [] {
+    layoutkit::KeyboardDescription d;
+    Diagnostics diags;
+    EXPECT_TRUE(layoutkit::CompileVklText("layout 1 \"System\" {\n}\n", "system.vkl", d, diags)) << diags.Text();
+    return d;
+  }();
+  std::vector<std::uint16_t> key;
+  for (const KeyAction& k : keys) key.push_back(static_cast<std::uint16_t>(k.scan | (k.up ? 0x8000 : 0)));
+  auto it = cache.find({key, caps});
+  if (it == cache.end()) it = cache.emplace(std::make_pair(key, caps), Typed(system, keys, caps)).first;
+  return it->second;
+}
+
+// Types the cases in one run per Caps Lock state; where the whole text
+// differs, case by case, to tell which differ.
+bool Check(const LayoutName& name, const layoutkit::KeyboardDescription& d, std::vector<Case>& cases, Tally& t) {
+  for (Case& c : cases) {
+    if (c.toSystem) c.expected = SystemTyped(c.keys, c.caps), ++t.toSystem;
+  }
+  bool whole = true;
+  for (const bool caps : {false, true}) {
+    std::vector<KeyAction> keys;
+    std::string expected;
+    std::vector<const Case*> these;
+    for (const Case& c : cases) {
+      if (c.caps != caps) continue;
+      these.push_back(&c);
+      keys.insert(keys.end(), c.keys.begin(), c.keys.end());
+      expected += c.expected;
+    }
+    if (these.empty()) continue;
+    const long compared = std::count_if(these.begin(), these.end(), [](const Case* c) { return !c->toSystem; });
+    t.cases += compared;
+    if (Typed(d, keys, caps) == expected) {
+      t.agreeing += compared;
+      continue;
+    }
+    for (const Case* c : these) {
+      const std::string got = Typed(d, c->keys, caps);
+      if (got == c->expected) {
+        if (!c->toSystem) ++t.agreeing;
+        continue;
+      }
+      whole = false;
+      const std::string line = name.Text() + ": " + c->what + (c->toSystem ? ": the system \"" : ": libxkbcommon \"") +
+                               c->expected + "\", Velto \"" + got + "\"";
+      if (c->cause.empty()) {
+        t.failures.push_back(line);
+      } else {
+        ++t.byCause[c->cause];
+        if (t.examples[c->cause].size() < 3) t.examples[c->cause].push_back(line);
+      }
+    }
+  }
+  return whole;
+}
+
+class XkbOracle : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ctx_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    compose_ = xkb_compose_table_new_from_locale(ctx_, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
+  }
+  static void TearDownTestSuite() {
+    xkb_compose_table_unref(compose_);
+    xkb_context_unref(ctx_);
+  }
+
+  // Imports, prints and compiles one layout.
+  bool Import(const LayoutName& name, const std::vector<std::string>& options, layoutkit::KeyboardDescription& d,
+              Tally& t, std::string* vkl = nullptr) {
+    layoutkit::XkbImportOptions o;
+    o.layout = name.layout;
+    o.variant = name.variant;
+    o.options = options;
+    Diagnostics diags;
+    layoutkit::compiler::Model model;
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = importer_.Import(o, model, diags);
+    const std::string text = ok ? layoutkit::PrintModel(model) : "";
+    const auto printed = std::chrono::steady_clock::now();
+    t.importSeconds += std::chrono::duration<double>(printed - start).count();
+    EXPECT_TRUE(ok) << name.Text() << ":\n" << diags.Text();
+    if (!ok) return false;
+    Diagnostics compile;
+    const bool compiled = layoutkit::CompileVklText(text, name.Text() + ".vkl", d, compile);
+    t.compileSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - printed).count();
+    EXPECT_TRUE(compiled) << name.Text() << ":\n" << compile.Text();
+    if (vkl != nullptr) *vkl = text;
+    return compiled;
+  }
+
+  static xkb_context* ctx_;
+  static xkb_compose_table* compose_;
+  layoutkit::XkbImporter importer_;
+};
+xkb_context* XkbOracle::ctx_ = nullptr;
+xkb_compose_table* XkbOracle::compose_ = nullptr;
+
+// The main block's keys in the eight states, each dead key then Space, and
+// each compose key then Space twice.
+std::vector<Case> KeyCases(const Oracle& o, Tally& t) {
+  std::vector<Case> cases;
+  const bool level3 = o.level3() != 0;
+  if (!level3) ++t.notCompared[o.level3Elsewhere().empty() ? "no level-3 key: the four states with AltGr"
+                                                          : "the level-3 key is no modifier key Velto has a slot "
+                                                            "for (<" + o.level3Elsewhere() + ">): the four "
+                                                            "states with AltGr"];
+  if (o.caps() == 0) ++t.notCompared["no key locks Caps Lock: the Lock modifier locked directly"];
+  for (const char* keyName : kMainKeys) {
+    const xkb_keycode_t kc = xkb_keymap_key_by_name(o.keymap(), keyName);
+    if (kc == XKB_KEYCODE_INVALID || ScanOf(kc) == 0) continue;
+    for (int state = 0; state < 8; ++state) {
+      const Mods m{(state & 1) != 0, (state & 2) != 0, (state & 4) != 0};
+      if (m.level3 && !level3) continue;
+      const auto [sym, text] = o.Type(kc, m);
+      Case c;
+      c.caps = m.caps;
+      c.what = m.Text() + "<" + keyName + "> (" + SymName(sym) + ")";
+      if (m.level3) c.what += " with <" + std::string(xkb_keymap_key_get_name(o.keymap(), o.level3())) + ">";
+      Tap(c.keys, ScanOf(kc), m, ScanOf(o.level3()));
+      c.expected = text;
+      if (IsDead(sym)) {
+        c.keys.push_back({kSpace, false});
+        c.keys.push_back({kSpace, true});
+        c.what += " then Space";
+        if (o.Feed({sym, XKB_KEY_space}, c.expected) != Oracle::kComposed) {
+          // The Compose file has no such sequence; the engine's rule: the
+          // dead key's own character.
+          c.expected.clear();
+          layoutkit::AppendUtf8(c.expected, layoutkit::KeysymByName(SymName(sym)).ch);
+          c.cause = "the Compose file has no <dead_X> <space>";
+          ++t.notCompared["dead key then Space that the Compose file lacks: Velto types the dead key's mark"];
+        }
+      } else if (sym == XKB_KEY_Multi_key) {
+        for (int i = 0; i < 2; ++i) c.keys.push_back({kSpace, false}), c.keys.push_back({kSpace, true});
+        c.what += " then Space twice";
+        EXPECT_EQ(o.Feed({sym, XKB_KEY_space, XKB_KEY_space}, c.expected), Oracle::kComposed);
+      }
+      if (m.shift && m.level3 && !o.shiftAndLevel3().empty()) {
+        c.cause = "Shift and the level-3 key together type " + o.shiftAndLevel3() +
+                  ", which selects levels 5 and up; Velto's Shift + level 3 is level 4";
+      } else if (!m.level3 && !IsDead(sym) && sym != XKB_KEY_Multi_key && (text.empty() || static_cast<unsigned char>(text[0]) < 0x20 || text == "\x7f")) {
+        c.toSystem = true;
+        c.what += ", which libxkbcommon types " + std::string(text.empty() ? "nothing" : "a control character") +
+                  " for; left to the system";
+      }
+      cases.push_back(std::move(c));
+    }
+  }
+  return cases;
+}
+
+TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
+  ASSERT_NE(ctx_, nullptr);
+  ASSERT_NE(compose_, nullptr) << "no en_US.UTF-8 Compose file";
+  const std::vector<LayoutName> layouts = AllLayouts();
+  ASSERT_GE(layouts.size(), 570u);
+  Tally t;
+  const auto start = std::chrono::steady_clock::now();
+  for (const LayoutName& name : layouts) {
+    const Oracle o(ctx_, compose_, name, "");
+    if (!o.ok()) {
+      ++t.notCompared["libxkbcommon cannot compile it"];
+      continue;
+    }
+    layoutkit::KeyboardDescription d;
+    ++t.layouts;
+    if (!Import(name, {}, d, t)) continue;
+    const auto typing = std::chrono::steady_clock::now();
+    std::vector<Case> cases = KeyCases(o, t);
+    const bool whole = Check(name, d, cases, t);
+    t.typeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - typing).count();
+    if (whole) ++t.whollyRight;
+  }
+  const double all = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%zu layouts listed, %ld compared; %ld cases, %ld agree (%.3f%%); %ld layouts wholly right\n",
+              layouts.size(), t.layouts, t.cases, t.agreeing, 100.0 * t.agreeing / std::max(t.cases, 1L),
+              t.whollyRight);
+  std::printf("besides, %ld states where libxkbcommon types nothing or a control character: Velto leaves the key "
+              "to the system, and types what the system types\n", t.toSystem);
+  std::printf("import (with printing) %.1f s, compile %.1f s, typing %.1f s, all %.1f s\n", t.importSeconds,
+              t.compileSeconds, t.typeSeconds, all);
+  for (const auto& [cause, n] : t.byCause) {
+    std::printf("differ by design, %ld: %s\n", n, cause.c_str());
+    for (const std::string& e : t.examples[cause]) std::printf("    %s\n", e.c_str());
+  }
+  for (const auto& [why, n] : t.notCompared) std::printf("not compared or by Velto's own rule, %ld: %s\n", n, why.c_str());
+  for (std::size_t i = 0; i < t.failures.size() && i < 40; ++i) std::printf("DIFFER %s\n", t.failures[i].c_str());
+  EXPECT_TRUE(t.failures.empty()) << t.failures.size() << " differences without a cause";
+  EXPECT_GE(t.agreeing * 1000, t.cases * 999);
+  EXPECT_GE(t.whollyRight, 570);
+}
+
+}  // namespace
+}  // namespace velto
