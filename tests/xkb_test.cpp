@@ -224,6 +224,7 @@ std::string Typed(const layoutkit::KeyboardDescription& d, const std::vector<Key
 struct Tally {
   long cases = 0, agreeing = 0, layouts = 0, whollyRight = 0;
   long toSystem = 0;  // states libxkbcommon types nothing in, left to the system
+  long compositions = 0;  // of the cases: dead keys and the keys after them
   std::map<std::string, long> byCause;           // differences by design, by cause
   std::map<std::string, std::vector<std::string>> examples;
   std::map<std::string, long> notCompared;       // states libxkbcommon cannot reach on Velto's keys
@@ -387,6 +388,67 @@ std::vector<Case> KeyCases(const Oracle& o, Tally& t) {
   return cases;
 }
 
+// A keysym the layout types without Caps Lock, on its first key and state.
+struct Typing {
+  xkb_keycode_t kc;
+  Mods mods;
+};
+std::vector<std::pair<xkb_keysym_t, Typing>> Typeable(const Oracle& o) {
+  std::vector<std::pair<xkb_keysym_t, Typing>> out;
+  std::map<xkb_keysym_t, bool> seen;
+  for (int state = 0; state < 4; ++state) {
+    const Mods m{(state & 1) != 0, (state & 2) != 0, false};
+    if (m.level3 && (o.level3() == 0 || (m.shift && !o.shiftAndLevel3().empty()))) continue;
+    for (const char* keyName : kMainKeys) {
+      const xkb_keycode_t kc = xkb_keymap_key_by_name(o.keymap(), keyName);
+      if (kc == XKB_KEYCODE_INVALID || ScanOf(kc) == 0) continue;
+      const xkb_keysym_t sym = o.Type(kc, m).first;
+      // Keys that type a character, dead keys and the compose key: the
+      // keysyms of modifiers and functions are no part of a composition.
+      const std::uint32_t ch = xkb_keysym_to_utf32(sym);
+      const bool composes = IsDead(sym) || sym == XKB_KEY_Multi_key || (ch >= 0x20 && ch != 0x7F);
+      if (composes && !seen[sym]) seen[sym] = true, out.push_back({sym, {kc, m}});
+    }
+  }
+  return out;
+}
+
+// Every sequence of the Compose file that starts with `first` and that the
+// layout can type, of up to four keys after it: for each, the keys and the
+// text.
+void Sequences(const Oracle& o, const std::vector<std::pair<xkb_keysym_t, Typing>>& typeable,
+               std::vector<xkb_keysym_t> prefix, std::vector<Typing> keys, std::vector<Case>& out) {
+  for (const auto& [sym, typing] : typeable) {
+    if (prefix.size() == 1 && sym == XKB_KEY_space) continue;  // KeyCases has those
+    std::vector<xkb_keysym_t> seq = prefix;
+    seq.push_back(sym);
+    std::vector<Typing> k = keys;
+    k.push_back(typing);
+    std::string text;
+    const Oracle::Status status = o.Feed(seq, text);
+    if (status == Oracle::kComposing && seq.size() < 5) Sequences(o, typeable, seq, k, out);
+    if (status != Oracle::kComposed || text.empty()) continue;
+    Case c;
+    for (std::size_t i = 0; i < seq.size(); ++i) {
+      c.what += (i == 0 ? "" : " ") + k[i].mods.Text() + "<" + xkb_keymap_key_get_name(o.keymap(), k[i].kc) + "> (" +
+                SymName(seq[i]) + ")";
+      Tap(c.keys, ScanOf(k[i].kc), k[i].mods, ScanOf(o.level3()));
+    }
+    c.expected = text;
+    out.push_back(std::move(c));
+  }
+}
+
+// Each dead key followed by every key, and on by the Compose file's chains.
+std::vector<Case> CompositionCases(const Oracle& o) {
+  const auto typeable = Typeable(o);
+  std::vector<Case> cases;
+  for (const auto& [sym, typing] : typeable) {
+    if (IsDead(sym)) Sequences(o, typeable, {sym}, {typing}, cases);
+  }
+  return cases;
+}
+
 TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
   ASSERT_NE(ctx_, nullptr);
   ASSERT_NE(compose_, nullptr) << "no en_US.UTF-8 Compose file";
@@ -405,7 +467,10 @@ TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
     if (!Import(name, {}, d, t)) continue;
     const auto typing = std::chrono::steady_clock::now();
     std::vector<Case> cases = KeyCases(o, t);
-    const bool whole = Check(name, d, cases, t);
+    bool whole = Check(name, d, cases, t);
+    std::vector<Case> compositions = CompositionCases(o);
+    t.compositions += static_cast<long>(compositions.size());
+    whole = Check(name, d, compositions, t) && whole;
     t.typeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - typing).count();
     if (whole) ++t.whollyRight;
   }
@@ -413,6 +478,7 @@ TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
   std::printf("%zu layouts listed, %ld compared; %ld cases, %ld agree (%.3f%%); %ld layouts wholly right\n",
               layouts.size(), t.layouts, t.cases, t.agreeing, 100.0 * t.agreeing / std::max(t.cases, 1L),
               t.whollyRight);
+  std::printf("of the cases, %ld compositions after dead keys\n", t.compositions);
   std::printf("besides, %ld states where libxkbcommon types nothing or a control character: Velto leaves the key "
               "to the system, and types what the system types\n", t.toSystem);
   std::printf("import (with printing) %.1f s, compile %.1f s, typing %.1f s, all %.1f s\n", t.importSeconds,
