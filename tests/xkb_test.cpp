@@ -225,6 +225,7 @@ struct Tally {
   long cases = 0, agreeing = 0, layouts = 0, whollyRight = 0;
   long toSystem = 0;  // states libxkbcommon types nothing in, left to the system
   long compositions = 0;  // of the cases: dead keys and the keys after them
+  long composeKey = 0;    // of those: the compose key's
   std::map<std::string, long> byCause;           // differences by design, by cause
   std::map<std::string, std::vector<std::string>> examples;
   std::map<std::string, long> notCompared;       // states libxkbcommon cannot reach on Velto's keys
@@ -327,6 +328,8 @@ class XkbOracle : public ::testing::Test {
     return compiled;
   }
 
+  void Compare(const std::vector<LayoutName>& layouts, const std::vector<std::string>& options, Tally& t);
+
   static xkb_context* ctx_;
   static xkb_compose_table* compose_;
   layoutkit::XkbImporter importer_;
@@ -344,6 +347,10 @@ std::vector<Case> KeyCases(const Oracle& o, Tally& t) {
                                                             "for (<" + o.level3Elsewhere() + ">): the four "
                                                             "states with AltGr"];
   if (o.caps() == 0) ++t.notCompared["no key locks Caps Lock: the Lock modifier locked directly"];
+  // A state of Ctrl or Alt that types nothing, Velto swallows; one of Win
+  // it leaves to the system.
+  const std::string level3Name = level3 ? xkb_keymap_key_get_name(o.keymap(), o.level3()) : "";
+  const bool winLevel3 = level3Name == "LWIN" || level3Name == "RWIN";
   for (const char* keyName : kMainKeys) {
     const xkb_keycode_t kc = xkb_keymap_key_by_name(o.keymap(), keyName);
     if (kc == XKB_KEYCODE_INVALID || ScanOf(kc) == 0) continue;
@@ -377,7 +384,7 @@ std::vector<Case> KeyCases(const Oracle& o, Tally& t) {
       if (m.shift && m.level3 && !o.shiftAndLevel3().empty()) {
         c.cause = "Shift and the level-3 key together type " + o.shiftAndLevel3() +
                   ", which selects levels 5 and up; Velto's Shift + level 3 is level 4";
-      } else if (!m.level3 && !IsDead(sym) && sym != XKB_KEY_Multi_key && (text.empty() || static_cast<unsigned char>(text[0]) < 0x20 || text == "\x7f")) {
+      } else if ((!m.level3 || winLevel3) && !IsDead(sym) && sym != XKB_KEY_Multi_key && (text.empty() || static_cast<unsigned char>(text[0]) < 0x20 || text == "\x7f")) {
         c.toSystem = true;
         c.what += ", which libxkbcommon types " + std::string(text.empty() ? "nothing" : "a control character") +
                   " for; left to the system";
@@ -439,14 +446,64 @@ void Sequences(const Oracle& o, const std::vector<std::pair<xkb_keysym_t, Typing
   }
 }
 
-// Each dead key followed by every key, and on by the Compose file's chains.
-std::vector<Case> CompositionCases(const Oracle& o) {
+// Each dead key followed by every key, and on by the Compose file's chains;
+// the compose key's sequences.
+std::vector<Case> CompositionCases(const Oracle& o, Tally& t) {
   const auto typeable = Typeable(o);
   std::vector<Case> cases;
   for (const auto& [sym, typing] : typeable) {
     if (IsDead(sym)) Sequences(o, typeable, {sym}, {typing}, cases);
   }
+  for (xkb_keycode_t kc = xkb_keymap_min_keycode(o.keymap()); kc <= xkb_keymap_max_keycode(o.keymap()); ++kc) {
+    if (o.Level1(kc) == XKB_KEY_Multi_key && ScanOf(kc) != 0) {
+      const std::size_t before = cases.size();
+      Sequences(o, typeable, {XKB_KEY_Multi_key}, {{kc, Mods{}}}, cases);
+      t.composeKey += static_cast<long>(cases.size() - before);
+      break;
+    }
+  }
   return cases;
+}
+
+// Imports and types each layout with the options given, into the figures.
+void XkbOracle::Compare(const std::vector<LayoutName>& layouts, const std::vector<std::string>& options, Tally& t) {
+  std::string joined;
+  for (const std::string& o : options) joined += (joined.empty() ? "" : ",") + o;
+  for (const LayoutName& name : layouts) {
+    const Oracle o(ctx_, compose_, name, joined);
+    if (!o.ok()) {
+      ++t.notCompared["libxkbcommon cannot compile it: " + name.Text()];
+      continue;
+    }
+    layoutkit::KeyboardDescription d;
+    ++t.layouts;
+    if (!Import(name, options, d, t)) continue;
+    const auto typing = std::chrono::steady_clock::now();
+    const LayoutName shown{name.layout, name.variant + (joined.empty() ? "" : ") with (" + joined)};
+    std::vector<Case> cases = KeyCases(o, t);
+    bool whole = Check(shown, d, cases, t);
+    std::vector<Case> compositions = CompositionCases(o, t);
+    t.compositions += static_cast<long>(compositions.size());
+    whole = Check(shown, d, compositions, t) && whole;
+    t.typeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - typing).count();
+    if (whole) ++t.whollyRight;
+  }
+}
+
+void Print(const Tally& t) {
+  std::printf("%ld layouts compared; %ld cases, %ld agree (%.3f%%); %ld layouts wholly right\n", t.layouts, t.cases,
+              t.agreeing, 100.0 * t.agreeing / std::max(t.cases, 1L), t.whollyRight);
+  std::printf("of the cases, %ld compositions, %ld of them after the compose key\n", t.compositions, t.composeKey);
+  std::printf("besides, %ld states where libxkbcommon types nothing or a control character: Velto leaves the key "
+              "to the system, and types what the system types\n", t.toSystem);
+  std::printf("import (with printing) %.1f s, compile %.1f s, typing %.1f s\n", t.importSeconds, t.compileSeconds,
+              t.typeSeconds);
+  for (const auto& [cause, n] : t.byCause) {
+    std::printf("differ by design, %ld: %s\n", n, cause.c_str());
+    for (const std::string& e : t.examples.at(cause)) std::printf("    %s\n", e.c_str());
+  }
+  for (const auto& [why, n] : t.notCompared) std::printf("not compared or by Velto's own rule, %ld: %s\n", n, why.c_str());
+  for (std::size_t i = 0; i < t.failures.size() && i < 40; ++i) std::printf("DIFFER %s\n", t.failures[i].c_str());
 }
 
 TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
@@ -456,42 +513,30 @@ TEST_F(XkbOracle, EveryLayoutTypesWhatLibxkbcommonTypes) {
   ASSERT_GE(layouts.size(), 570u);
   Tally t;
   const auto start = std::chrono::steady_clock::now();
-  for (const LayoutName& name : layouts) {
-    const Oracle o(ctx_, compose_, name, "");
-    if (!o.ok()) {
-      ++t.notCompared["libxkbcommon cannot compile it"];
-      continue;
-    }
-    layoutkit::KeyboardDescription d;
-    ++t.layouts;
-    if (!Import(name, {}, d, t)) continue;
-    const auto typing = std::chrono::steady_clock::now();
-    std::vector<Case> cases = KeyCases(o, t);
-    bool whole = Check(name, d, cases, t);
-    std::vector<Case> compositions = CompositionCases(o);
-    t.compositions += static_cast<long>(compositions.size());
-    whole = Check(name, d, compositions, t) && whole;
-    t.typeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - typing).count();
-    if (whole) ++t.whollyRight;
-  }
-  const double all = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%zu layouts listed, %ld compared; %ld cases, %ld agree (%.3f%%); %ld layouts wholly right\n",
-              layouts.size(), t.layouts, t.cases, t.agreeing, 100.0 * t.agreeing / std::max(t.cases, 1L),
-              t.whollyRight);
-  std::printf("of the cases, %ld compositions after dead keys\n", t.compositions);
-  std::printf("besides, %ld states where libxkbcommon types nothing or a control character: Velto leaves the key "
-              "to the system, and types what the system types\n", t.toSystem);
-  std::printf("import (with printing) %.1f s, compile %.1f s, typing %.1f s, all %.1f s\n", t.importSeconds,
-              t.compileSeconds, t.typeSeconds, all);
-  for (const auto& [cause, n] : t.byCause) {
-    std::printf("differ by design, %ld: %s\n", n, cause.c_str());
-    for (const std::string& e : t.examples[cause]) std::printf("    %s\n", e.c_str());
-  }
-  for (const auto& [why, n] : t.notCompared) std::printf("not compared or by Velto's own rule, %ld: %s\n", n, why.c_str());
-  for (std::size_t i = 0; i < t.failures.size() && i < 40; ++i) std::printf("DIFFER %s\n", t.failures[i].c_str());
+  Compare(layouts, {}, t);
+  std::printf("%zu layouts and variants listed, in %.1f s\n", layouts.size(),
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  Print(t);
   EXPECT_TRUE(t.failures.empty()) << t.failures.size() << " differences without a cause";
   EXPECT_GE(t.agreeing * 1000, t.cases * 999);
   EXPECT_GE(t.whollyRight, 570);
+}
+
+// setxkbmap's options: the compose key with the Compose file's sequences,
+// the level-3 key moved to another modifier or taken away, Caps Lock by
+// the types of caps:*.
+TEST_F(XkbOracle, OptionsTypeWhatLibxkbcommonTypes) {
+  const std::vector<LayoutName> layouts = {{"us", ""}, {"de", ""}, {"fr", "bepo"}, {"ru", ""}};
+  const std::vector<std::vector<std::string>> optionSets = {
+      {"compose:menu"}, {"compose:102", "lv3:switch"}, {"lv3:lwin_switch"}, {"lv3:ralt_alt"},
+      {"caps:internal"}, {"caps:shift_nocancel"}};
+  Tally t;
+  for (const auto& options : optionSets) Compare(layouts, options, t);
+  Print(t);
+  EXPECT_EQ(t.layouts, 24);
+  EXPECT_GT(t.composeKey, 4000);
+  EXPECT_TRUE(t.failures.empty()) << t.failures.size() << " differences without a cause";
+  EXPECT_EQ(t.whollyRight, t.layouts);
 }
 
 }  // namespace

@@ -549,6 +549,10 @@ bool Importing::Run(Model& m) {
     }
     level3Slots_.push_back(slot->slot);
     claims_ = static_cast<std::uint16_t>(claims_ | 1u << slot->bit);
+    // Win + a key that types nothing must not reach the system as its hotkey.
+    if (slot->slot == kSlotLeftWin || slot->slot == kSlotRightWin) {
+      claims_ = static_cast<std::uint16_t>(claims_ | 1u << kLayoutMaskWinHotkeyEats);
+    }
   }
   level3Mask_ = VirtualMask("LevelThree");
   // Where Shift and the level-3 key change each other (de(T3): each types
