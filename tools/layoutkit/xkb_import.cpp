@@ -67,11 +67,12 @@ struct ModifierSlot {
   const char* name;
   std::uint8_t slot;
   std::uint8_t bit;  // its `modifiers` bit, for `claims`
+  const char* title;
 };
 constexpr ModifierSlot kModifierSlots[] = {
-    {"RALT", kSlotRightAlt, kModRightAlt}, {"RCTL", kSlotRightCtrl, kModRightCtrl},
-    {"LALT", kSlotLeftAlt, kModLeftAlt},   {"LCTL", kSlotLeftCtrl, kModLeftCtrl},
-    {"LWIN", kSlotLeftWin, kModLeftWin},   {"RWIN", kSlotRightWin, kModRightWin},
+    {"LCTL", kSlotLeftCtrl, kModLeftCtrl, "left Ctrl"}, {"RCTL", kSlotRightCtrl, kModRightCtrl, "right Ctrl"},
+    {"LALT", kSlotLeftAlt, kModLeftAlt, "left Alt"},    {"RALT", kSlotRightAlt, kModRightAlt, "right Alt"},
+    {"LWIN", kSlotLeftWin, kModLeftWin, "left Win"},    {"RWIN", kSlotRightWin, kModRightWin, "right Win"},
 };
 // Keys that exist only to bind virtual modifiers to real ones.
 constexpr const char* kFakeKeys[] = {"LVL3", "MDSW", "ALT", "META", "SUPR", "HYPR", "LVL5"};
@@ -604,10 +605,9 @@ bool Importing::Run(Model& m) {
     const bool compose = std::any_of(k.levels.begin(), k.levels.end(), [](const xkb::Level& l) {
       return l.syms.size() == 1 && l.syms[0] == "Multi_key";
     });
-    const bool known = std::any_of(std::begin(kCharacterKeys), std::end(kCharacterKeys),
-                                   [&](const KeyScan& s) { return k.name == s.name; }) ||
-                       std::any_of(std::begin(kOtherKeys), std::end(kOtherKeys),
-                                   [&](const KeyScan& s) { return k.name == s.name; });
+    const auto named = [&](const KeyScan& s) { return k.name == keymap_.RealName(s.name); };
+    const bool known = std::any_of(std::begin(kCharacterKeys), std::end(kCharacterKeys), named) ||
+                       std::any_of(std::begin(kOtherKeys), std::end(kOtherKeys), named);
     if (compose && !known) {
       Warn(k.where, "<" + k.name + "> is the compose key here, which Velto cannot make of that key; "
                     "it is left out");
@@ -751,8 +751,13 @@ void Importing::Header(Model& m) {
                      (o_.variant.empty() ? "" : ", variant " + o_.variant) +
                      (options.empty() ? "" : ", options " + options) + ", model " + o_.model);
   m.header.push_back("  symbols " + components_.symbols + ", types " + components_.types);
-  m.header.push_back(std::string("  the level-3 key: ") +
-                     (level3Slots_.empty() ? "none" : claims_ & (1u << kModRightAlt) ? "right Alt" : "see claims"));
+  std::string level3;
+  for (const ModifierSlot& s : kModifierSlots) {
+    if (std::find(level3Slots_.begin(), level3Slots_.end(), s.slot) != level3Slots_.end()) {
+      level3 += (level3.empty() ? "" : ", ") + std::string(s.title);
+    }
+  }
+  m.header.push_back("  the level-3 key: " + (level3.empty() ? std::string("none") : level3));
   if (!deadKeys_.empty() || composeKey_) {
     m.header.push_back("  compositions from " + ComposePath());
   }
