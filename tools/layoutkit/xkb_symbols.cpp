@@ -478,7 +478,7 @@ class Parser {
     // As xkbcomp: "any" is NoSymbol, which leaves a level to merge into;
     // "none" is VoidSymbol, which fills it with nothing.
     const std::string lower = Lower(name);
-    if (lower == "none") name = "VoidSymbol";
+    if (lower == "none" || lower == "voidsymbol") name = "VoidSymbol";
     if (lower != "nosymbol" && lower != "any") syms.push_back(std::move(name));
     return true;
   }
