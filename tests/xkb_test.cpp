@@ -556,9 +556,15 @@ class XkbFiles : public ::testing::Test {
     Write("rules/evdev",
           "! model = keycodes\n  * = evdev\n! model = types\n  * = complete\n"
           "! model layout = symbols\n  * * = pc+%l%(v)\n! option = symbols\n  lv3:switch = +level3(switch)\n");
-    Write("keycodes/evdev",
-          "default xkb_keycodes \"evdev\" {\n  <AE01> = 10; <AD01> = 24; <SPCE> = 65; <RALT> = 108;\n"
-          "  <RCTL> = 105; <LVL3> = 92; <LFSH> = 50;\n  alias <AC12> = <AE01>;\n};\n");
+    std::string keycodes = "default xkb_keycodes \"evdev\" {\n  <SPCE> = 65; <RALT> = 108;\n"
+                           "  <RCTL> = 105; <LVL3> = 92; <LFSH> = 50;\n  alias <AC12> = <AE01>;\n";
+    for (int i = 1; i <= 11; ++i) {  // the rows AE, AD, AC and AB, as evdev numbers them
+      char row[96];
+      std::snprintf(row, sizeof row, "  <AE%02d> = %d; <AD%02d> = %d; <AC%02d> = %d; <AB%02d> = %d;\n", i, 9 + i, i,
+                    23 + i, i, 37 + i, i, 51 + i);
+      keycodes += row;
+    }
+    Write("keycodes/evdev", keycodes + "};\n");
     Write("types/complete",
           "default xkb_types \"complete\" {\n  virtual_modifiers LevelThree;\n"
           "  type \"ONE_LEVEL\" { modifiers = None; map[None] = Level1; };\n"
@@ -579,6 +585,21 @@ class XkbFiles : public ::testing::Test {
           "xkb_symbols \"brave\" {\n  include \"t(basic)\"\n  augment key <AD01> { type = \"FOUR_LEVEL\", [ w, W, NoSymbol, any ] };\n"
           "  replace key <AC12> { [ 2 ] };\n};\n");
     Write("symbols/u", "default xkb_symbols \"basic\" {\n  key <AD01> { [ q, Q ;\n};\n");
+    // 40 keys of four small letters each, which Caps Lock makes capitals:
+    // 320 characters.
+    std::vector<char32_t> letters;
+    for (char32_t c = 0x1E01; c <= 0x1E95; c += 2) letters.push_back(c);
+    for (char32_t c = 0x430; c <= 0x45F; ++c) letters.push_back(c);
+    for (char32_t c = 0x561; c <= 0x586; ++c) letters.push_back(c);
+    std::string big = "default xkb_symbols \"basic\" {\n  key.type = \"FOUR_LEVEL\";\n";
+    for (int i = 0; i < 40; ++i) {
+      char line[128];
+      std::snprintf(line, sizeof line, "  key <A%c%02d> { [ U%04X, U%04X, U%04X, U%04X ] };\n", "EDCB"[i / 11], i % 11 + 1,
+                    static_cast<unsigned>(letters[4 * i]), static_cast<unsigned>(letters[4 * i + 1]),
+                    static_cast<unsigned>(letters[4 * i + 2]), static_cast<unsigned>(letters[4 * i + 3]));
+      big += line;
+    }
+    Write("symbols/big", big + "  key <RALT> { [ ISO_Level3_Shift ] };\n};\n");
   }
   void Write(const std::string& name, const std::string& text) { std::ofstream(root_ + "/" + name) << text; }
 
@@ -627,6 +648,25 @@ TEST_F(XkbFiles, BadFilesAreErrorsAtTheirPlace) {
   EXPECT_EQ(Import("v", "").first, root_ + "/symbols/v: error: cannot read this file\n");
   std::filesystem::remove(root_ + "/rules/evdev");
   EXPECT_EQ(Import("t", "").first, root_ + "/rules/evdev: error: cannot read this rules file\n");
+}
+
+// A Unicode layout holds 255 characters: level 3 goes, from the last keys
+// on, until the rest fits.
+TEST_F(XkbFiles, TooManyCharactersLeaveLevelThreeOut) {
+  const auto [diags, vkl] = Import("big", "");
+  EXPECT_EQ(diags, root_ + "/symbols/big: warning: the layout types more than 255 different characters, which a "
+                           "Unicode layout holds: level 3 with Shift, then level 3, is left out of the last keys "
+                           "until it fits\n");
+  layoutkit::KeyboardDescription d;
+  Diagnostics compile;
+  ASSERT_TRUE(layoutkit::CompileVklText(vkl, "big.vkl", d, compile)) << compile.Text();
+  EXPECT_NE(vkl.find("# left out: Shift + level 3 (more than 255 characters)"), std::string::npos) << vkl;
+  // The first key keeps its four levels, with and without Caps Lock.
+  const std::vector<KeyAction> keys = {{0x02, false}, {0x02, true}, {0x2A, false}, {0x02, false}, {0x02, true},
+                                       {0x2A, true}, {0x138, false}, {0x2A, false}, {0x02, false}, {0x02, true},
+                                       {0x2A, true}, {0x138, true}};
+  EXPECT_EQ(Typed(d, keys, false), "ḁḃḇ");
+  EXPECT_EQ(Typed(d, keys, true), "ḀḂḆ");
 }
 
 // veltoc import-xkb: its exit statuses, messages, and nothing written on error.

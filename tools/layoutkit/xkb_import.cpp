@@ -620,8 +620,8 @@ bool Importing::Run(Model& m) {
     m.deadOrder.push_back(name);
   }
   AddCompositions(m);
+  Header(m);  // the name counts in the set
   FitTheSet(m);
-  Header(m);
   return !diags_.HasErrors();
 }
 
@@ -675,21 +675,24 @@ void Importing::AddCompositions(Model& m) {
 // A Unicode set holds 255 characters: past that, the characters of the
 // highest levels go first, then those of Caps Lock that Shift types too.
 void Importing::FitTheSet(Model& m) {
+  // What the builder places in the set: the characters, and each dead key
+  // and the compose key for the input that stands for it.
   const auto count = [&]() {
     std::set<char32_t> chars;
-    for (const auto& [name, ch] : m.deadNames) chars.insert(ch.code);
+    std::set<std::string> inputs;
     for (const Char& c : m.layouts[1].name) chars.insert(c.code);
     for (const KeyLine& k : m.keys) {
       const Plane caps = k.capsExplicit ? k.caps : Derive(k.plain, k.capsMode.value_or(m.layouts[1].caps));
       for (const Plane* p : {&k.plain, &caps}) {
         for (const auto& slot : p->cells) {
           for (const Cell& c : slot) {
-            if (c.kind == Cell::kChar && c.ch.code >= 0x80) chars.insert(c.ch.code);
+            if (c.kind == Cell::kChar) chars.insert(c.ch.code);
+            if (c.kind == Cell::kDeadNamed || c.kind == Cell::kComposeKey) inputs.insert(c.name);
           }
         }
       }
     }
-    return chars.size();
+    return chars.size() + inputs.size();
   };
   std::size_t n = count();
   if (n <= kMaxSetCharacters) return;
@@ -714,9 +717,9 @@ void Importing::FitTheSet(Model& m) {
       n = count();
     }
   }
-  diags_.Warning(o_.root + "/symbols", 0, 0,
-                 "the layout types more than 255 different characters, which a Unicode layout holds: the "
-                 "keys' last levels are left out until it fits");
+  diags_.Warning(o_.root + "/symbols/" + o_.layout, 0, 0,
+                 "the layout types more than 255 different characters, which a Unicode layout holds: level 3 "
+                 "with Shift, then level 3, is left out of the last keys until it fits");
 }
 
 // A layout's name has 20 characters: a longer one is cut after a word,
