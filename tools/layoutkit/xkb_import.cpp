@@ -198,7 +198,9 @@ class Importing {
   const BoundType& TypeOf(const xkb::Key& key);
   Output State(const xkb::Key& key, std::uint8_t mods);
   Cell CellOf(const Output& out, const xkb::Key& key, std::set<std::string>& reported, KeyLine& line);
-  void AddKey(const xkb::Key& key, std::uint16_t scan, Model& m);
+  // `composeOnly`: a key beyond the main block, of which only the compose
+  // key is taken; its other keysyms are its own function, left to the system.
+  void AddKey(const xkb::Key& key, std::uint16_t scan, Model& m, bool composeOnly = false);
   void ChooseCapsModes(Model& m);
   void AddCompositions(Model& m);
   void FitTheSet(Model& m);
@@ -414,7 +416,7 @@ Cell Importing::CellOf(const Output& out, const xkb::Key& key, std::set<std::str
   return c;
 }
 
-void Importing::AddKey(const xkb::Key& key, std::uint16_t scan, Model& m) {
+void Importing::AddKey(const xkb::Key& key, std::uint16_t scan, Model& m, bool composeOnly) {
   KeyLine line;
   line.scan = scan;
   line.layout = 1;
@@ -427,7 +429,8 @@ void Importing::AddKey(const xkb::Key& key, std::uint16_t scan, Model& m) {
       for (const bool shift : {false, true}) {
         const std::uint8_t mods = static_cast<std::uint8_t>((shift ? kShift : 0) | (caps ? kLock : 0) |
                                                             (altgr ? level3Mask_ : 0));
-        const Output out = State(key, mods);
+        Output out = State(key, mods);
+        if (composeOnly && out.kind != Output::kCompose) out = Output{};
         used.insert(out.levelIndex);
         const Cell cell = CellOf(out, key, reported, line);
         for (const std::uint8_t slot : altgr ? level3Slots_ : std::vector<std::uint8_t>{kSlotPlain}) {
@@ -599,7 +602,7 @@ bool Importing::Run(Model& m) {
     const bool compose = std::any_of(k->levels.begin(), k->levels.end(), [](const xkb::Level& l) {
       return l.syms.size() == 1 && l.syms[0] == "Multi_key";
     });
-    if (compose) AddKey(*k, ks.scan, m);
+    if (compose) AddKey(*k, ks.scan, m, true);
   }
   for (const xkb::Key& k : keymap_.keys) {
     const bool compose = std::any_of(k.levels.begin(), k.levels.end(), [](const xkb::Level& l) {

@@ -366,18 +366,21 @@ class Parser {
     return SkipStatement();  // virtual_modifiers, indicator, minimum, interpret, ...
   }
 
-  // Group1, group2, 1: 0-based.
-  std::optional<int> GroupIndex() {
+  // Group1, group2, 1 (`prefix` "group", up to `max`), and the same for
+  // levels: 0-based.
+  std::optional<int> Numbered(std::string_view prefix, unsigned max, const char* message) {
     const Token& t = Next();
     std::string digits = t.text;
-    if (t.kind == Token::kIdent && StartsWithNoCase(t.text, "group")) digits = t.text.substr(5);
-    const auto n = ParseDecimal(digits, 2);
-    if (!n || *n < 1 || *n > 32) {
-      Fail("a group is Group1 to Group4");
+    if (t.kind == Token::kIdent && StartsWithNoCase(t.text, prefix)) digits = t.text.substr(prefix.size());
+    const auto n = ParseDecimal(digits, 3);
+    if (!n || *n < 1 || *n > max) {
+      Fail(message);
       return std::nullopt;
     }
     return static_cast<int>(*n) - 1;
   }
+  std::optional<int> GroupIndex() { return Numbered("group", 32, "a group is Group1 to Group4"); }
+  std::optional<int> LevelOf() { return Numbered("level", 255, "a level is Level1, Level2, ..."); }
 
   // The fields of a key statement up to `end`, or of one `key.` default.
   bool KeyBodyOf(KeyBody& body, const char* end) {
@@ -498,18 +501,6 @@ class Parser {
       }
     } while (Accept("+"));
     return m;
-  }
-
-  std::optional<int> LevelOf() {
-    const Token& t = Next();
-    std::string digits = t.text;
-    if (t.kind == Token::kIdent && StartsWithNoCase(t.text, "level")) digits = t.text.substr(5);
-    const auto n = ParseDecimal(digits, 3);
-    if (!n || *n < 1 || *n > 255) {
-      Fail("a level is Level1, Level2, ...");
-      return std::nullopt;
-    }
-    return static_cast<int>(*n) - 1;
   }
 
   bool TypeBody(KeyType& type) {
