@@ -19,7 +19,7 @@ build="${1:?usage: bench/instructions.sh BUILD-DIR [--check|--update]}"
 mode="${2:-print}"
 baseline=bench/instructions.baseline
 tolerance=10  # percent
-streams=(german plain deadkey passed macro message tick)
+streams=(german plain deadkey compose passed macro message tick)
 
 case "$mode" in
   print|--check|--update) ;;

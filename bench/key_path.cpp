@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 
 #include "hooks/procs.h"
@@ -123,7 +124,8 @@ void SetUpEngine(const std::string& vkbName, int layout) {
   const std::string path = std::string(VELTO_BENCH_DATA_DIR) + "/" + vkbName + ".vkb";
   std::ifstream file(path, std::ios::binary);
   const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (bytes.size() != kRegionSize - kOptionOffset) {
+  // The five blocks, and the composition table after them if it has one.
+  if (bytes.size() < kRegionSize - kOptionOffset) {
     std::fprintf(stderr, "key_path: %s is not a compiled description (build the layouts first)\n",
                  path.c_str());
     std::exit(2);
@@ -159,6 +161,24 @@ Stream GermanStream(std::size_t keys) {
 Stream PlainStream(std::size_t keys) { return Repeat("the quick brown fox jumps over a lazy dog ", keys); }
 
 Stream DeadKeyStream(std::size_t pairs) { return Repeat("éáóúí", 2 * pairs); }
+
+Stream ComposeStream(std::size_t compositions) {
+  // Scan codes of bench/compose.vkl's layout 1.
+  constexpr std::uint16_t kApps = 0x15D, kQuote = 0x28, kA = 0x1E, kC = 0x2E, kE = 0x12, kO = 0x18, kS = 0x1F;
+  struct Composition {
+    std::initializer_list<std::uint16_t> keys;
+    const char* text;
+  };
+  static const Composition kCycle[] = {
+      {{kApps, kO, kC}, "©"}, {{kQuote, kE}, "é"}, {{kApps, kA, kE}, "æ"}, {{kApps, kS, kS}, "ß"}};
+  Stream s;
+  for (std::size_t i = 0; i < compositions; ++i) {
+    const Composition& c = kCycle[i % std::size(kCycle)];
+    for (const std::uint16_t scan : c.keys) Press(s, scan);
+    s.text += c.text;
+  }
+  return s;
+}
 
 Stream PassedStream(std::size_t keys) {
   Stream s;

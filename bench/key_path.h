@@ -34,6 +34,10 @@ Stream GermanStream(std::size_t keys);
 Stream PlainStream(std::size_t keys);
 // The dead acute accent followed by a vowel, `pairs` times.
 Stream DeadKeyStream(std::size_t pairs);
+// Compositions through the composition table of bench/compose.vkl (the
+// whole en_US Compose file): the compose key and two letters, or the dead
+// acute accent and a vowel, `compositions` times.
+Stream ComposeStream(std::size_t compositions);
 // Keys that no layout translates (the function keys F1..F10).
 Stream PassedStream(std::size_t keys);
 

@@ -46,6 +46,11 @@ std::size_t TypeChecked(const Stream& stream, bool check) {
 std::size_t German(bool check) { return TypeChecked(GermanStream(1000), check); }
 std::size_t Plain(bool check) { return TypeChecked(PlainStream(1000), check); }
 std::size_t DeadKeys(bool check) { return TypeChecked(DeadKeyStream(500), check); }
+std::size_t Compose(bool check) {
+  const Stream stream = ComposeStream(400);
+  TypeChecked(stream, check);
+  return 400;
+}
 
 std::size_t Passed(bool check) {
   const Stream stream = PassedStream(1000);
@@ -93,6 +98,7 @@ constexpr Run kRuns[] = {
     {"german", "key", "German text: capitals, umlauts, acute accents by the dead key", German},
     {"plain", "key", "lower-case letters and spaces", Plain},
     {"deadkey", "key", "the dead acute accent and a vowel", DeadKeys},
+    {"compose", "composition", "compositions through the whole en_US Compose file: compose key or dead key, then the keys after it", Compose},
     {"passed", "key", "function keys, passed on untranslated", Passed},
     {"macro", "macro", "a macro of 255 characters and one of ten chords", Macros},
     {"message", "message", "messages other than keyboard input", Messages},
@@ -113,10 +119,12 @@ int main(int argc, char** argv) {
   }
   for (const Run& r : kRuns) {
     if (std::strcmp(argv[1], r.name) != 0) continue;
-    const bool macros = std::strcmp(r.name, "macro") == 0;
-    SetUpEngine(macros ? "bench/macros" : "layouts/de", 1);
+    const char* description = std::strcmp(r.name, "macro") == 0     ? "bench/macros"
+                              : std::strcmp(r.name, "compose") == 0 ? "bench/compose"
+                                                                    : "layouts/de";
+    SetUpEngine(description, 1);
     r.run(true);
-    SetUpEngine(macros ? "bench/macros" : "layouts/de", 1);
+    SetUpEngine(description, 1);
     CALLGRIND_ZERO_STATS;
     const std::size_t units = r.run(false);
     std::printf("%zu %s\n", units, r.unit);

@@ -55,6 +55,7 @@ struct Input {
 
 struct System {
   alignas(64) std::uint8_t region[kRegionSize];
+  alignas(64) std::uint8_t compositions[kCompositionsSize];
   std::uint8_t keys[256];  // the key state, the thread's and the system's alike
   std::uint8_t vkOfScan[512];
   std::uint16_t scanOfVk[256];
@@ -155,7 +156,10 @@ namespace velto::platform {
 
 using bench::Sys;
 
-SharedMapping OpenSharedMemory(const char*, std::size_t) { return {Sys().region, 1}; }
+SharedMapping OpenSharedMemory(const char* name, std::size_t) {
+  if (std::strcmp(name, kCompositionsName) == 0) return {Sys().compositions, 2};
+  return {Sys().region, 1};
+}
 void CloseSharedMemory(const SharedMapping&, std::size_t) {}
 
 std::int16_t GetKeyState(int vk) {

@@ -195,6 +195,12 @@ Section "Velto" SecMain
   RMDir /r "$INSTDIR\docs"
   SetOutPath "$INSTDIR\docs"
   File "${SRC}\docs\*.*"
+  ; The Compose file that a layout's compose include "%L" reads.
+  RMDir /r "$INSTDIR\locale"
+  SetOutPath "$INSTDIR\locale"
+  File "${MAIN}\locale\compose.dir"
+  SetOutPath "$INSTDIR\locale\en_US.UTF-8"
+  File "${MAIN}\locale\en_US.UTF-8\Compose"
   SetOutPath "$INSTDIR"
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -344,6 +350,7 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /r "$INSTDIR\layouts"
   RMDir /r "$INSTDIR\docs"
+  RMDir /r "$INSTDIR\locale"
   RMDir "$INSTDIR"
 
   ${If} $RemoveSettings == 1

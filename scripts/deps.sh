@@ -35,7 +35,7 @@ package=0
 for group in "$@"; do
   case "$group" in
     native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 pkg-config libxkbcommon-dev xkb-data libx11-data) ;;  # python3: the layers test; libxkbcommon, xkb-data, libx11-data: the oracle of the xkb import
-    mingw) needed+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
+    mingw) needed+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 libx11-data) ;;  # libx11-data: the Compose file the Windows programs ship with
     wine) needed+=(wine wine64 xvfb xdotool) ;;
     wine32) needed+=(gcc) wine32=1 ;;  # gcc builds the probe
     wine-bench) needed+=(python3 libx11-6 libxtst6) ;;  # bench/wine_latency.sh sends XTEST events itself

@@ -5,8 +5,8 @@ Usage: portable_zip.py SOURCE-DIR WIN64-BUILD WIN32-BUILD VERSION OUT.zip
 
 Everything goes under one top folder, Velto-VERSION/: the 64-bit programs and
 library, the 32-bit companion with its library (from the 32-bit build), the
-layout compiler, the shipped layouts (sources and compiled), README.md,
-docs/ and PORTABLE.txt. Names are stored as UTF-8.
+layout compiler, the shipped layouts (sources and compiled), the en_US
+Compose file (locale/), README.md, docs/ and PORTABLE.txt. Names are stored as UTF-8.
 """
 import os
 import sys
@@ -34,6 +34,9 @@ def entries(source, builds):
             raise FileNotFoundError(f"no {ext} files in {folder}")
         for name in names:
             yield os.path.join(folder, name), "layouts/" + name
+    # The Compose file that `compose include "%L"` reads on Windows.
+    for name in ("compose.dir", "en_US.UTF-8/Compose"):
+        yield os.path.join(builds["win64"], "locale", name), "locale/" + name
     yield os.path.join(source, "README.md"), "README.md"
     docs = os.path.join(source, "docs")
     for name in sorted(os.listdir(docs)):

@@ -39,6 +39,11 @@ TEST(Keysyms, EveryNameTypesWhatLibxkbcommonSays) {
   EXPECT_GT(names, 2000);
   EXPECT_EQ(KeysymByName("U1F600").ch, char32_t{0x1F600});
   EXPECT_EQ(KeysymByName("dead_perispomeni").deadName, "tilde");
+  // Short Unicode names, as en_US's Compose file writes some, and an alias.
+  for (const char* name : {"U2dd", "U02DD", "0x10002dd"}) {
+    EXPECT_EQ(KeysymByName(name).ch, char32_t{0x2DD}) << name;
+    EXPECT_EQ(KeysymByName(name).value, xkb_keysym_from_name(name, XKB_KEYSYM_NO_FLAGS)) << name;
+  }
   EXPECT_EQ(KeysymByName("0x10000e9").ch, char32_t{0xE9});
   EXPECT_EQ(KeysymByName("no_such_keysym").kind, Keysym::kUnknown);
 }

@@ -15,6 +15,7 @@
 #include "layoutkit/klc_import.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "shared/compositions.h"
 #include "simrun/simrun.h"
 #include "veltoc/commands.h"
 
@@ -411,7 +412,8 @@ TEST(KlcImport, EveryMessageWithItsPlace) {
        "t.klc:13:11: error: too many columns: a DEADKEY row has the base character and the result\n"
        "t.klc:14:1: error: the base of a DEADKEY row is a character\n"
        "t.klc:15:6: error: the result of a DEADKEY row is a character\n"
-       "t.klc:16:6: warning: the library does not chain dead keys: the result is typed as it is\n"
+       // A dead key chained to one without a section of its own.
+       "t.klc:16:6: warning: dead key U+00EC has no DEADKEY section: it only types itself before Space\n"
        "t.klc:17:1: error: bad hex number \"0g1\"\n"
        "t.klc:18:6: error: bad hex number \"0g1\"\n"
        "t.klc:19:9: error: a second DEADKEY section for U+0060\n"},
@@ -537,6 +539,43 @@ TEST(KlcImport, LayoutAndCodePageOptions) {
             "de.klc: error: code page 437 is none a layout can have: 874 or 1250 to 1258\n");
   EXPECT_EQ(layoutkit::CodePageOfLanguage(0x0C1A), 1251);  // Serbian in Cyrillic, unlike Croatian
   EXPECT_EQ(layoutkit::CodePageOfLanguage(0x041A), 1250);
+}
+
+// A DEADKEY row whose result is a dead key (@) chains: after it the keys go
+// on as after that dead key. The table the compiler builds says so; a
+// code-page layout cannot hold it.
+TEST(KlcImport, ChainedDeadKeysImportAsChains) {
+  const std::string klc =
+      "KBD T \"Chains\"\nSHIFTSTATE\n0\n1\nLAYOUT\n"
+      "1e A 1 a A\n29 OEM_3 0 0060@ 005e@\n"
+      "DEADKEY 0060\n0061 00e0\n005e 1dc5@\n"
+      "DEADKEY 005e\n0061 00e2\n"
+      "DEADKEY 1dc5\n0061 1ea7\n"
+      "KEYNAME_DEAD\n0060 \"GRAVE\"\n005e \"CIRCUMFLEX\"\n1dc5 \"GRAVE-CIRCUMFLEX\"\nENDKBD\n";
+  const Imported imported = Import(klc, "chains.klc");
+  ASSERT_TRUE(imported.ok) << imported.diags;
+  EXPECT_EQ(imported.diags, "");
+  EXPECT_NE(imported.vkl.find("deadkey grave             `  ^ dead:grave-circumflex\n"), std::string::npos)
+      << imported.vkl;
+  const layoutkit::KeyboardDescription& d = imported.d;
+  const Compositions table(d.compositions.data(), d.compositions.size());
+  ASSERT_TRUE(table.valid());
+  const auto step = [&](std::uint32_t state, char32_t input) { return table.Step(state, input); };
+  // Dead keys by declaration: grave, circumflex, grave-circumflex.
+  const std::uint32_t grave = step(0, kDeadKeyInputs).state;
+  const ComposeStep chained = step(grave, U'^');
+  ASSERT_EQ(chained.kind, ComposeStep::kState);
+  EXPECT_EQ(chained.state, step(0, kDeadKeyInputs + 2).state);
+  const ComposeStep text = step(chained.state, U'a');
+  ASSERT_EQ(text.kind, ComposeStep::kText);
+  EXPECT_EQ(text.text[0], 0x1EA7u);  // ầ
+
+  KlcImportOptions options;
+  options.codePage = 1252;
+  EXPECT_NE(Import(klc, "chains.klc", options).diags.find(
+                "chains.klc:10:6: error: a dead key chained to another (U+1DC5@) needs a unicode layout: import "
+                "without --codepage\n"),
+            std::string::npos);
 }
 
 // veltoc import-klc: its exit statuses, messages, and nothing written on error.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "layoutkit/codepage.h"
+#include "layoutkit/vkl.h"
 #include "shared/region.h"
 #include "simrun/command_line.h"
 #include "simrun/simrun.h"
@@ -165,6 +166,20 @@ TEST(VeltoSimRun, TheDemoDescriptionThroughTheEngine) {
   // Each run took its shared memory away with it.
   EXPECT_EQ(OurSharedMemory(), before);
   EXPECT_FALSE(TheRegion().valid());
+}
+
+TEST(VeltoSimRun, ChainedDeadKeysAndTheComposeKey) {
+  const std::set<std::string> before = OurSharedMemory();
+  layoutkit::KeyboardDescription d;
+  layoutkit::Diagnostics diags;
+  ASSERT_TRUE(layoutkit::CompileVklText("unicode\nlayout 1 {\n key A a\n key C c\n key O o\n key 1 dead:circumflex\n"
+                                        " key 2 dead:belowdot\n key APP compose\n}\ndeadkey circumflex ^\n"
+                                        "deadkey belowdot U+0323\nchain dead:circumflex dead:belowdot a ậ\n"
+                                        "compose o c ©\ncompose a a \"ah!\"\n",
+                                        "chain.vkl", d, diags))
+      << diags.Text();
+  EXPECT_EQ(RunKeys(d, "1 2 a app o c app a a app o a", 1).text, "ậ©ah!a");
+  EXPECT_EQ(OurSharedMemory(), before);  // the composition table's mapping too
 }
 
 TEST(VeltoSimRun, EachLayoutDecodesByItsOwnCodePage) {

@@ -14,8 +14,11 @@
 #include "layoutkit/composition_builder.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "layoutkit/vkl_model.h"
+#include "layoutkit/vkl_print.h"
 #include "layoutkit/vkl_syntax.h"
 #include "shared/charset.h"
+#include "shared/compositions.h"
 
 namespace velto::layoutkit {
 namespace {
@@ -424,6 +427,226 @@ macro hi "Hé!"
   EXPECT_EQ(RoundTrip(many.d, &source), ToVkb(many.d)) << source;
 }
 
+// What a layout types through its table of compositions, as the engine
+// walks it: each key's input is what its byte stands for in the set (a
+// character, or a dead key's or the compose key's input); a key that ends
+// nothing types itself, and a dead key starts anew.
+std::u32string Type(const KeyboardDescription& d, unsigned layout, const std::vector<std::pair<std::uint16_t, int>>& keys) {
+  const Compositions table(d.compositions.data(), d.compositions.size());
+  std::u32string out;
+  std::uint32_t state = 0;
+  for (const auto& [scan, column] : keys) {
+    const KeySlot& s = Slot(d, layout, scan, kSlotPlain);
+    const char32_t input = InputOfByte(d.layouts[layout], d.macros, s.ch[column]);
+    const ComposeStep step = table.Step(state, input);
+    if (step.kind == ComposeStep::kState) {
+      state = step.state;
+    } else if (step.kind == ComposeStep::kText) {
+      out.append(step.text, step.text + step.length);
+      state = 0;
+    } else if (IsDeadKeyInput(input)) {
+      state = table.Step(0, input).state;
+    } else {
+      out += input;
+      state = 0;
+    }
+  }
+  return out;
+}
+
+const std::string kComposing = R"vkl(unicode
+layout 1 "Test" {
+  key A      a A
+  key E      e
+  key J      j
+  key Q      dead:acute dead:grave
+  key W      dead:circumflex
+  key S      dead:belowdot
+  key QUOTE  '\''
+  key SPACE  ' '
+  key APP    compose
+}
+deadkey acute       ´       a á   e é   j "j́"   dead:acute ´
+deadkey grave       `       a à   dead:circumflex dead:grave+circ
+deadkey circumflex  ^       a â
+deadkey belowdot    U+0323  a ạ
+deadkey grave+circ  U+1DC5  a ầ
+chain dead:circumflex dead:belowdot a   ậ
+compose a '\''   á
+compose e e e   "€ (\u{1F4B6})"
+deadkey grave       `       e è
+)vkl";
+
+constexpr std::uint16_t kScanJ = 0x24, kScanQ = 0x10, kScanW = 0x11, kScanS = 0x1F, kScanQuote = 0x28,
+                        kScanSpace = 0x39, kScanApp = 0x15D;
+
+TEST(Vkl, ChainsTextsAndTheComposeKeyTypeWhatTheySay) {
+  const Compiled c = Compile(kComposing);
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  const KeyboardDescription& d = c.d;
+  EXPECT_EQ(HeaderOf(d.layouts[1]).kind, kUnicodeComposingKind);
+  EXPECT_EQ(d.deadKeys.rows[0].dead, 0);  // the 256-row table is not used
+  // The set holds what the keys type, and the inputs of the dead keys (by
+  // first declaration) and of the compose key; not the results.
+  EXPECT_EQ(InputOfByte(d.layouts[1], d.macros, Slot(d, 1, kScanQ, kSlotPlain).ch[1]), kDeadKeyInputs + 1);
+  EXPECT_EQ(InputOfByte(d.layouts[1], d.macros, Slot(d, 1, kScanApp, kSlotPlain).ch[0]), kComposeKeyInput);
+  EXPECT_EQ(vkl::LayoutCharSet(d, 1).Byte(U'á'), -1);
+  const struct {
+    std::vector<std::pair<std::uint16_t, int>> keys;
+    std::u32string typed;
+  } cases[] = {
+      {{{kScanQ, 0}, {kScanA, 0}}, U"á"},
+      {{{kScanQ, 0}, {kScanA, 1}}, U"A"},  // no pair: the key types itself
+      {{{kScanQ, 0}, {kScanJ, 0}}, U"j\u0301"},
+      {{{kScanQ, 0}, {kScanQ, 0}}, U"´"},
+      {{{kScanQ, 0}, {kScanSpace, 0}}, U"´"},
+      {{{kScanQ, 1}, {kScanW, 0}, {kScanA, 0}}, U"ầ"},  // grave, then circumflex: grave+circ
+      {{{kScanQ, 1}, {kScanE, 0}}, U"è"},               // a later deadkey line adds to it
+      {{{kScanW, 0}, {kScanS, 0}, {kScanA, 0}}, U"ậ"},
+      {{{kScanW, 0}, {kScanQ, 0}, {kScanA, 0}}, U"á"},  // a dead key after a dead key without a pair starts anew
+      {{{kScanApp, 0}, {kScanA, 0}, {kScanQuote, 0}}, U"á"},
+      {{{kScanApp, 0}, {kScanE, 0}, {kScanE, 0}, {kScanE, 0}}, U"€ (\U0001F4B6)"},
+      {{{kScanApp, 0}, {kScanE, 0}, {kScanA, 0}}, U"a"},  // the composition is forgotten
+  };
+  for (const auto& t : cases) {
+    EXPECT_EQ(Type(d, 1, t.keys), t.typed) << t.keys.size() << " keys, then " << t.keys.back().first;
+  }
+  // The decompiler writes the same lines back, and the printer the model.
+  std::string source;
+  EXPECT_EQ(RoundTrip(d, &source), ToVkb(d));
+  for (const char* line : {"deadkey acute       ´  a á  e é  j \"j́\"  dead:acute ´",
+                           "deadkey grave       `  a à  e è  dead:circumflex dead:dead4",
+                           "chain dead:circumflex dead:belowdot a   ậ", "compose a '\\''   á",
+                           "compose e e e   \"€ (💶)\"", "key APP        compose"}) {
+    EXPECT_NE(source.find(line), std::string::npos) << line << " in\n" << source;
+  }
+  EXPECT_EQ(source.find("composition-bytes"), std::string::npos) << source;
+}
+
+// The model printed by the printer compiles to the bytes of the source it
+// was read from: the shipped layouts and the forms of the table of states.
+TEST(Vkl, ThePrintedModelCompilesToTheSameBytes) {
+  std::vector<std::pair<std::string, std::string>> sources = {{"composing", kComposing}};
+  for (const char* name : {"us", "intl", "ru-phonetic", "de"}) {
+    std::vector<std::uint8_t> bytes;
+    Diagnostics diags;
+    ASSERT_TRUE(ReadFile(kLayouts + name + ".vkl", bytes, diags));
+    sources.push_back({name, std::string(bytes.begin(), bytes.end())});
+  }
+  for (const auto& [name, text] : sources) {
+    Diagnostics diags;
+    compiler::Reporter report(diags);
+    compiler::Model model;
+    compiler::ParseVklText(text, kLayouts + name + ".vkl", model, report);
+    const std::string printed = PrintModel(model);
+    const Compiled original = Compile(text), again = Compile(printed);
+    ASSERT_TRUE(original.ok && again.ok) << name << ": " << original.diagnostics << again.diagnostics << printed;
+    EXPECT_EQ(ToVkb(again.d), ToVkb(original.d)) << name << ":\n" << printed;
+  }
+  // One spelling of characters and strings for every tool.
+  EXPECT_EQ(vkl::CharText(U' '), "' '");
+  EXPECT_EQ(vkl::CharText(U'\u0301'), "U+0301");
+  EXPECT_EQ(vkl::CharText(U'\u200B'), "U+200B");
+  EXPECT_EQ(vkl::CharText(U'ा'), "ा");
+  EXPECT_EQ(vkl::StringText(U"a\"\\\n\u0001j\u0301"), "\"a\\\"\\\\\\n\\u{0001}j\u0301\"");
+}
+
+// Dead keys beyond the 256-row table compose through the table of states,
+// and a code-page layout cannot use them then.
+TEST(Vkl, DeadKeysBeyondTheRowTableComposeThroughTheTable) {
+  std::string many = "unicode\nlayout 1 {\n  key A a\n  key Q dead:many\n}\ndeadkey many ¨";
+  for (int i = 0; i < 300; ++i) many += " U+" + Hex(0x4E00 + i) + " U+" + Hex(0x5E00 + i);
+  const Compiled c = Compile(many + "\n");
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  EXPECT_EQ(HeaderOf(c.d.layouts[1]).kind, kUnicodeComposingKind);
+  const Compositions table(c.d.compositions.data(), c.d.compositions.size());
+  const ComposeStep step = table.Step(table.Step(0, kDeadKeyInputs).state, 0x4E00 + 299);
+  ASSERT_EQ(step.kind, ComposeStep::kText);
+  EXPECT_EQ(step.text[0], 0x5E00u + 299);
+  std::string source;
+  EXPECT_EQ(RoundTrip(c.d, &source), ToVkb(c.d)) << source;
+  const Compiled codePage = Compile("layout 0 {\n  codepage 1252\n  key Q dead:many\n}\n" + many + "\n");
+  EXPECT_NE(codePage.diagnostics.find("test.vkl:3:9: error: dead key many composes through the table of states"),
+            std::string::npos)
+      << codePage.diagnostics;
+}
+
+TEST(Vkl, CompositionErrorsHaveTheirPlace) {
+  const std::string head = "unicode\nlayout 1 {\n  key A compose dead:acute\n}\ndeadkey acute ´\n";
+  std::string huge = head;
+  for (int i = 0; i < 200; ++i) {
+    for (int j = 0; j < 200; ++j) huge += "compose U+" + Hex(0x4E00 + i) + " U+" + Hex(0x4E00 + j) + " x\n";
+  }
+  const struct {
+    std::string source;
+    std::string expected;
+  } cases[] = {
+      {head + "compose a b x\ncompose a b y\n", "test.vkl:7:9: error: the keys of line 6 again, with another result"},
+      {head + "compose a b x\ncompose a b c y\n",
+       "test.vkl:7:9: error: the composition of line 6 is complete before these keys are"},
+      {head + "deadkey acute ´  a dead:grave\n", "test.vkl:6:20: error: no dead key named grave"},
+      {head + "chain dead:acute a b\n", "test.vkl:6:20: error: a chain has a dead key, two keys or more"},
+      {head + "chain acute a b c\n", "test.vkl:6:7: error: a chain starts with a dead key: dead:NAME"},
+      {head + "compose a 0x80\n", "test.vkl:6:11: error: a composition makes characters, not raw bytes"},
+      {head + "compose include \"nowhere.XCompose\"\n", "test.vkl:6:17: error: cannot read Compose file"},
+      {head + "compose a \"\\u{D800}\"\n", "test.vkl:6:12: error: unknown escape"},
+      {"layout 1 {\n  key A compose\n}\n", "test.vkl:2:9: error: the compose key needs a layout whose dead keys"},
+      {huge, "test.vkl:6:9: error: the compositions take 1048624 bytes, more than the 524288 the library keeps"},
+  };
+  for (const auto& c : cases) {
+    const Compiled r = Compile(c.source);
+    EXPECT_FALSE(r.ok) << c.source.substr(0, 400);
+    EXPECT_NE(r.diagnostics.find(c.expected), std::string::npos) << c.expected << "\n" << r.diagnostics.substr(0, 400);
+  }
+}
+
+// Tables another tool made, and layouts marked otherwise than the compiler
+// would mark them, come back as they were: where the lines would not build
+// the same table, as its bytes.
+TEST(Vkl, HandMadeCompositionTablesRoundTrip) {
+  const Compiled c = Compile(kComposing);
+  ASSERT_TRUE(c.ok) << c.diagnostics;
+  std::string source;
+  // An edge the compiler never writes: from state 0 by a character.
+  KeyboardDescription odd = c.d;
+  layoutkit::CompositionBuilder builder;
+  for (int i = 0; i < 6; ++i) builder.NewState();
+  builder.AddToState(0, kDeadKeyInputs, 1);
+  builder.AddToText(0, U'x', U"y");
+  std::string error;
+  ASSERT_TRUE(builder.Build(odd.compositions, error)) << error;
+  EXPECT_EQ(RoundTrip(odd, &source), ToVkb(odd));
+  EXPECT_NE(source.find("composition-bytes 0 76656c746f2d6374"), std::string::npos) << source;
+  // A layout that composes without a table, and one that does not though
+  // the description composes.
+  KeyboardDescription marks = c.d;
+  marks.compositions.clear();
+  marks.layouts[0] = marks.layouts[1];
+  marks.layouts[0].reserved[offsetof(CharSetHeader, kind)] = 2;
+  EXPECT_EQ(RoundTrip(marks, &source), ToVkb(marks));
+  EXPECT_NE(source.find("unicode @253 composing"), std::string::npos) << source;
+  EXPECT_NE(source.find("unicode @253 classic"), std::string::npos) << source;
+  // Random tables of random edges, on random layouts marked to compose.
+  for (int seed = 0; seed < 20; ++seed) {
+    std::mt19937 rng(seed);
+    KeyboardDescription d = c.d;
+    layoutkit::CompositionBuilder random;
+    const std::uint32_t states = 1 + rng() % 40;
+    for (std::uint32_t i = 0; i < states; ++i) random.NewState();
+    for (int e = 0; e < 200; ++e) {
+      const std::uint32_t from = rng() % (states + 1);
+      const char32_t input = seed % 2 ? kDeadKeyInputs + rng() % 8 : 0x20 + rng() % 0x60;
+      if (rng() % 2) {
+        random.AddToState(from, input, rng() % (states + 1));
+      } else {
+        random.AddToText(from, input, std::u32string(1 + rng() % 3, static_cast<char32_t>(0x41 + rng() % 26)));
+      }
+    }
+    ASSERT_TRUE(random.Build(d.compositions, error)) << error;
+    ASSERT_EQ(RoundTrip(d, &source), ToVkb(d)) << "seed " << seed << "\n" << source.substr(0, 2000);
+  }
+}
+
 // An `ansi` layout is the record of old: the code page in bytes 6..7 and no
 // mark. Without `ansi` the record carries the mark and the same bytes.
 TEST(Vkl, AnsiLayoutsKeepTheOldRecordAndMarkedOnesDecode) {
@@ -475,7 +698,7 @@ macro hi "жЖ"
   ASSERT_EQ(CharSetOf(d.layouts[0]), CharSetKind::kNone);
   std::string source;
   EXPECT_EQ(RoundTrip(d, &source), ToVkb(d)) << source;
-  for (const char* expected : {"unicode @100", "table 0x80 Ж ж ÿ Ÿ", "☃ U+d800", "macro:@101", "codepage 1252 ansi",
+  for (const char* expected : {"unicode @100", "table 0x80 Ж ж ÿ Ÿ", "☃ U+D800", "macro:@101", "codepage 1252 ansi",
                                "bytes 8 76 65 6c 74 6f 2d 63 73 07"}) {
     EXPECT_NE(source.find(expected), std::string::npos) << expected << " in\n" << source;
   }

@@ -18,7 +18,7 @@ using platform::kWmKeyDown;
 // A key of a layout that composes through the composition table, while a
 // composition is under way or the key is a dead key: walks the table.
 // Returns whether the key is done with (nothing more to deliver for it).
-bool Compose(const Region& region, int setLayout, std::uint8_t ch, bool deadKey, std::uint16_t scan) {
+[[gnu::noinline]] bool Compose(const Region& region, int setLayout, std::uint8_t ch, bool deadKey, std::uint16_t scan) {
   std::uint32_t& state = region.queues().composeState;
   if (!deadKey && state == 0) return false;
   const Compositions table = region.compositions();
@@ -67,7 +67,8 @@ void Deliver(const Region& region, std::uint32_t r) {
     case kKindChar:
     case kKindCharThenLeft:
     case kKindOneCharMacro:
-      if (ComposesThroughTable(region, setLayout) && Compose(region, setLayout, ch, false, ResultScan(r))) {
+      if (region.queues().composeState != 0 && ComposesThroughTable(region, setLayout) &&
+          Compose(region, setLayout, ch, false, ResultScan(r))) {
         cb.pendingDeadKey = 0;
         return;
       }

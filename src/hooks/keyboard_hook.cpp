@@ -62,7 +62,7 @@ constexpr std::int32_t kComposingBit = 0x40000000;
 
 // What deadKeyPending becomes after the key `t` of a layout that composes
 // through the composition table.
-std::int32_t ComposingAfter(const Region& region, std::int32_t pending, Translation t, int setLayout) {
+[[gnu::noinline]] std::int32_t ComposingAfter(const Region& region, std::int32_t pending, Translation t, int setLayout) {
   const bool deadKey = t.kind == kKindDeadKey;
   // A macro or a key press ends a composition, as delivery ends it.
   if (!deadKey && (t.kind != kKindChar || (pending & kComposingBit) == 0)) return 0;
@@ -83,7 +83,9 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   // While a composition through the composition table is under way,
   // deadKeyPending holds where it stands (delivery walks the same keys in
   // the same order), so that every key of it is the layout's.
-  const bool composing = setLayout >= 0 && ComposesThroughTable(region.layoutRecords()[setLayout]);
+  // Only a dead key or a key in the middle of one asks.
+  const bool composing = (t.kind == kKindDeadKey || (cb.deadKeyPending & kComposingBit) != 0) && setLayout >= 0 &&
+                         ComposesThroughTable(region.layoutRecords()[setLayout]);
   const std::int32_t pendingAfter = composing ? ComposingAfter(region, cb.deadKeyPending, t, setLayout) : 0;
   if (t.kind == kKindDeadKey) cb.deadKeyPending = composing ? pendingAfter : 1;
   bool sysFlag = false;

@@ -48,11 +48,6 @@ CharSetKind CheckedCharSetOf(const LayoutRecord& record) {
   return CharSetKind::kNone;
 }
 
-bool ComposesThroughTable(const LayoutRecord& record) {
-  return record.reserved[offsetof(CharSetHeader, kind)] == kUnicodeComposingKind &&
-         CharSetOf(record) == CharSetKind::kUnicode;
-}
-
 char32_t InputOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte) {
   const std::uint8_t kind = record.reserved[offsetof(CharSetHeader, kind)];
   const std::uint8_t entry = record.reserved[offsetof(CharSetHeader, tableEntry)];

@@ -51,8 +51,6 @@ enum class CharSetKind : std::uint8_t { kNone = 0, kCodePage = 1, kUnicode = 2 }
 // The value of header byte 16 for a Unicode set that composes through the
 // composition table; CharSetOf reads it as kUnicode.
 constexpr std::uint8_t kUnicodeComposingKind = 3;
-// Whether a record's set composes through the composition table.
-bool ComposesThroughTable(const LayoutRecord& record);
 // The value a byte stands for in a Unicode set as it stands, the inputs of
 // dead keys above U+10FFFF included (0 for none or another kind of set).
 char32_t InputOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte);
@@ -93,6 +91,12 @@ inline CharSetKind CharSetOf(const LayoutRecord& record) {
   std::memcpy(&mark, record.reserved + offsetof(CharSetHeader, mark), sizeof mark);
   std::memcpy(&want, kCharSetMark, sizeof want);
   return mark == want ? CheckedCharSetOf(record) : CharSetKind::kNone;
+}
+// Whether a record's set composes through the composition table. The kind
+// byte tells most records apart at once.
+inline bool ComposesThroughTable(const LayoutRecord& record) {
+  return record.reserved[offsetof(CharSetHeader, kind)] == kUnicodeComposingKind &&
+         CharSetOf(record) == CharSetKind::kUnicode;
 }
 // The character `byte` stands for in the set of `record` (0: none). Only for
 // a record whose CharSetOf is not kNone.

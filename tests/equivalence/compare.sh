@@ -64,6 +64,8 @@ build() {  # TREE OUTPUT
   mkdir -p "$objects"
   while read -r file; do sources+=("$file"); done < <(
     cd "$tree" && find "${dirs[@]}" -name '*.cpp' -not -path 'src/win32/*' -not -path 'src/platform/win32/*' | sort)
+  # How a description hands its blocks over (with its composition table).
+  [ -f "$tree/tools/layoutkit/layout_builder.cpp" ] && sources+=(tools/layoutkit/layout_builder.cpp)
   for file in "${sources[@]}"; do
     object="$objects/${file//\//_}.o"
     g++ -std=c++20 -O2 -w -I"$tree/src" -I"$tree/tools" -c "$tree/$file" -o "$object"

@@ -3,9 +3,9 @@
 //
 // `include` lines read files. The text is compiled as a file of a private
 // temporary directory that holds only a copy of us.vkl (which the shipped
-// layouts include), and a text that includes anything with a slash or a
-// backslash in it is not tried: no input reaches other files, devices or
-// pipes.
+// layouts include), and a text that includes anything with a slash, a
+// backslash or a '%' (a Compose file's %H, %L, %S) in it is not tried: no
+// input reaches other files, devices or pipes.
 #include <unistd.h>
 
 #include <cstddef>
@@ -53,7 +53,7 @@ const std::string& InputName() {
 bool MayReadOtherFiles(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return lower.find("include") != std::string::npos && lower.find_first_of("/\\") != std::string::npos;
+  return lower.find("include") != std::string::npos && lower.find_first_of("/\\%") != std::string::npos;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "shared/charset.h"
+#include "shared/compositions.h"
 #include "sim/us_layout.h"
 
 namespace velto::testing {
@@ -56,6 +58,7 @@ bool Model::FromTable(std::uint16_t scan, Mods m) {
   if (ch == 0) return false;
   if (slot.flags & 1u << (column + 3)) {
     dead_ = 0;
+    state_ = 0;
     const MacroEntry& macro = d_.macros.entries[ch];
     const std::string s(macro.text, macro.length);
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -67,12 +70,25 @@ bool Model::FromTable(std::uint16_t scan, Mods m) {
         Add(static_cast<std::uint8_t>(s[i]));
       }
     }
+  } else if (ComposesThroughTable(d_.layouts[1])) {
+    if (!Walk(ch, (slot.flags & 1u << column) != 0)) Add(ch);
   } else if (slot.flags & 1u << column) {
     dead_ = ch;
   } else {
     Add(Compose(ch));
   }
   return true;
+}
+
+bool Model::Walk(std::uint8_t byte, bool deadKey) {
+  if (!deadKey && state_ == 0) return false;
+  const Compositions table(d_.compositions.data(), d_.compositions.size());
+  const ComposeStep step = table.Walk(state_, InputOfByte(d_.layouts[1], d_.macros, byte), deadKey);
+  state_ = step.kind == ComposeStep::kState ? step.state : 0;
+  for (std::uint32_t i = 0; step.kind == ComposeStep::kText && i < step.length; ++i) {
+    layoutkit::AppendUtf8(text, step.text[i]);
+  }
+  return deadKey || step.kind != ComposeStep::kNone;
 }
 
 void Model::Add(std::uint8_t byte) { layoutkit::AppendUtf8(text, layoutkit::LayoutChar(d_, 1, byte)); }

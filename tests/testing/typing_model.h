@@ -22,7 +22,8 @@ struct Mods {
 
 // What the keystrokes type, in UTF-8: layout 1 from its planes (each byte
 // read in the layout's character set), layout 0 and the keys a layout leaves
-// alone by the US layout, dead keys by the table.
+// alone by the US layout, dead keys by the 256-row table or, for a layout
+// that composes through it, the table of compositions.
 class Model {
  public:
   explicit Model(const layoutkit::KeyboardDescription& d) : d_(d) {}
@@ -39,9 +40,13 @@ class Model {
   bool FromTable(std::uint16_t scan, Mods m);
   void Add(std::uint8_t byte);
   std::uint8_t Compose(std::uint8_t ch);
+  // A key of a layout that composes through the table of compositions;
+  // false when it is typed as itself.
+  bool Walk(std::uint8_t byte, bool deadKey);
 
   const layoutkit::KeyboardDescription& d_;
   std::uint8_t dead_ = 0;
+  std::uint32_t state_ = 0;  // of a composition through the table
 };
 
 struct KeyEvent {

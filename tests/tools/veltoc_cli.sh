@@ -25,7 +25,8 @@ grep_err() {  # grep_err WHAT PATTERN
 }
 
 check "compile" 0 "$veltoc" compile "$src/layouts/intl.vkl" -o "$tmp/intl.vkb"
-[ "$(stat -c %s "$tmp/intl.vkb")" -eq 81528 ] || { echo "FAIL: intl.vkb is not 81528 bytes"; failures=$((failures + 1)); }
+# The five blocks, then the table of its compose key's compositions.
+[ "$(stat -c %s "$tmp/intl.vkb")" -gt 81528 ] || { echo "FAIL: intl.vkb has no composition table"; failures=$((failures + 1)); }
 check "decompile" 0 "$veltoc" decompile "$tmp/intl.vkb" -o "$tmp/intl.vkl"
 check "recompile" 0 "$veltoc" compile "$tmp/intl.vkl" -o "$tmp/again.vkb"
 cmp -s "$tmp/intl.vkb" "$tmp/again.vkb" || { echo "FAIL: the round trip changed the bytes"; failures=$((failures + 1)); }

@@ -107,7 +107,8 @@ types_accent() {
 }
 user_dir() { echo "$WINEPREFIX/drive_c/users/$(whoami)"; }
 shipped=(velto.exe veltoctl.exe velto64.dll veltoc.exe velto-companion.exe velto.dll uninstall.exe README.md
-  layouts/us.vkl layouts/intl.vkl layouts/intl.vkb docs/settings.md docs/tray-menu.png)
+  layouts/us.vkl layouts/intl.vkl layouts/intl.vkb docs/settings.md docs/tray-menu.png locale/compose.dir
+  locale/en_US.UTF-8/Compose)
 
 # --- 1. A fresh per-user install, run, uninstalled ---------------------------------------
 install "$tmp/setup.exe"
@@ -122,6 +123,12 @@ for file in "${shipped[@]}"; do [ -f "$inst/$file" ] || missing+=" $file"; done
 cmp -s "$inst/velto-companion.exe" "$build32/velto-companion.exe" && cmp -s "$inst/velto64.dll" "$build/velto64.dll" &&
   [ -z "$missing" ] && [ "$(ls "$inst/layouts" | wc -l)" = "$(($(ls "$src/layouts" | wc -l) * 2))" ]
 check "  ... the programs, the 32-bit companion, the layouts and the docs" $? "missing:${missing:- none}; $(ls "$inst" "$inst/layouts" 2>&1 | tr '\n' ' ')"
+# intl.vkl takes its compose key's sequences from the Compose file beside the programs.
+(cd "$inst" && "$wine" veltoc.exe compile layouts/intl.vkl -o intl-check.vkb) >"$tmp/veltoc-installed.out" 2>&1 &&
+  cmp -s "$inst/intl-check.vkb" "$inst/layouts/intl.vkb"
+check "  ... and its veltoc.exe compiles intl.vkl, compose key and all, to the shipped intl.vkb" $? \
+  "$(lines "$tmp/veltoc-installed.out")"
+rm -f "$inst/intl-check.vkb"
 lnk="$appdata/Microsoft/Windows/Start Menu/Programs/Velto.lnk"
 target="$(python3 - "$lnk" <<'EOF' 2>/dev/null
 import re, sys

@@ -9,7 +9,10 @@
 #   - an emoji beyond U+FFFF, on a key and in a macro, arrives as one
 #     character, with the keys after it in order;
 #   - an ANSI window of our own (velto-ansi-window.exe) receives each
-#     character converted to code page 1252.
+#     character converted to code page 1252;
+#   - dead keys as deep as Compose (tests/wine/data/compose.vkl): a chain of
+#     two dead keys, a composition of two characters and compose sequences
+#     on the Menu key, the ones that would slip past to the system included.
 #
 # A win64 build's programs run under 64-bit Wine, a win32 build's under
 # 32-bit Wine (skipped, exit 77, where this machine cannot run 32-bit
@@ -113,6 +116,22 @@ wait_until 15 text_is "$expected"
 check "an emoji, on a key and in a macro, arrives as one character, the keys after it in order" $? \
   "$(where_text_differs "$expected")"
 quit_ctl ctl2 "veltoctl stops on 'quit'"
+
+# --- Dead keys as deep as Compose -------------------------------------------------------
+if ! "$veltoc" compile "$here/data/compose.vkl" -o "$bin/compose.vkb" >"$tmp/veltoc.log" 2>&1; then
+  say "FAIL: $veltoc cannot compile compose.vkl: $(cat "$tmp/veltoc.log")"; exit 1
+fi
+start_ctl ctl3 compose.vkb
+use notepad
+clear_notepad
+# ^ then the dot below, then a; ´ then j (two characters); the compose key
+# (Menu), o, c and e, e (a text); ´ then Space.
+xdotool key --delay 60 1 2 a 3 j Menu o c Menu e e 3 space
+expected=$'ậj́©€uro´'
+wait_until 15 text_is "$expected"
+check "a chained dead key, a composition of two characters and compose sequences type into notepad" $? \
+  "$(where_text_differs "$expected")"
+quit_ctl ctl3 "veltoctl stops on 'quit'"
 
 if [ "$failures" -ne 0 ]; then
   say "$failures check(s) failed"

@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "layoutkit/keysyms.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
@@ -31,6 +35,20 @@ std::string HomeDir() {
 }
 
 }  // namespace
+
+std::string ComposeDir() {
+  if (const char* v = std::getenv("VELTO_COMPOSE_DIR"); v != nullptr && *v != '\0') return v;
+#ifdef _WIN32
+  char path[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) {
+    const std::string program(path, n);
+    const std::size_t slash = program.find_last_of("\\/");
+    if (slash != std::string::npos) return program.substr(0, slash + 1) + "locale";
+  }
+#endif
+  return kSystemComposeDir;
+}
 
 std::string SystemComposeFile(const std::string& locale, const std::string& systemDir) {
   std::vector<std::uint8_t> bytes;
@@ -60,8 +78,8 @@ namespace {
 
 class ComposeReader {
  public:
-  ComposeReader(const std::string& locale, Model& model, Reporter& report)
-      : locale_(locale), m_(model), report_(report) {}
+  ComposeReader(const std::string& locale, Model& model, Reporter& report, bool composeKeyOnly)
+      : locale_(locale), m_(model), report_(report), composeKeyOnly_(composeKeyOnly) {}
 
   // %H, %L, %S and %% of an include's name; empty (said at `at`) when one
   // cannot be expanded.
@@ -82,12 +100,11 @@ class ComposeReader {
       } else if (c == 'L') {
         const std::string file = SystemComposeFile(locale_);
         if (file.empty()) {
-          return Fail(at, "%L: " + std::string(kSystemComposeDir) + "/compose.dir names no Compose file for locale " +
-                              locale_);
+          return Fail(at, "%L: " + ComposeDir() + "/compose.dir names no Compose file for locale " + locale_);
         }
         out += file;
       } else if (c == 'S') {
-        out += kSystemComposeDir;
+        out += ComposeDir();
       } else {
         return Fail(at, std::string("unknown %") + c + " in a Compose file's name; use %H, %L, %S or %%");
       }
@@ -111,7 +128,7 @@ class ComposeReader {
     // libX11 itself leaves out (a keysym that does not exist); those of
     // other locales keep their texts in the locale's encoding, which the
     // keysym after each says in Unicode.
-    const std::string system = std::string(kSystemComposeDir) + "/";
+    const std::string system = ComposeDir() + "/";
     const bool wasSystem = system_, wasUtf8 = utf8_;
     system_ = path.compare(0, system.size(), system) == 0;
     utf8_ = !system_ || path.find("UTF-8") != std::string::npos;
@@ -280,6 +297,7 @@ class ComposeReader {
     if (text.empty() || keys.size() < 2) return;
     const Keysym& first = keys[0].first;
     if (first.kind != Keysym::kCompose && first.kind != Keysym::kDead) return;
+    if (composeKeyOnly_ && first.kind != Keysym::kCompose) return;
     Sequence q;
     q.pos = at;
     q.result.pos = resultPos;
@@ -385,13 +403,15 @@ class ComposeReader {
   std::vector<std::vector<std::string>> spelling_;  // of each sequence: its keysyms
   bool invalidUtf8_ = false;  // of the last string read
   bool system_ = false;       // the file read is one of the system's
+  bool composeKeyOnly_;       // the dead keys' sequences are left out
   bool utf8_ = true;          // its texts are UTF-8
 };
 
 }  // namespace
 
-bool ReadComposeFile(const std::string& path, const std::string& locale, Model& model, Reporter& report) {
-  ComposeReader reader(locale, model, report);
+bool ReadComposeFile(const std::string& path, const std::string& locale, Model& model, Reporter& report,
+                     bool composeKeyOnly) {
+  ComposeReader reader(locale, model, report, composeKeyOnly);
   const std::string file = reader.Expand(path, "", nullptr);
   if (file.empty() || !reader.ReadFile(file, 0, nullptr)) return false;
   std::vector<Sequence> sequences = reader.WithoutAliases();

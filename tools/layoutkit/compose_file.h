@@ -10,12 +10,17 @@
 
 namespace velto::layoutkit {
 
-// The folder of the system's Compose files, which %S names.
+// The folder of the system's Compose files (libx11-data's) on Linux.
 constexpr const char* kSystemComposeDir = "/usr/share/X11/locale";
+
+// The folder %S names: $VELTO_COMPOSE_DIR when it is set; on Windows, which
+// has no Compose files of its own, the folder `locale` beside the program,
+// where Velto's installer and zip put the en_US one; else kSystemComposeDir.
+std::string ComposeDir();
 
 // The system's Compose file of a locale ("en_US.UTF-8") as compose.dir in
 // `systemDir` names it; empty when it names none.
-std::string SystemComposeFile(const std::string& locale, const std::string& systemDir = kSystemComposeDir);
+std::string SystemComposeFile(const std::string& locale, const std::string& systemDir = ComposeDir());
 
 namespace compiler {
 
@@ -29,8 +34,10 @@ namespace compiler {
 // type (a key that types no character, such as an arrow, a start that is
 // neither the compose key nor a dead key, an empty result) are left out
 // silently. False only when `path` itself cannot be read (nothing said);
-// every other problem is reported.
-bool ReadComposeFile(const std::string& path, const std::string& locale, Model& model, Reporter& report);
+// every other problem is reported. `composeKeyOnly`: only the sequences
+// of the compose key, as a layout whose dead keys are its own takes them.
+bool ReadComposeFile(const std::string& path, const std::string& locale, Model& model, Reporter& report,
+                     bool composeKeyOnly = false);
 
 }  // namespace compiler
 

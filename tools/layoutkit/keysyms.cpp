@@ -87,7 +87,7 @@ Keysym KeysymByName(std::string_view name) {
   if (it != end && name == it->name) return FromValue(it->value, it->ch);
   std::uint32_t value = 0;
   // U+XXXX as a keysym of its own, and keysyms by number.
-  if (name.size() >= 5 && name[0] == 'U' && ParseHex(name.substr(1), value) && value <= 0x10FFFF) {
+  if (name.size() >= 2 && name[0] == 'U' && ParseHex(name.substr(1), value) && value <= 0x10FFFF) {
     return value < 0x100 ? FromValue(value, value >= 0x20 && value != 0x7F ? value : 0)
                          : FromValue(kUnicodeKeysyms + value, value);
   }

@@ -19,6 +19,8 @@
 #include "layoutkit/layout_builder.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkl.h"
+#include "layoutkit/vkl_model.h"
+#include "layoutkit/vkl_print.h"
 #include "layoutkit/vkl_syntax.h"
 
 namespace velto::layoutkit {
@@ -30,11 +32,7 @@ using vkl::CapsMode;
 constexpr std::size_t kMaxKeys = kKeysPerPlane - 1;
 constexpr std::size_t kMaxMacroText = 255;   // the length byte of a macro entry
 constexpr std::size_t kMaxSetCharacters = 255;  // bytes 1 to 255 of a unicode layout
-constexpr std::size_t kPairsPerDeadKeyLine = 12;
 constexpr std::uint16_t kSpaceScan = 0x39;
-// Parts of key lines up to this width are aligned in columns; a longer one
-// pushes the rest of its line to the right.
-constexpr std::size_t kMaxAlignedWidth = 24;
 
 // A word where a row should start with a number: most likely a section
 // keyword that does not exist.
@@ -44,10 +42,6 @@ bool LooksLikeWord(std::string_view s) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
-std::string Pad(const std::string& s, std::size_t width) {
-  const std::size_t w = Utf8Length(s);
-  return w >= width ? s : s + std::string(width - w, ' ');
-}
 
 // --- Reading -------------------------------------------------------------------------
 
@@ -443,11 +437,7 @@ class Reader {
       return Error(n, t[2].column, "too many columns: a DEADKEY row has the base character and the result");
     if (!ParseEntry(t[1], n, result)) return Error(n, t[1].column, "bad hex number \"" + t[1].text + "\"");
     if (base.kind != Entry::kChar) return Error(n, t[0].column, "the base of a DEADKEY row is a character");
-    if (result.kind == Entry::kDead) {
-      diags_.Warning(file_, n, t[1].column,
-                     "the library does not chain dead keys: the result is typed as it is");
-      result.kind = Entry::kChar;
-    } else if (result.kind != Entry::kChar) {
+    if (result.kind != Entry::kChar && result.kind != Entry::kDead) {
       return Error(n, t[1].column, "the result of a DEADKEY row is a character");
     }
     k_.deadKeys.back().rows.push_back({base, result});
@@ -532,6 +522,7 @@ struct DeadKey {
   char32_t ch = 0;
   std::string name;
   std::vector<std::pair<char32_t, char32_t>> rows;
+  std::vector<std::pair<char32_t, char32_t>> chains;  // base, then the dead key that follows as after it
 };
 
 struct Macro {
@@ -568,44 +559,6 @@ bool IsControl(char32_t c) {
   return c < 0x20 || c == 0x7F;
 }
 
-bool IsPrintable(char32_t c) {
-  return c > 0x20 && !(c >= 0x7F && c <= 0xA0) && c != 0xAD && !(c >= 0x300 && c < 0x370) &&
-         !(c >= 0x2000 && c < 0x2010) && !(c >= 0x2028 && c < 0x2030) && c != 0xFEFF;
-}
-
-// A character as the keyboard language writes it in a cell or a dead-key row.
-std::string CharText(char32_t c) {
-  switch (c) {
-    case ' ':
-      return "' '";
-    case '#':
-      return "'#'";
-    case '-':
-      return "'-'";
-    case '\'':
-      return "'\\''";
-    case '"':
-      return "'\"'";
-    case '\\':
-      return "'\\\\'";
-    default:
-      break;
-  }
-  if (!IsPrintable(c)) return CodePoint(c);
-  std::string out;
-  AppendUtf8(out, c);
-  return out;
-}
-
-std::string Quoted(const std::vector<char32_t>& text) {
-  std::string out = "\"";
-  for (const char32_t c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    AppendUtf8(out, c);
-  }
-  return out + "\"";
-}
-
 // A dead key's name from its KEYNAME_DEAD text: "ACUTE ACCENT" gives acute,
 // "ACCENT AIGU" aigu, "TRÉMA" trema. Empty when nothing usable is left.
 std::string DeadKeyName(const std::string& text) {
@@ -628,23 +581,21 @@ std::string DeadKeyName(const std::string& text) {
   return name.size() >= 2 ? name : "";
 }
 
-// A comment in a layout block, its words wrapped at column 78.
-std::string Comment(const std::string& text) {
-  constexpr std::size_t kWidth = 78;
-  std::string out, line = "  #";
+// A comment in a layout block, its words wrapped at column 78 (the
+// printer writes each line as "  # LINE").
+std::vector<std::string> Comment(const std::string& text) {
+  constexpr std::size_t kWidth = 78 - 4;
+  std::vector<std::string> lines(1);
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find(' ', start);
     if (end == std::string::npos) end = text.size();
     const std::string word = text.substr(start, end - start);
-    if (line.size() > 3 && Utf8Length(line) + 1 + Utf8Length(word) > kWidth) {
-      out += line + "\n";
-      line = "  #";
-    }
-    line += " " + word;
+    if (!lines.back().empty() && Utf8Length(lines.back()) + 1 + Utf8Length(word) > kWidth) lines.emplace_back();
+    lines.back() += (lines.back().empty() ? "" : " ") + word;
     start = end + 1;
   }
-  return out + line + "\n";
+  return lines;
 }
 
 const char* ModeComment(CapsMode mode) {
@@ -768,13 +719,29 @@ class Generator {
         continue;
       }
       const bool usable = Mappable(s.dead);
-      DeadKey d{s.dead.ch, "", {}};
+      DeadKey d{s.dead.ch, "", {}, {}};
       for (const auto& [base, result] : s.rows) {
         if (base.ch == ' ') {
           // The library types the dead key's own character for Space.
           if (result.ch != s.dead.ch) {
             diags_.Warning(file_, base.line, base.column,
                            "after a dead key Space types the dead key's own character; this row is left out");
+          }
+          continue;
+        }
+        if (result.kind == Entry::kDead) {
+          // A dead key after which the keys go on as after another: the
+          // table of states holds it, which only a unicode layout reads.
+          if (!unicode_) {
+            Error(result.line, result.column,
+                  "a dead key chained to another (" + CodePoint(result.ch) +
+                      "@) needs a unicode layout: import without --codepage");
+            continue;
+          }
+          if (usable && Mappable(base)) {
+            d.chains.push_back({base.ch, result.ch});
+            chainedTo_.push_back(result);
+            Use(base);
           }
           continue;
         }
@@ -791,6 +758,14 @@ class Generator {
       if (!usable) continue;
       Use(s.dead);
       AddDead(std::move(d));
+    }
+    // A chain's dead key without a section of its own only types itself.
+    for (const Entry& e : chainedTo_) {
+      if (FindDead(e.ch) >= 0) continue;
+      diags_.Warning(file_, e.line, e.column,
+                     "dead key " + CodePoint(e.ch) + " has no DEADKEY section: it only types itself before Space");
+      Use(e);
+      AddDead({e.ch, "", {}, {}});
     }
   }
 
@@ -857,7 +832,7 @@ class Generator {
       diags_.Warning(
           file_, e.line, e.column,
           "dead key " + CodePoint(e.ch) + " has no DEADKEY section: it only types itself before Space");
-      AddDead({e.ch, "", {}});
+      AddDead({e.ch, "", {}, {}});
     }
     return {e.kind == Entry::kDead ? Cell::kDead : Cell::kChar, e.ch, -1};
   }
@@ -871,7 +846,7 @@ class Generator {
 
   std::string EntryText(const Entry& e) {
     if (e.kind == Entry::kLigature) return "ligature";
-    return (e.kind == Entry::kDead ? "dead " : "") + (IsControl(e.ch) ? CodePoint(e.ch) : CharText(e.ch));
+    return (e.kind == Entry::kDead ? "dead " : "") + (IsControl(e.ch) ? CodePoint(e.ch) : vkl::CharText(e.ch));
   }
 
   void Keys() {
@@ -1045,136 +1020,142 @@ class Generator {
     }
   }
 
-  std::string CellText(const Cell& c) const {
-    switch (c.kind) {
-      case Cell::kEmpty:
-        return "-";
-      case Cell::kChar:
-        return CharText(c.ch);
-      case Cell::kDead:
-        return "dead:" + dead_[static_cast<std::size_t>(FindDead(c.ch))].name;
-      case Cell::kMacro:
-        return "macro:" + macros_[static_cast<std::size_t>(c.macro)].name;
-    }
-    return "";
-  }
-
-  // The cells of one slot: "a A", "a" when there is no Shift character,
-  // "- A" when there is no plain one.
-  std::string Cells(const Cell (&c)[2]) const {
-    if (c[1].kind == Cell::kEmpty) return CellText(c[0]);
-    return CellText(c[0]) + " " + CellText(c[1]);
-  }
-
   bool HasAltGr() const {
     return std::any_of(keys_.begin(), keys_.end(), [](const Key& k) {
       return k.cells[1][0].kind != Cell::kEmpty || k.cells[1][1].kind != Cell::kEmpty;
     });
   }
 
-  void Write(std::string& out) {
-    const std::string set = unicode_ ? "unicode" : "codepage " + std::to_string(codePage_);
-    const std::string n = std::to_string(options_.layout);
+  compiler::Cell ModelCell(const Cell& c) const {
+    compiler::Cell out;
+    switch (c.kind) {
+      case Cell::kEmpty:
+        break;
+      case Cell::kChar:
+        out.kind = compiler::Cell::kChar;
+        out.ch = {false, c.ch, {}};
+        break;
+      case Cell::kDead:
+        out.kind = compiler::Cell::kDeadNamed;
+        out.name = dead_[static_cast<std::size_t>(FindDead(c.ch))].name;
+        break;
+      case Cell::kMacro:
+        out.kind = compiler::Cell::kMacro;
+        out.name = macros_[static_cast<std::size_t>(c.macro)].name;
+        break;
+    }
+    return out;
+  }
+
+  // A slot's plain and Shift cells; the Shift cell serves both Shift columns.
+  void ModelSlot(const Cell (&c)[2], compiler::Cell (&out)[3]) const {
+    out[0] = ModelCell(c[0]);
+    out[1] = out[2] = ModelCell(c[1]);
+  }
+
+  static std::vector<compiler::Char> Chars(const std::vector<char32_t>& text) {
+    std::vector<compiler::Char> out;
+    for (const char32_t c : text) out.push_back({false, c, {}});
+    return out;
+  }
+
+  // The layout as the language's model, for the printer.
+  compiler::Model ToModel() const {
+    compiler::Model m;
     const std::size_t slash = file_.find_last_of("/\\");
-    out = "# Imported by veltoc import-klc from " + file_.substr(slash == std::string::npos ? 0 : slash + 1) +
-          ":\n#   " + k_.kbdText + "\n";
-    out += options_.layout == 0 ? "# It is layout 0.\n"
-                                : "# It is layout " + n + "; layout 0 leaves every key to the system.\n";
-    out += "# Keys and shift states that the source leaves empty (-1) go to the system.\n\n" + set + "\n\n";
-    if (options_.layout != 0) out += "layout 0 \"US\" {\n  " + set + "\n}\n\n";
+    const std::string n = std::to_string(options_.layout);
+    m.header = {"Imported by veltoc import-klc from " + file_.substr(slash == std::string::npos ? 0 : slash + 1) + ":",
+                "  " + k_.kbdText,
+                options_.layout == 0 ? "It is layout 0." : "It is layout " + n + "; layout 0 leaves every key to the system.",
+                "Keys and shift states that the source leaves empty (-1) go to the system."};
+    compiler::SetChoice set;
+    set.kind = unicode_ ? compiler::SetChoice::kUnicode : compiler::SetChoice::kCodePage;
+    set.codePage = codePage_;
+    m.set = set;
+    if (options_.layout != 0) {
+      compiler::LayoutDef& us = m.layouts[0];
+      us.defined = true;
+      us.name = Chars({U'U', U'S'});
+      us.set = set;
+    }
+    compiler::LayoutDef& l = m.layouts[options_.layout];
+    l.defined = true;
     std::vector<char32_t> name;
     for (std::size_t i = 0; i < name_.size();) name.push_back(NextUtf8(name_, i));
-    out += "layout " + n + " " + Quoted(name) + " {\n  " + set + "\n";
+    l.name = Chars(name);
+    l.set = set;
     if (HasAltGr()) {
-      out +=
-          "  # Right Alt (AltGr) is this layout's: its characters arrive without it,\n"
-          "  # and its release does not open the window's menu.\n  claims ralt\n";
+      l.notes = {"Right Alt (AltGr) is this layout's: its characters arrive without it,",
+                 "and its release does not open the window's menu."};
+      for (const vkl::NamedBit& b : vkl::kModifierNames) {
+        if (b.name == "ralt") l.claims = static_cast<std::uint16_t>(1u << b.bit);
+      }
     }
-    const bool othersDiffer =
-        std::any_of(keys_.begin(), keys_.end(), [&](const Key& k) { return KeyCaps(k) != ""; });
-    const CapsMode caps = probe_ ? CapsMode::kLetters : caps_;
-    out += "  # " + std::string(ModeComment(caps)) + (othersDiffer ? "; keys that differ say so.\n" : ".\n");
-    out += "  caps " + std::string(vkl::kCapsModes[static_cast<int>(caps)]) + "\n";
+    const bool othersDiffer = std::any_of(keys_.begin(), keys_.end(), [&](const Key& k) {
+      return k.row->sgcap || (!probe_ && !(k.fits & 1u << static_cast<int>(caps_)));
+    });
+    l.caps = probe_ ? CapsMode::kLetters : caps_;
+    l.seen.insert("caps");
+    l.notes.push_back(std::string(ModeComment(l.caps)) + (othersDiffer ? "; keys that differ say so." : "."));
     if (!leftOutStates_.empty()) {
       std::string states;
-      for (const int s : leftOutStates_) {
-        states += (states.empty() ? "" : ", ") + std::to_string(s) + " (" + StateName(s) + ")";
+      for (const int st : leftOutStates_) {
+        states += (states.empty() ? "" : ", ") + std::to_string(st) + " (" + StateName(st) + ")";
       }
       const bool one = leftOutStates_.size() == 1;
-      out += Comment(std::string("Left out: shift state") + (one ? " " : "s ") + states +
-                     ". The library has no slot for " + (one ? "it" : "them") +
-                     ", and never types the control characters that Ctrl gives; each key notes what it "
-                     "leaves out.");
+      for (const std::string& line :
+           Comment(std::string("Left out: shift state") + (one ? " " : "s ") + states + ". The library has no slot for " +
+                   (one ? "it" : "them") +
+                   ", and never types the control characters that Ctrl gives; each key notes what it leaves out.")) {
+        l.notes.push_back(line);
+      }
     }
-    KeyLines(out);
-    out += "}\n";
-    DeadKeyLines(out);
-    if (!macros_.empty()) {
-      out += "\n# Ligatures: keys that type more than one character.\n";
-      for (const Macro& m : macros_) out += "macro " + m.name + " " + Quoted(m.text) + "\n";
-    }
-  }
-
-  std::string KeyCaps(const Key& k) const {
-    if (k.row->sgcap) {
-      std::string s = "caps: " + Cells(k.caps);
-      if (k.cells[1][0].kind != Cell::kEmpty || k.cells[1][1].kind != Cell::kEmpty)
-        s += " ralt: " + Cells(k.cells[1]);
-      return s;
-    }
-    if (probe_ || k.fits & 1u << static_cast<int>(caps_)) return "";
-    return "caps=" + std::string(vkl::kCapsModes[static_cast<int>(k.mode)]);
-  }
-
-  void KeyLines(std::string& out) const {
-    struct Line {
-      std::string parts[5];  // key name, cells, right-Alt cells, Caps Lock, comment
-    };
-    std::vector<Line> lines;
-    std::size_t width[5] = {};
     for (const Key& k : keys_) {
-      Line l;
-      l.parts[0] = KeyNameOfScan(k.row->scan);
-      l.parts[1] = Cells(k.cells[0]);
-      if (k.cells[1][0].kind != Cell::kEmpty || k.cells[1][1].kind != Cell::kEmpty) {
-        l.parts[2] = "ralt: " + Cells(k.cells[1]);
+      compiler::KeyLine line;
+      line.scan = k.row->scan;
+      line.layout = static_cast<int>(options_.layout);
+      line.hasCells = true;
+      ModelSlot(k.cells[0], line.plain.cells[kSlotPlain]);
+      ModelSlot(k.cells[1], line.plain.cells[kSlotRightAlt]);
+      if (k.row->sgcap) {
+        line.capsExplicit = true;
+        ModelSlot(k.caps, line.caps.cells[kSlotPlain]);
+        ModelSlot(k.cells[1], line.caps.cells[kSlotRightAlt]);
+      } else if (!probe_ && !(k.fits & 1u << static_cast<int>(caps_))) {
+        line.capsMode = k.mode;
       }
-      l.parts[3] = KeyCaps(k);
-      if (!k.leftOut.empty()) l.parts[4] = "# left out: " + k.leftOut;
-      if (!k.note.empty()) l.parts[4] = "# " + k.note;
-      for (int i = 0; i < 5; ++i) {
-        if (Utf8Length(l.parts[i]) <= kMaxAlignedWidth) width[i] = std::max(width[i], Utf8Length(l.parts[i]));
-      }
-      lines.push_back(std::move(l));
+      line.note = !k.note.empty() ? k.note : k.leftOut.empty() ? "" : "left out: " + k.leftOut;
+      m.keys.push_back(std::move(line));
     }
-    out += "\n";
-    for (const Line& l : lines) {
-      std::string s = "  key " + Pad(l.parts[0], width[0]);
-      for (int i = 1; i < 5; ++i) {
-        if (width[i] > 0 || !l.parts[i].empty()) s += "  " + Pad(l.parts[i], width[i]);
+    for (const DeadKey& d : dead_) {
+      m.deadNames[d.name] = {false, d.ch, {}};
+      m.deadOrder.push_back(d.name);
+      for (const auto& [base, result] : d.rows) {
+        compiler::DeadRow r;
+        r.name = d.name;
+        r.dead = {false, d.ch, {}};
+        r.base = {false, base, {}};
+        r.result = {false, result, {}};
+        m.deadRows.push_back(r);
       }
-      while (s.back() == ' ') s.pop_back();
-      out += s + "\n";
+      for (const auto& [base, next] : d.chains) {
+        compiler::Sequence q;
+        q.start = {compiler::ComposeInput::kDead, {}, d.name, {}};
+        q.inputs.push_back({compiler::ComposeInput::kChar, {false, base, {}}, {}, {}});
+        q.result.dead = dead_[static_cast<std::size_t>(FindDead(next))].name;
+        m.sequences.push_back(std::move(q));
+      }
     }
+    for (const Macro& mac : macros_) {
+      compiler::MacroDef d;
+      d.name = mac.name;
+      d.text = Chars(mac.text);
+      m.macros.push_back(std::move(d));
+    }
+    return m;
   }
 
-  void DeadKeyLines(std::string& out) const {
-    if (dead_.empty()) return;
-    std::size_t width = 0;
-    for (const DeadKey& d : dead_) width = std::max(width, d.name.size());
-    out += "\n# Dead keys: the accent, then the letter. After one, Space types the accent.\n";
-    for (const DeadKey& d : dead_) {
-      const std::string head = "deadkey " + Pad(d.name, width) + "  " + CharText(d.ch);
-      if (d.rows.empty()) out += head + "\n";
-      for (std::size_t i = 0; i < d.rows.size(); i += kPairsPerDeadKeyLine) {
-        std::string line = head;
-        for (std::size_t j = i; j < d.rows.size() && j < i + kPairsPerDeadKeyLine; ++j) {
-          line += "  " + CharText(d.rows[j].first) + " " + CharText(d.rows[j].second);
-        }
-        out += line + "\n";
-      }
-    }
-  }
+  void Write(std::string& out) const { out = PrintModel(ToModel()); }
 
   const Klc& k_;
   const std::string& file_;
@@ -1185,6 +1166,7 @@ class Generator {
   int codePage_ = 0;  // of a code-page layout; 0 while unknown
   std::string name_;  // UTF-8, at most 20 bytes of the layout's set
   std::vector<DeadKey> dead_;
+  std::vector<Entry> chainedTo_;  // the dead keys that rows chain to
   std::vector<Macro> macros_;
   std::vector<LigatureRow> ligatures_;
   std::vector<Key> keys_;

@@ -494,6 +494,11 @@ class Builder {
             [[fallthrough]];
           case Cell::kDead:
           case Cell::kDeadNamed:
+            if (Composes(layout) && c.kind == Cell::kDead && c.ch.raw) {
+              byte = static_cast<std::uint8_t>(c.ch.code);
+              flags = static_cast<std::uint8_t>(1u << col);
+              break;
+            }
             if (Composes(layout)) {
               const std::optional<char32_t> input = InputOfCell(c);
               if (!input) continue;  // said when the dead keys were numbered
@@ -768,12 +773,9 @@ class Builder {
       if (c.kind == Cell::kDeadNamed && !deadIndex_.count(c.name)) {
         report_.Error(c.pos, "no dead key named " + c.name + " (deadkey " + c.name + " CHAR ... defines one)");
       }
-      if (c.kind != Cell::kDead) return;
-      if (c.ch.raw) {
-        report_.Error(c.pos, "a dead key of a layout that composes is a character or a name, not a raw byte");
-      } else if (!DeadOfChar(c.ch.code)) {
-        add("", c.ch);
-      }
+      // A raw byte (dead:0xNN) stands as it is: its value in the set is
+      // the input, whatever that is.
+      if (c.kind == Cell::kDead && !c.ch.raw && !DeadOfChar(c.ch.code)) add("", c.ch);
     });
     for (const Sequence& q : m_.sequences) composeUsed_ = composeUsed_ || q.start.kind == ComposeInput::kComposeKey;
   }
@@ -903,6 +905,8 @@ class Builder {
       if (c.raw || !IsCharacter(c.code) || table.Find(stateOf[n], U' ') != nullptr) continue;
       table.AddToText(stateOf[n], U' ', std::u32string(1, c.code));
     }
+    // Layouts marked to compose with nothing to compose need no table.
+    if (table.edges() == 0) return;
     std::string error;
     if (!table.Build(d_.compositions, error)) {
       const Pos at = !all.empty() ? all.front().pos : !m_.keys.empty() ? m_.keys.front().pos : Pos{};

@@ -19,45 +19,17 @@
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "layoutkit/vkl_model.h"
+#include "layoutkit/vkl_print.h"
 #include "layoutkit/vkl_syntax.h"
 #include "shared/charset.h"
+#include "shared/compositions.h"
 
 namespace velto::layoutkit {
 
 namespace {
 
 using vkl::CapsMode;
-
-// Characters written as U+XXXX rather than themselves: white space, controls,
-// marks that combine with their neighbour, invisible format characters, and
-// the replacement character, which the compiler reads as a byte that is no
-// UTF-8.
-bool Invisible(char32_t c) {
-  return c <= 0x20 || c == 0x7F || c == 0xFFFD || (c >= 0x80 && c <= 0xA0) || c == 0xAD || (c >= 0x300 && c <= 0x36F) ||
-         (c >= 0x591 && c <= 0x5C7) || (c >= 0x64B && c <= 0x65F) || c == 0x670 || (c >= 0xE31 && c <= 0xE4E) ||
-         (c >= 0x200B && c <= 0x200F);
-}
-
-// A character written so that the compiler reads it back: quoted where the
-// language gives it another meaning, U+XXXX where it would not show.
-std::string CodePointText(char32_t c) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || Invisible(c)) return "U+" + LowerHex(c, 4);
-  switch (c) {
-    case '-':
-    case '#':
-    case '"':
-      return std::string("'") + static_cast<char>(c) + "'";
-    case '\'':
-      return "'\\''";
-    case '\\':
-      return "'\\\\'";
-    default:
-      break;
-  }
-  std::string out;
-  AppendUtf8(out, c);
-  return out;
-}
 
 // Whether a byte may be written as the character the set makes of it: the
 // compiler must read that character back to this very byte.
@@ -69,33 +41,26 @@ bool Writable(std::uint8_t byte, const vkl::CharSet& set) {
 // A character cell as the compiler reads it back to the same byte.
 std::string CharText(std::uint8_t byte, const vkl::CharSet& set, bool raw = false) {
   if (raw || !Writable(byte, set)) return "0x" + LowerHex(byte, 2);
-  return CodePointText(set.Char(byte));
+  return vkl::CharText(set.Char(byte));
 }
 
-// A "string" with the bytes decoded in the set; `raw` bytes as \xNN.
+// A "string" with the bytes decoded in the set; `raw` bytes, and controls,
+// as the bytes they are.
 std::string StringText(const std::uint8_t* bytes, std::size_t n, const vkl::CharSet& set,
                        const std::function<bool(std::uint8_t)>& raw = {}) {
-  std::string out = "\"";
+  std::vector<compiler::Char> chars;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint8_t b = bytes[i];
     const char32_t c = set.Char(b);
     const bool ok = c != 0 && set.Byte(c) == b && !(raw && raw(b));
-    if (ok && (c == '"' || c == '\\')) {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (ok && c == '\n') {
-      out += "\\n";
-    } else if (ok && c == '\r') {
-      out += "\\r";
-    } else if (ok && c == '\t') {
-      out += "\\t";
-    } else if (!ok || c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-      out += "\\x" + LowerHex(b, 2);
+    const bool control = c < 0x20 && c != '\n' && c != '\r' && c != '\t';
+    if (!ok || control || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      chars.push_back({true, b, {}});
     } else {
-      AppendUtf8(out, c);
+      chars.push_back({false, c, {}});
     }
   }
-  return out + "\"";
+  return vkl::StringText(chars);
 }
 
 std::string ModifierNames(std::uint16_t bits, std::span<const vkl::NamedBit> names,
@@ -114,6 +79,18 @@ std::string ModifierNames(std::uint16_t bits, std::span<const vkl::NamedBit> nam
   return out;
 }
 
+// Names of dead keys by their characters.
+constexpr struct {
+  char32_t c;
+  const char* name;
+} kDeadKeyNames[] = {{0x60, "grave"},       {0xB4, "acute"},  {0x5E, "circumflex"}, {0xA8, "diaeresis"},
+                  {0x7E, "tilde"},       {0xB8, "cedilla"}, {0x2C7, "caron"},    {0x2D8, "breve"},
+                  {0xB0, "ring"},        {0x2DB, "ogonek"}, {0x2D9, "dot"},      {0x2DD, "double-acute"},
+                  {0xAF, "macron"},      {0x27, "apostrophe"}, {0x22, "quote"},  {0x2DC, "small-tilde"},
+                  {0x2C6, "modifier-circumflex"}, {0x384, "tonos"},             {0x385, "dialytika-tonos"},
+                  {0x323, "belowdot"}, {0x309, "hook"}, {0x31B, "horn"}, {0x335, "stroke"}, {0x326, "belowcomma"},
+                  {0x2DA, "abovering"}, {0xA4, "currency"}, {0xB5, "greek"}};
+
 class Writer {
  public:
   explicit Writer(const KeyboardDescription& d) : d_(d) {}
@@ -123,11 +100,12 @@ class Writer {
     Scan();
     // First the short forms; where the compiler would place a Unicode table
     // otherwise, pin that table; if that is not enough either, pin them all.
+    Compositions();
     const bool tables = std::find(std::begin(mode_), std::end(mode_), Mode::kUnicode) != std::end(mode_);
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
       Compose();
-      if (!tables || attempt == 2 || Settled(attempt == 0)) break;
-      if (attempt == 1) PinAll();
+      if (!(tables || composing_) || attempt == 3 || Settled(attempt == 0)) break;
+      if (attempt >= 1) PinAll();
     }
     return out_;
   }
@@ -197,7 +175,7 @@ class Writer {
         continue;
       }
       std::string line = indent + "table 0x" + LowerHex(static_cast<unsigned>(b), 2);
-      for (int i = 0; b < 256 && set.table[b] != 0 && i < 16; ++b, ++i) line += " " + CodePointText(set.table[b]);
+      for (int i = 0; b < 256 && set.table[b] != 0 && i < 16; ++b, ++i) line += " " + vkl::CharText(set.table[b]);
       Line(line);
       any = true;
     }
@@ -216,6 +194,7 @@ class Writer {
     Layouts();
     Mappings();
     DeadKeys();
+    CompositionLines();
     Macros();
   }
 
@@ -247,7 +226,15 @@ class Writer {
       }
     }
     if (decide && !sameTop) pinTop_ = top_.unicode();
-    return same && sameTop;
+    // The table of compositions, and which layouts compose through it.
+    bool sameKinds = true;
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      sameKinds = sameKinds && HeaderOf(back.layouts[n]).kind == HeaderOf(d_.layouts[n]).kind;
+    }
+    if (!sameKinds) marks_ = true;
+    const bool sameCompositions = back.compositions == d_.compositions;
+    if (!sameCompositions) structured_ = false;
+    return same && sameTop && sameKinds && sameCompositions;
   }
 
   // Which scan codes share each record, lowest first; who uses which macro
@@ -282,7 +269,7 @@ class Writer {
         }
       }
     }
-    DeadNames();
+    if (!composing_) DeadNames();
   }
 
   // Whether a byte of a macro or dead key must be written raw: it does not
@@ -297,18 +284,11 @@ class Writer {
   }
 
   void DeadNames() {
-    static constexpr struct {
-      char32_t c;
-      const char* name;
-    } kNames[] = {{0x60, "grave"},       {0xB4, "acute"},  {0x5E, "circumflex"}, {0xA8, "diaeresis"},
-                  {0x7E, "tilde"},       {0xB8, "cedilla"}, {0x2C7, "caron"},    {0x2D8, "breve"},
-                  {0xB0, "ring"},        {0x2DB, "ogonek"}, {0x2D9, "dot"},      {0x2DD, "double-acute"},
-                  {0xAF, "macron"},      {0x27, "apostrophe"}, {0x22, "quote"},  {0x2DC, "small-tilde"},
-                  {0x2C6, "modifier-circumflex"}, {0x384, "tonos"},             {0x385, "dialytika-tonos"}};
+
     for (const DeadKeyRow& r : d_.deadKeys.rows) {
       if (r.dead == 0 || deadNames_.count(r.dead)) continue;
       std::string name = "dead-" + LowerHex(r.dead, 2);
-      for (const auto& n : kNames) {
+      for (const auto& n : kDeadKeyNames) {
         if (top_.Char(r.dead) == n.c) name = n.name;
       }
       deadNames_[r.dead] = name;
@@ -411,6 +391,7 @@ class Writer {
         if (explicitEntries_ && !shares_[n]) setLine += " @" + std::to_string(h.tableEntry);
         if (h.count != count) setLine += " count " + std::to_string(h.count);
         if (h.codePage != kUnicodeCodePageId) setLine += " id " + std::to_string(h.codePage);
+        if (marks_) setLine += composes_[n] ? " composing" : " classic";
       }
       Line(setLine);
       if (pin_[n] && !shares_[n]) TableLines(set, "  ");
@@ -489,6 +470,17 @@ class Writer {
       // An entry that holds a table is no macro: the key names it by number.
       const std::string name = tableEntries_.count(b) ? "@" + std::to_string(b) : macroNames_.at(b);
       return std::string(dead ? "dead+macro:" : "macro:") + name;
+    }
+    if (dead && composing_) {
+      // A layout that composes names its dead keys and the compose key by
+      // their inputs; anything else stands as its byte.
+      const int layout = static_cast<int>(&set - sets_);
+      const char32_t input = layout >= 0 && layout < static_cast<int>(kLayouts) && composes_[layout] ? set.table[b] : 0;
+      if (structured_ && input == kComposeKeyInput && composeState_ != 0) return "compose";
+      if (structured_ && input >= kDeadKeyInputs && input - kDeadKeyInputs < compositionDeadNames_.size()) {
+        return "dead:" + compositionDeadNames_[input - kDeadKeyInputs];
+      }
+      return "dead:0x" + LowerHex(b, 2);
     }
     if (dead) {
       const auto it = deadNames_.find(b);
@@ -589,12 +581,19 @@ class Writer {
     }
   }
 
-  void DeadKeys() {
+  // The last row of the 256-row table that holds anything; -1 if none.
+  int LastDeadRow() const {
     int last = -1;
     for (int i = 0; i < static_cast<int>(kDeadKeyRows); ++i) {
       const DeadKeyRow& r = d_.deadKeys.rows[i];
       if (r.dead || r.next || r.composed) last = i;
     }
+    return last;
+  }
+
+  void DeadKeys() {
+    if (composing_) return CompositionDeadRows();
+    const int last = LastDeadRow();
     if (last < 0) return;
     out_ += "\n# Dead keys: name, character, then pairs of base character and result\n";
     auto rowChar = [&](std::uint8_t dead, std::uint8_t b) {
@@ -634,6 +633,201 @@ class Writer {
            StringText(reinterpret_cast<const std::uint8_t*>(e.text), e.length, top_, raw));
     }
   }
+
+  // --- The table of compositions ------------------------------------------
+
+  // Reads the table back into dead keys and sequences, where it is one the
+  // compiler builds: state 0 leads by dead key n to state n + 1 and by the
+  // compose key to the state after those; every other state is reached by
+  // one way only; every key is a character, a dead key or the compose key;
+  // every text is characters. Otherwise the table is written as its bytes.
+  void Compositions() {
+    for (unsigned n = 0; n < kLayouts; ++n) {
+      const LayoutRecord& r = d_.layouts[n];
+      composes_[n] = CharSetOf(r) == CharSetKind::kUnicode && HeaderOf(r).kind == kUnicodeComposingKind;
+      composing_ = composing_ || composes_[n];
+    }
+    composing_ = composing_ || !d_.compositions.empty();
+    if (!composing_) return;
+    structured_ = false;
+    if (d_.compositions.empty()) return;
+    const velto::Compositions table(d_.compositions.data(), d_.compositions.size());
+    if (!table.valid()) return;
+    struct Target {
+      bool toState = false;
+      std::uint32_t to = 0;
+      std::u32string text;
+    };
+    std::map<std::uint32_t, std::map<char32_t, Target>> edges;
+    bool ok = true;
+    table.ForEachEdge([&](std::uint64_t e) {
+      const char32_t input = static_cast<char32_t>(e & kMaxInput);
+      const auto from = static_cast<std::uint32_t>(e >> 21) & kMaxCompositionState;
+      Target t;
+      t.toState = (e & kEdgeToState) != 0;
+      if (t.toState) {
+        t.to = static_cast<std::uint32_t>(e >> 41) & kMaxCompositionState;
+      } else {
+        std::uint32_t length = 0;
+        const std::uint32_t* text = table.TextAt(static_cast<std::uint32_t>(e >> 41) & kMaxTextIndex, &length);
+        if (text == nullptr) ok = false;
+        for (std::uint32_t i = 0; text != nullptr && i < length; ++i) {
+          ok = ok && IsCharacter(text[i]);
+          t.text += static_cast<char32_t>(text[i]);
+        }
+      }
+      ok = ok && edges[from].emplace(input, t).second;
+    });
+    // From state 0: the dead keys 0..N-1 to states 1..N, then the compose key.
+    std::uint32_t deadKeys = 0;
+    for (const auto& [input, t] : edges[0]) {
+      if (input == kComposeKeyInput) continue;
+      ok = ok && t.toState && input == kDeadKeyInputs + deadKeys && t.to == deadKeys + 1;
+      ++deadKeys;
+    }
+    if (const auto it = edges[0].find(kComposeKeyInput); it != edges[0].end()) {
+      ok = ok && it->second.toState && it->second.to == deadKeys + 1;
+      composeState_ = deadKeys + 1;
+    }
+    if (!ok) return;
+    // The dead keys: a name and the character Space gives after each.
+    compositionDeadNames_.clear();
+    compositionModel_ = compiler::Model{};
+    std::set<std::string> names;
+    for (std::uint32_t n = 0; n < deadKeys; ++n) {
+      char32_t c = 0;
+      const auto& from = edges[n + 1];
+      if (const auto space = from.find(U' '); space != from.end() && space->second.text.size() == 1) {
+        c = space->second.text[0];
+      }
+      std::string name = DeadKeyName(c);
+      if (name.empty() || names.count(name)) name = "dead" + std::to_string(n);
+      names.insert(name);
+      compositionDeadNames_.push_back(name);
+      compositionModel_.deadNames[name] = compiler::Char{false, c, {}};
+      compositionModel_.deadOrder.push_back(name);
+    }
+    // Every sequence, by depth-first walks; each state once.
+    struct Found {
+      compiler::Sequence q;
+      std::vector<std::uint32_t> states;  // the intermediate ones, in order
+    };
+    std::vector<Found> found;
+    std::set<std::uint32_t> seen;
+    const std::uint32_t firstFree = deadKeys + (composeState_ != 0 ? 1 : 0) + 1;
+    const auto inputOf = [&](char32_t input, compiler::ComposeInput& in) {
+      if (input == kComposeKeyInput) {
+        in.kind = compiler::ComposeInput::kComposeKey;
+      } else if (input >= kDeadKeyInputs && input - kDeadKeyInputs < deadKeys) {
+        in.kind = compiler::ComposeInput::kDead;
+        in.name = compositionDeadNames_[input - kDeadKeyInputs];
+      } else if (IsCharacter(input)) {
+        in.ch = {false, input, {}};
+      } else {
+        return false;
+      }
+      return true;
+    };
+    const std::function<void(std::uint32_t, Found)> walk = [&](std::uint32_t state, Found path) {
+      for (const auto& [input, t] : edges[state]) {
+        Found f = path;
+        compiler::ComposeInput in;
+        if (!inputOf(input, in)) {
+          ok = false;
+          return;
+        }
+        f.q.inputs.push_back(in);
+        // Space after a dead key, typing its character: the compiler adds it.
+        if (path.q.inputs.empty() && state <= deadKeys && input == U' ' && t.text.size() == 1 &&
+            compositionModel_.deadNames[compositionDeadNames_[state - 1]].code == t.text[0]) {
+          continue;
+        }
+        if (!t.toState) {
+          for (const char32_t c : t.text) f.q.result.text.push_back({false, c, {}});
+          found.push_back(std::move(f));
+        } else if (t.to >= 1 && t.to <= deadKeys) {
+          f.q.result.dead = compositionDeadNames_[t.to - 1];
+          found.push_back(std::move(f));
+        } else if (t.to >= firstFree && seen.insert(t.to).second) {
+          f.states.push_back(t.to);
+          walk(t.to, std::move(f));
+        } else {
+          ok = false;
+          return;
+        }
+      }
+    };
+    for (std::uint32_t n = 0; n < deadKeys && ok; ++n) {
+      Found start;
+      start.q.start = {compiler::ComposeInput::kDead, {}, compositionDeadNames_[n], {}};
+      walk(n + 1, start);
+    }
+    if (composeState_ != 0 && ok) {
+      Found start;
+      start.q.start.kind = compiler::ComposeInput::kComposeKey;
+      walk(composeState_, start);
+    }
+    // Every state the edges leave must have been walked.
+    for (const auto& [state, out] : edges) {
+      ok = ok && (state < firstFree || seen.count(state));
+    }
+    if (!ok) return;
+    // The compiler numbers the states in the order the sequences come, each
+    // making those of its path not yet made: by the deepest state of each
+    // path, that order comes back.
+    const auto deepest = [](const Found& f) { return f.states.empty() ? 0u : f.states.back(); };
+    std::stable_sort(found.begin(), found.end(),
+                     [&](const Found& a, const Found& b) { return deepest(a) < deepest(b); });
+    for (Found& f : found) compositionModel_.sequences.push_back(std::move(f.q));
+    structured_ = true;
+  }
+
+  // A dead key's name by its character, as the decompiler names the
+  // 256-row table's; empty when it has none.
+  static std::string DeadKeyName(char32_t c) {
+    for (const auto& n : kDeadKeyNames) {
+      if (n.c == c) return n.name;
+    }
+    return "";
+  }
+
+  // In a description that composes, the 256-row table holds the raw rows
+  // alone.
+  void CompositionDeadRows() {
+    const int last = LastDeadRow();
+    if (last < 0) return;
+    out_ += "\n# Rows of the 256-row dead-key table, as they stand\n";
+    const auto raw = [](std::uint8_t b) { return b == 0 ? std::string("-") : "0x" + LowerHex(b, 2); };
+    for (int i = 0; i <= last; ++i) {
+      const DeadKeyRow& r = d_.deadKeys.rows[i];
+      Line("deadrow " + raw(r.dead) + " " + raw(r.next) + " " + raw(r.composed));
+    }
+  }
+
+  void CompositionLines() {
+    if (!composing_) return;
+    if (structured_) {
+      const std::string text = PrintModel(compositionModel_);
+      if (!text.empty()) out_ += "\n# Dead keys and the compose key: what the keys after them make\n" + text.substr(1);
+      return;
+    }
+    if (d_.compositions.empty()) return;
+    out_ += "\n# The table of compositions, as it stands\n";
+    constexpr std::size_t kPerLine = 32;
+    for (std::size_t at = 0; at < d_.compositions.size(); at += kPerLine) {
+      std::string line = "composition-bytes " + std::to_string(at) + " ";
+      for (std::size_t i = at; i < d_.compositions.size() && i < at + kPerLine; ++i) line += LowerHex(d_.compositions[i], 2);
+      Line(line);
+    }
+  }
+
+  bool composing_ = false;   // some layout composes, or there is a table
+  bool composes_[kLayouts] = {};
+  bool structured_ = true;   // the table written as lines that build it again
+  bool marks_ = false;       // composing and classic written on the sets
+  std::uint32_t composeState_ = 0;
+  std::vector<std::string> compositionDeadNames_;  // by input number
+  compiler::Model compositionModel_;
 
   struct KeyLine {
     std::uint16_t scan;

@@ -35,6 +35,7 @@ struct Token {
 // hold '+' too (grave+circumflex), which a macro's may not.
 bool IsIdentifier(std::string_view s, std::size_t minLength = 2) {
   if (s.size() < minLength || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  if (s.size() > 1 && (s[0] == 'U' || s[0] == 'u') && s[1] == '+') return false;  // a code point
   return std::all_of(s.begin(), s.end(), [minLength](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || (c == '+' && minLength == 2);
   });
@@ -866,8 +867,8 @@ class Parser {
     }
     const auto c = CharOf(t);
     if (!c) return false;
-    if (c->raw) {
-      Error(t.pos, "the keys of a composition are characters, not raw bytes");
+    if (c->raw || !IsCharacter(c->code)) {
+      Error(t.pos, "the keys of a composition are characters, not raw bytes or U+0000");
       return false;
     }
     in.ch = *c;
@@ -892,8 +893,8 @@ class Parser {
       return false;
     }
     for (const Char& c : result.text) {
-      if (c.raw) {
-        Error(c.pos, "a composition makes characters, not raw bytes");
+      if (c.raw || !IsCharacter(c.code)) {
+        Error(c.pos, "a composition makes characters, not raw bytes or U+0000");
         return false;
       }
     }
@@ -912,7 +913,12 @@ class Parser {
       return Error(t.back().pos, "a chain has a dead key, two keys or more, then the result; one key after a "
                                  "dead key is a pair of its deadkey line");
     }
-    for (std::size_t i = 2; i + 1 < t.size(); ++i) {
+    AddSequence(t, 2, std::move(q));
+  }
+
+  // The keys of a sequence from t[first] on, then its result, last.
+  void AddSequence(const std::vector<Token>& t, std::size_t first, Sequence q) {
+    for (std::size_t i = first; i + 1 < t.size(); ++i) {
       ComposeInput in;
       if (!InputOf(t[i], in)) return;
       q.inputs.push_back(std::move(in));
@@ -923,22 +929,26 @@ class Parser {
   }
 
   // compose KEY... RESULT: the keys after the compose key; compose include
-  // "FILE" [locale NAME]: the sequences of a Compose file.
+  // "FILE" [locale NAME] [compose-key-only]: the sequences of a Compose file.
   void Compose(const std::vector<Token>& t, const std::string& path) {
     if (t.size() >= 2 && Lower(t[1].text) == "include") {
-      if (!Arity(t, 3, 5, "compose include \"FILE\" [locale NAME]")) return;
+      static constexpr const char* kUsage = "compose include \"FILE\" [locale NAME] [compose-key-only]";
+      if (!Arity(t, 3, 6, kUsage)) return;
       std::string name;
       if (!String(t[2], name)) return;
       std::string locale = "en_US.UTF-8";
-      if (t.size() > 3) {
-        if (t.size() != 5 || Lower(t[3].text) != "locale") {
-          return Error(t[3].pos, "unexpected \"" + t[3].text + "\"; usage: compose include \"FILE\" [locale NAME]");
+      bool composeKeyOnly = false;
+      for (std::size_t i = 3; i < t.size(); ++i) {
+        if (Lower(t[i].text) == "locale" && i + 1 < t.size()) {
+          locale = t[++i].text;
+        } else if (Lower(t[i].text) == "compose-key-only" && !composeKeyOnly) {
+          composeKeyOnly = true;
+        } else {
+          return Error(t[i].pos, "unexpected \"" + t[i].text + "\"; usage: " + kUsage);
         }
-        locale = t[4].text;
       }
       ComposeIncludePath(name, path);
-      report_.diagnostics().NoteFile(name);
-      if (!ReadComposeFile(name, locale, m_, report_)) {
+      if (!ReadComposeFile(name, locale, m_, report_, composeKeyOnly)) {
         Error(t[2].pos, "cannot read Compose file \"" + name + "\"");
       }
       return;
@@ -947,14 +957,7 @@ class Parser {
     Sequence q;
     q.pos = t[1].pos;
     q.start = {ComposeInput::kComposeKey, {}, {}, t[0].pos};
-    for (std::size_t i = 1; i + 1 < t.size(); ++i) {
-      ComposeInput in;
-      if (!InputOf(t[i], in)) return;
-      q.inputs.push_back(std::move(in));
-    }
-    if (!ResultOf(t.back(), q.result)) return;
-    q.order = m_.nextOrder++;
-    m_.sequences.push_back(std::move(q));
+    AddSequence(t, 1, std::move(q));
   }
 
   // A Compose file named in a .vkl: %H is $HOME, %L the locale's system

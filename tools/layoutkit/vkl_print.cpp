@@ -208,6 +208,7 @@ class Printer {
   explicit Printer(const Model& m) : m_(m) {}
 
   std::string Print() {
+    markComposing_ = NeedsMark();
     for (const std::string& h : m_.header) out_ += h.empty() ? "#\n" : "# " + h + "\n";
     if (!m_.header.empty()) out_ += "\n";
     Set(m_.set, "");
@@ -233,6 +234,7 @@ class Printer {
       if (s.count >= 0) line += " count " + std::to_string(s.count);
       if (s.id >= 0) line += " id " + std::to_string(s.id);
       if (s.composing >= 0) line += s.composing ? " composing" : " classic";
+      if (s.composing < 0 && markComposing_ && !indent.empty()) line += " composing";
     }
     if (!line.empty()) Line(indent + line);
     // The pinned slots, sixteen to a line where they run on.
@@ -287,7 +289,13 @@ class Printer {
     if (!l.defined) return;
     out_ += "\n";
     Line("layout " + std::to_string(n) + " " + vkl::StringText(l.name) + " {");
-    Set(l.set, "  ");
+    SetChoice set = l.set;
+    // A layout of the top's Unicode set says so itself where it must say
+    // that it composes.
+    if (set.kind == SetChoice::kInherit && markComposing_ && m_.set.kind == SetChoice::kUnicode) {
+      set.kind = SetChoice::kUnicode;
+    }
+    Set(set, "  ");
     for (const std::string& note : l.notes) Line("  #" + (note.empty() ? "" : " " + note));
     if (l.charThenLeft) Line("  char-then-left");
     if (l.claims != 0) Line("  claims " + Names(l.claims, vkl::kModifierNames, vkl::kClaimFlags, " "));
@@ -299,7 +307,9 @@ class Printer {
       for (const std::uint8_t v : b.values) line += " " + LowerHex(v, 2);
       Line(line);
     }
-    if (l.caps != CapsMode::kLetters) Line("  caps " + std::string(vkl::kCapsModes[static_cast<int>(l.caps)]));
+    if (l.caps != CapsMode::kLetters || l.seen.count("caps")) {
+      Line("  caps " + std::string(vkl::kCapsModes[static_cast<int>(l.caps)]));
+    }
     Keys(static_cast<int>(n));
     Line("}");
   }
@@ -388,6 +398,12 @@ class Printer {
     }
     if (order.empty() && m_.deadRows.empty()) return;
     out_ += "\n";
+    // The names in a column of their own, the characters after them.
+    std::size_t width = 0;
+    for (const std::string& name : order) width = std::max(width, name.size());
+    const auto head = [&](const std::string& name, const Char& c) {
+      return "deadkey " + Pad(name, width) + "  " + vkl::CharText(c);
+    };
     // Where the rows' order would declare the dead keys in another order,
     // they are declared first.
     std::vector<std::string> byRows;
@@ -398,7 +414,7 @@ class Printer {
     if (!std::equal(byRows.begin(), byRows.end(), order.begin(), order.begin() + static_cast<std::ptrdiff_t>(
                                                                                    std::min(byRows.size(), order.size())))) {
       for (const std::string& name : order) {
-        Line("deadkey " + name + " " + vkl::CharText(m_.deadNames.at(name)));
+        Line(head(name, m_.deadNames.at(name)));
         declared.insert(name);
       }
     }
@@ -411,7 +427,7 @@ class Printer {
         ++i;
         continue;
       }
-      std::string line = "deadkey " + r.name + " " + vkl::CharText(m_.deadNames.count(r.name) ? m_.deadNames.at(r.name) : r.dead);
+      std::string line = head(r.name, m_.deadNames.count(r.name) ? m_.deadNames.at(r.name) : r.dead);
       for (std::size_t n = 0; i < m_.deadRows.size() && m_.deadRows[i].name == r.name && n < kPairsPerLine; ++i, ++n) {
         line += "  " + rowText(m_.deadRows[i].base, m_.deadRows[i].baseZero) + " " +
                 rowText(m_.deadRows[i].result, m_.deadRows[i].resultZero);
@@ -421,10 +437,9 @@ class Printer {
     }
     for (const std::string& name : order) {
       const std::vector<std::string>& more = pairs[name];
-      const std::string head = "deadkey " + name + " " + vkl::CharText(m_.deadNames.at(name));
-      if (more.empty() && !declared.count(name)) Line(head);
+      if (more.empty() && !declared.count(name)) Line(head(name, m_.deadNames.at(name)));
       for (std::size_t i = 0; i < more.size(); i += kPairsPerLine) {
-        std::string line = head;
+        std::string line = head(name, m_.deadNames.at(name));
         for (std::size_t j = i; j < more.size() && j < i + kPairsPerLine; ++j) line += "  " + more[j];
         Line(line);
       }
@@ -457,15 +472,11 @@ class Printer {
       first = false;
       Line(s);
     };
+    // In their order: the compiler numbers the states of the table so.
     for (const Sequence* q : Settled()) {
-      if (q->start.kind != ComposeInput::kDead || q->inputs.size() < 2) continue;
-      std::string s = "chain " + InputText(q->start);
-      for (const ComposeInput& in : q->inputs) s += " " + InputText(in);
-      line(s + "   " + ResultText(q->result));
-    }
-    for (const Sequence* q : Settled()) {
-      if (q->start.kind != ComposeInput::kComposeKey) continue;
-      std::string s = "compose";
+      const bool chain = q->start.kind == ComposeInput::kDead;
+      if (chain && q->inputs.size() < 2) continue;  // on its deadkey line
+      std::string s = chain ? "chain " + InputText(q->start) : "compose";
       for (const ComposeInput& in : q->inputs) s += " " + InputText(in);
       line(s + "   " + ResultText(q->result));
     }
@@ -480,8 +491,32 @@ class Printer {
     }
   }
 
+  // Whether the model's sequences would all come out as plain pairs of
+  // deadkey lines, which the compiler keeps in the 256-row table: then the
+  // Unicode layouts say that they compose.
+  bool NeedsMark() {
+    if (m_.sequences.empty()) return false;
+    for (const KeyLine& k : m_.keys) {
+      for (const Plane* p : {&k.plain, &k.caps}) {
+        for (const auto& slot : p->cells) {
+          for (const Cell& c : slot) {
+            if (c.kind == Cell::kComposeKey) return false;
+          }
+        }
+      }
+    }
+    for (const Sequence* q : Settled()) {
+      const bool plainPair = q->start.kind == ComposeInput::kDead && q->inputs.size() == 1 &&
+                             q->inputs[0].kind == ComposeInput::kChar && q->result.dead.empty() &&
+                             q->result.text.size() == 1;
+      if (!plainPair) return false;
+    }
+    return true;
+  }
+
   const Model& m_;
   std::string out_;
+  bool markComposing_ = false;
   bool settled_ = false;
   std::vector<const Sequence*> settledList_;
 };
