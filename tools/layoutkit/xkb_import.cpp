@@ -120,17 +120,6 @@ bool IsKeypad(std::uint32_t ks) { return ks >= 0xff80 && ks <= 0xffbd; }
 
 std::string KeysymOfValue(std::uint32_t value) { return "0x" + LowerHex(value, 1); }
 
-// A keysym by name as xkbcomp reads it: "U" and any number of hex digits
-// ("U5C" is the backslash), else as keysyms.h knows it.
-Keysym KeysymOf(const std::string& name) {
-  if (name.size() > 1 && name[0] == 'U' && name.size() < 5) {
-    const std::optional<unsigned> v = ParseHex(name.substr(1), 8);
-    if (!v || *v < 0x20 || (*v > 0x7E && *v < 0xA0)) return Keysym{};
-    return KeysymByName("U" + Hex(*v, 4));
-  }
-  return KeysymByName(name);
-}
-
 // What one state of a key types.
 struct Output {
   enum Kind { kNothing, kChar, kDead, kCompose, kNoChar, kSeveral, kUnknown } kind = kNothing;
@@ -236,12 +225,12 @@ void Importing::BindVirtualModifiers() {
     if (e.byKey) {
       key = e.name;
     } else {
-      const std::uint32_t value = KeysymOf(e.name).value;
+      const std::uint32_t value = KeysymByName(e.name).value;
       std::size_t best = SIZE_MAX;
       int bestCode = 0;
       for (const xkb::Key& k : keymap_.keys) {
         for (std::size_t l = 0; l < k.levels.size() && l <= best; ++l) {
-          if (k.levels[l].syms.size() != 1 || KeysymOf(k.levels[l].syms[0]).value != value) continue;
+          if (k.levels[l].syms.size() != 1 || KeysymByName(k.levels[l].syms[0]).value != value) continue;
           const int code = keymap_.keycodes.at(k.name);
           if (l < best || code < bestCode) best = l, bestCode = code, key = k.name;
         }
@@ -262,7 +251,7 @@ const BoundType& Importing::TypeOf(const xkb::Key& key) {
   if (name.empty()) {
     // The type xkbcomp picks for a key that names none.
     const auto sym = [&](std::size_t i) -> std::uint32_t {
-      return i < key.levels.size() && !key.levels[i].syms.empty() ? KeysymOf(key.levels[i].syms[0]).value : 0;
+      return i < key.levels.size() && !key.levels[i].syms.empty() ? KeysymByName(key.levels[i].syms[0]).value : 0;
     };
     const std::size_t width = key.levels.size();
     if (width <= 1) {
@@ -334,7 +323,7 @@ Output Importing::State(const xkb::Key& key, std::uint8_t mods) {
     out.kind = Output::kSeveral;
     return out;
   }
-  Keysym ks = KeysymOf(l.syms[0]);
+  Keysym ks = KeysymByName(l.syms[0]);
   if (ks.kind == Keysym::kUnknown) {
     out.kind = Output::kUnknown;
     out.name = l.syms[0];
