@@ -160,8 +160,8 @@ class Oracle {
     return {xkb_state_key_get_one_sym(s.get(), kc), text};
   }
 
-  // What the Compose file makes of keysyms: the text, or nullopt while
-  // composing, or "\x01" where it has no such sequence.
+  // What the Compose file makes of keysyms fed in turn: where they are
+  // composed, the text.
   enum Status { kNothing, kComposing, kComposed, kCancelled };
   Status Feed(const std::vector<xkb_keysym_t>& syms, std::string& text) const {
     std::unique_ptr<xkb_compose_state, decltype(&xkb_compose_state_unref)> s(

@@ -8,8 +8,9 @@
 #include "layoutkit/xkb_import.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <map>
-#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -118,8 +119,6 @@ bool IsUpper(std::uint32_t ks) {
 }
 bool IsKeypad(std::uint32_t ks) { return ks >= 0xff80 && ks <= 0xffbd; }
 
-std::string KeysymOfValue(std::uint32_t value) { return "0x" + LowerHex(value, 1); }
-
 // What one state of a key types.
 struct Output {
   enum Kind { kNothing, kChar, kDead, kCompose, kNoChar, kSeveral, kUnknown } kind = kNothing;
@@ -127,7 +126,6 @@ struct Output {
   std::string name;  // kDead: the dead key's name; kNoChar, kUnknown: the keysym
   const xkb::Level* level = nullptr;
   int levelIndex = -1;
-  bool operator==(const Output& o) const { return kind == o.kind && ch == o.ch && name == o.name; }
 };
 
 // A key type with its modifiers bound to real ones.
@@ -158,7 +156,7 @@ struct XkbImporter::Cache {
 
   const Keysym& ByValue(std::uint32_t value) {
     auto it = byValue.find(value);
-    if (it == byValue.end()) it = byValue.emplace(value, KeysymByName(KeysymOfValue(value))).first;
+    if (it == byValue.end()) it = byValue.emplace(value, KeysymByName("0x" + LowerHex(value, 1))).first;
     return it->second;
   }
 };
