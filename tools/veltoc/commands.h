@@ -9,6 +9,7 @@
 namespace velto::veltoc {
 
 int ImportKlc(const std::vector<std::string>& args, const char* usage);
+int ImportXkb(const std::vector<std::string>& args, const char* usage);
 int Render(const std::vector<std::string>& args, const char* usage);
 
 }  // namespace velto::veltoc

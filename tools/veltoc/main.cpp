@@ -18,6 +18,8 @@ constexpr const char* kUsage =
     "       veltoc decompile IN.vkb -o OUT.vkl\n"
     "       veltoc check SRC.vkl\n"
     "       veltoc import-klc FILE.klc -o OUT.vkl [--layout N] [--codepage CP] [--skip-unmappable]\n"
+    "       veltoc import-xkb 'LAYOUT(VARIANT)' -o OUT.vkl [--options OPT,OPT...] [--xkb-root DIR]\n"
+    "                         [--compose FILE]\n"
     "       veltoc render DESCRIPTION -o OUT.svg [--layout N] [--caps] [--mods MODS] [--all] [--ansi]\n"
     "                     [--after STEPS]\n"
     "       veltoc --version\n";
@@ -30,6 +32,10 @@ constexpr const char* kHelp =
     "  decompile  writes readable source for any compiled description\n"
     "  check      reports errors and warnings only\n"
     "  import-klc turns a Windows layout source (.klc) into layout source\n"
+    "  import-xkb turns a layout of xkeyboard-config (/usr/share/X11/xkb), with its\n"
+    "             variant and setxkbmap's options, into layout source, its dead keys\n"
+    "             and compose key with the sequences of a Compose file (default: the\n"
+    "             system's en_US.UTF-8 one)\n"
     "  render     draws a layout as an SVG picture of the keyboard; --after draws\n"
     "             what each key types after dead keys: STEPS joined by ',' are\n"
     "             a dead key by the character it shows (^), the compose key\n"
@@ -66,6 +72,7 @@ int main(int argc, char** argv) {
   const std::string command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "import-klc") return velto::veltoc::ImportKlc(rest, kUsage);
+  if (command == "import-xkb") return velto::veltoc::ImportXkb(rest, kUsage);
   if (command == "render") return velto::veltoc::Render(rest, kUsage);
   std::string input, output;
   for (std::size_t i = 1; i < args.size(); ++i) {
