@@ -113,6 +113,25 @@ bool QueueTranslation(const Region& region, const KeyEvent& e, Translation t, ch
   return true;
 }
 
+// The Menu key's release opens the window's context menu: not when its
+// press was the layout's (a compose key, say). Returns whether the key is a
+// release to swallow; the context menu that the system may post for it all
+// the same is dropped by the message hook.
+[[gnu::noinline]] bool MenuKeyTaken(const Region& region, const KeyEvent& e, bool queued, int code) {
+  std::uint16_t& menu = region.queues().menuKeyTaken;
+  if (e.scan != kScanApps) {
+    if (menu == kMenuKeyReleaseTaken && !e.keyUp) menu = 0;  // no context menu came of it
+    return false;
+  }
+  if (!e.keyUp) {
+    menu = queued ? kMenuKeyPressTaken : 0;
+    return false;
+  }
+  if (menu == 0) return false;
+  if (code == kHcAction) menu = kMenuKeyReleaseTaken;
+  return true;
+}
+
 // What a stage decided for the key: whether a later stage decides, or what
 // the hook answers the system (bit 0: swallowed), with or without calling
 // the next hook first (bit 1).
@@ -247,20 +266,8 @@ Verdict Translate(const Region& region, const KeyEvent& e, const Keystroke& k) {
   ++cb.keysToQueue;
   const bool queued = !e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout);
   if (queued) result = 1;
-  // The Menu key's release opens the window's context menu: not when its
-  // press was the layout's (a compose key, say). Its release is swallowed,
-  // and the context menu that the system may post for it all the same is
-  // dropped by the message hook.
-  std::uint16_t& menu = region.queues().menuKeyTaken;
-  if (e.scan == kScanApps) {
-    if (!e.keyUp) {
-      menu = queued ? kMenuKeyPressTaken : 0;
-    } else if (menu != 0) {
-      result = 1;
-      if (k.code == kHcAction) menu = kMenuKeyReleaseTaken;
-    }
-  } else if (menu == kMenuKeyReleaseTaken && !e.keyUp) {
-    menu = 0;  // no context menu came of it; one now is another's
+  if (e.scan == kScanApps || region.queues().menuKeyTaken != 0) {
+    if (MenuKeyTaken(region, e, queued, k.code)) result = 1;
   }
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && k.code == kHcAction ? HoldBack(region, e) : -1;
