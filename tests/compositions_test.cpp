@@ -115,6 +115,17 @@ TEST_F(Composing, TheContextMenuOfTheComposeKeysReleaseIsDropped) {
   EXPECT_EQ(contextMenu(), platform::kWmContextMenu);
 }
 
+TEST_F(Composing, ADescriptionThatAsksForATableWithoutOneHasNoCompositions) {
+  // Not the last description's table either.
+  AsController([this] {
+    layoutkit::KeyboardDescription d = Description();
+    d.compositions.clear();
+    d.LoadInto(TheRegion());
+    SelectLayout(1);
+  });
+  EXPECT_EQ(TypeKeys({k2, k3, scan::kA, scan::kApps, scan::kO, kC}), "aoc");
+}
+
 TEST_F(Composing, ALayoutWithoutTheMarkKeepsTheDeadKeyTable) {
   // The same description with a plain Unicode set: the table is not read.
   AsController([this] {

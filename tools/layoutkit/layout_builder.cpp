@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "shared/charset.h"
+
 namespace velto::layoutkit {
 
 const std::uint16_t kNumberRow[13] = {0x29, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
@@ -117,10 +119,14 @@ KeyboardDescription DemoDescription() {
 }
 
 const void* KeyboardDescription::LastBlock() const {
-  if (compositions.empty()) return &macros;
-  lastBlock_.resize(sizeof macros + compositions.size());
+  bool composes = false;
+  for (const LayoutRecord& r : layouts) composes = composes || ComposesThroughTable(r);
+  if (compositions.empty() && !composes) return &macros;
+  // A layout that asks for the table has the library read one after the
+  // macros: without a table, a header of zeros says there is none.
+  lastBlock_.assign(sizeof macros + std::max(compositions.size(), kCompositionsHeaderSize), 0);
   std::memcpy(lastBlock_.data(), &macros, sizeof macros);
-  std::memcpy(lastBlock_.data() + sizeof macros, compositions.data(), compositions.size());
+  if (!compositions.empty()) std::memcpy(lastBlock_.data() + sizeof macros, compositions.data(), compositions.size());
   return lastBlock_.data();
 }
 
