@@ -267,7 +267,8 @@ Verdict Translate(const Region& region, const KeyEvent& e, const Keystroke& k) {
   const bool queued = !e.keyUp && t.ch != 0 && QueueTranslation(region, e, t, c, activeMods, setLayout);
   if (queued) result = 1;
   if (e.scan == kScanApps || region.queues().menuKeyTaken != 0) {
-    if (MenuKeyTaken(region, e, queued, k.code)) result = 1;
+    // Only layouts with a character set: the others keep the system's Menu key release.
+    if (MenuKeyTaken(region, e, queued && setLayout >= 0, k.code)) result = 1;
   }
   // Held back only as the key is taken: a key only peeked at comes again.
   const int held = result == 0 && k.code == kHcAction ? HoldBack(region, e) : -1;

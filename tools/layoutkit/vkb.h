@@ -1,6 +1,7 @@
 // The compiled keyboard description: the five blocks that SetupKeyboard
-// takes, in its order, and nothing else (81,528 bytes). Any controlling
-// application can hand them over as they stand.
+// takes, in its order (81,528 bytes), then the composition table of a
+// description that has one. Any controlling application can hand them over
+// as they stand: the table is read from right after the macros.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,8 @@ constexpr std::size_t kVkbSize =
 static_assert(kVkbSize == 81528);
 
 std::vector<std::uint8_t> ToVkb(const KeyboardDescription& d);
-// False (and `out` untouched) unless `bytes` is exactly kVkbSize long.
+// False (and `out` untouched) unless `bytes` is the kVkbSize bytes of the
+// blocks, followed by nothing or by one whole composition table.
 bool FromVkb(const std::vector<std::uint8_t>& bytes, KeyboardDescription& out);
 
 // Reads a whole file; false with a diagnostic when it cannot be read.
@@ -26,7 +28,8 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& bytes, Diagnos
 // leaves no half-written file; false with a diagnostic on failure.
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes, Diagnostics& diags);
 
-// Reads a .vkb file: refused with a message unless it is exactly 81,528 bytes.
+// Reads a .vkb file: refused with a message unless it is 81,528 bytes, followed by nothing or by a
+// whole composition table.
 bool ReadVkb(const std::string& path, KeyboardDescription& out, Diagnostics& diags);
 
 // The code page a layout's characters are in: the number its record keeps

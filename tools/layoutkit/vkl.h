@@ -22,7 +22,7 @@ bool CompileVklText(std::string_view text, const std::string& fileName, Keyboard
 // bytes, using the short forms where they fit.
 std::string DecompileToVkl(const KeyboardDescription& d);
 
-// Loads a description from a .vkb file (exactly 81,528 bytes) or compiles a
+// Loads a description from a .vkb file (81,528 bytes, then maybe its composition table) or compiles a
 // .vkl file, by the file name's extension.
 bool LoadDescriptionFile(const std::string& path, KeyboardDescription& out, Diagnostics& diags);
 

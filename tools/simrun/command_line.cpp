@@ -184,7 +184,7 @@ Runs a keyboard description on the Velto engine over the simulated Windows
 input system (a controller window, and an "Edit" window with the focus) and
 prints, as one line of UTF-8, what the focus window received as WM_CHAR.
 
-  DESCRIPTION   a .vkl source file or a compiled .vkb file (81,528 bytes);
+  DESCRIPTION   a .vkl source file or a compiled .vkb file (81,528 bytes, then any composition table);
                 without one, the built-in description (layout 0 US, layout 1
                 the international layout)
   --layout N    the layout selected at the start, 0 to 3 (default 0)
