@@ -8,11 +8,11 @@
 #include "layoutkit/composition_builder.h"
 #include "shared/charset.h"
 #include "testing/system_fixture.h"
+#include "testing/unicode_set.h"
 
 namespace velto::testing {
 namespace {
 
-constexpr std::uint8_t kTableEntry = 253;
 constexpr char32_t kAcute = kDeadKeyInputs, kCircumflex = kDeadKeyInputs + 1, kBelowDot = kDeadKeyInputs + 2;
 // Bytes of the layout's set for its dead keys and the compose key.
 constexpr std::uint8_t kAcuteByte = 0x81, kCircumflexByte = 0x82, kBelowDotByte = 0x83, kComposeByte = 0x84;
@@ -22,21 +22,10 @@ class Composing : public SystemTest {
  protected:
   layoutkit::KeyboardDescription Description() const override {
     layoutkit::KeyboardDescription d;
-    CharSetHeader h{};
-    h.codePage = kUnicodeCodePageId;
-    std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
-    h.kind = kUnicodeComposingKind;
-    h.tableEntry = kTableEntry;
-    std::memcpy(d.layouts[1].reserved, &h, sizeof h);
-    auto* set = reinterpret_cast<std::uint8_t*>(&d.macros.entries[kTableEntry]);
-    auto put = [set](std::uint8_t byte, char32_t c) {
-      for (int i = 0; i < 3; ++i) set[3 * byte + i] = static_cast<std::uint8_t>(c >> (8 * i));
-    };
-    for (int b = 1; b < 0x80; ++b) put(static_cast<std::uint8_t>(b), static_cast<char32_t>(b));
-    put(kAcuteByte, kAcute);
-    put(kCircumflexByte, kCircumflex);
-    put(kBelowDotByte, kBelowDot);
-    put(kComposeByte, kComposeKeyInput);
+    MarkUnicode(d, 1,
+                {{kAcuteByte, kAcute}, {kCircumflexByte, kCircumflex}, {kBelowDotByte, kBelowDot},
+                 {kComposeByte, kComposeKeyInput}},
+                kUnicodeComposingKind);
     for (const auto& [key, ch] : std::map<std::uint16_t, char>{
              {scan::kA, 'a'}, {scan::kO, 'o'}, {kC, 'c'}, {kJ, 'j'}, {kX, 'x'}, {kZ, 'z'}, {kB, 'b'}, {scan::kSpace, ' '}}) {
       d.Put(1, key, kSlotPlain, 0, static_cast<std::uint8_t>(ch));

@@ -10,6 +10,7 @@
 #include "layoutkit/vkl.h"
 #include "shared/charset.h"
 #include "shared/keys.h"
+#include "testing/unicode_set.h"
 
 namespace velto::layoutkit {
 namespace {
@@ -47,25 +48,13 @@ std::string Key(const std::string& svg, const std::string& name) {
 }
 
 // Layout 1 composes through the table: its bytes stand for themselves up to
-// 0x7E; 0x80 for the compose key, 0x81 for the dead key circumflex and 0x82
+// 0x7F; 0x80 for the compose key, 0x81 for the dead key circumflex and 0x82
 // for dot below, both on QUOTE, the compose key on APP (Menu).
 KeyboardDescription Composing() {
   KeyboardDescription d;
-  CharSetHeader h{};
-  h.codePage = kUnicodeCodePageId;
-  std::memcpy(h.mark, kCharSetMark, sizeof h.mark);
-  h.kind = kUnicodeComposingKind;
-  h.tableEntry = kLastUnicodeTableEntry;
-  std::memcpy(d.layouts[1].reserved, &h, sizeof h);
-  auto* table = reinterpret_cast<std::uint8_t*>(&d.macros.entries[kLastUnicodeTableEntry]);
-  auto stand = [table](unsigned byte, char32_t c) {
-    for (unsigned i = 0; i < 3; ++i) table[3 * byte + i] = static_cast<std::uint8_t>(c >> (8 * i));
-  };
-  for (unsigned b = 0x20; b < 0x7F; ++b) stand(b, b);
   const char32_t circumflex = kDeadKeyInputs, dotBelow = kDeadKeyInputs + 1;
-  stand(0x80, kComposeKeyInput);
-  stand(0x81, circumflex);
-  stand(0x82, dotBelow);
+  testing::MarkUnicode(d, 1, {{0x80, kComposeKeyInput}, {0x81, circumflex}, {0x82, dotBelow}},
+                       kUnicodeComposingKind);
 
   d.SetLayoutName(1, "Composing");
   d.PutRow(1, kTopRow, "qwertyuiop", "QWERTYUIOP");

@@ -98,6 +98,13 @@ inline bool ComposesThroughTable(const LayoutRecord& record) {
   return record.reserved[offsetof(CharSetHeader, kind)] == kUnicodeComposingKind &&
          CharSetOf(record) == CharSetKind::kUnicode;
 }
+// Whether any of a description's four layout records does.
+inline bool AnyComposesThroughTable(const LayoutRecord records[kLayouts]) {
+  for (unsigned layout = 0; layout < kLayouts; ++layout) {
+    if (ComposesThroughTable(records[layout])) return true;
+  }
+  return false;
+}
 // The character `byte` stands for in the set of `record` (0: none). Only for
 // a record whose CharSetOf is not kNone.
 char32_t CharOfByte(const LayoutRecord& record, const MacroTable& macros, std::uint8_t byte);

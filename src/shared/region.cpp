@@ -36,11 +36,7 @@ void LoadDescription(const Region& region, const void* options, const void* keyT
   // Only a description that asks for the composition table has one after
   // its macros: any other buffer ends with the MacroTable.
   if (layouts == nullptr || macros == nullptr || region.compositionBytes() == nullptr) return;
-  bool composes = false;
-  for (unsigned layout = 0; layout < kLayouts; ++layout) {
-    composes = composes || ComposesThroughTable(region.layoutRecords()[layout]);
-  }
-  if (!composes) return;
+  if (!AnyComposesThroughTable(region.layoutRecords())) return;
   const auto* table = static_cast<const std::uint8_t*>(macros) + kMacroTableSize;
   const std::size_t length = CompositionsLength(table);
   if (length != 0) {

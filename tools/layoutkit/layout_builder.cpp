@@ -119,9 +119,7 @@ KeyboardDescription DemoDescription() {
 }
 
 const void* KeyboardDescription::LastBlock() const {
-  bool composes = false;
-  for (const LayoutRecord& r : layouts) composes = composes || ComposesThroughTable(r);
-  if (compositions.empty() && !composes) return &macros;
+  if (compositions.empty() && !AnyComposesThroughTable(layouts)) return &macros;
   // A layout that asks for the table has the library read one after the
   // macros: without a table, a header of zeros says there is none.
   lastBlock_.assign(sizeof macros + std::max(compositions.size(), kCompositionsHeaderSize), 0);
