@@ -49,6 +49,7 @@ struct Input {
 
 struct World {
   alignas(64) std::uint8_t region[velto::kRegionSize];
+  alignas(64) std::uint8_t compositions[velto::kCompositionsSize];
   std::uint8_t keys[256] = {};
   std::deque<Input> input;
   std::deque<MessageFields> posted;  // the application thread's queue
@@ -80,6 +81,7 @@ namespace velto::platform {
 
 SharedMapping OpenSharedMemory(const char* name, std::size_t size) {
   Log("OpenSharedMemory %s %zu", name, size);
+  if (std::strcmp(name, velto::kCompositionsName) == 0) return {g.compositions, 2};
   return {g.region, 1};
 }
 void CloseSharedMemory(const SharedMapping&, std::size_t) { Log("CloseSharedMemory"); }
