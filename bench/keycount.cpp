@@ -3,16 +3,21 @@
 // counted: callgrind's counts are zeroed in between, and only the engine's
 // hook and timer procedures (with the platform calls they make) are
 // collected. Prints the number of units the count is to be divided by.
+// Built with VELTO_COUNT_CALLS (the program callcount), it also prints how
+// often the counted run called each function of the platform.
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
 #else
 #define CALLGRIND_ZERO_STATS  // without valgrind's headers there is nothing to count with
 #endif
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 #include <string>
 
+#include "hooks/hook_thread.h"
 #include "hooks/procs.h"
 #include "intercept/lookup.h"
 #include "key_path.h"
@@ -106,14 +111,17 @@ constexpr Run kRuns[] = {
 };
 
 void Usage() {
-  std::fputs("usage: keycount STREAM\n\nstreams:\n", stderr);
+  std::fputs("usage: keycount STREAM [--hook-thread]\n\nstreams:\n", stderr);
   for (const Run& r : kRuns) std::fprintf(stderr, "  %-8s per %-7s %s\n", r.name, r.unit, r.what);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
+  // --hook-thread: the application's thread is the one that installed the
+  // hooks, which the system also calls for the other architecture's input.
+  const bool hookThread = argc == 3 && std::strcmp(argv[2], "--hook-thread") == 0;
+  if (argc != 2 && !hookThread) {
     Usage();
     return 2;
   }
@@ -123,11 +131,20 @@ int main(int argc, char** argv) {
                               : std::strcmp(r.name, "compose") == 0 ? "bench/compose"
                                                                     : "layouts/de";
     SetUpEngine(description, 1);
+    if (hookThread) velto::SetHookThread(kApplicationThread);
     r.run(true);
     SetUpEngine(description, 1);
+    if (hookThread) velto::SetHookThread(kApplicationThread);
     CALLGRIND_ZERO_STATS;
+    std::fill(std::begin(g_calls), std::end(g_calls), 0);
     const std::size_t units = r.run(false);
     std::printf("%zu %s\n", units, r.unit);
+#ifdef VELTO_COUNT_CALLS
+#define VELTO_PRINT_CALLS(name) \
+  std::printf("%s %zu\n", #name, g_calls[static_cast<std::size_t>(velto::bench::PlatformCall::k##name)]);
+    VELTO_PLATFORM_CALLS(VELTO_PRINT_CALLS)
+#undef VELTO_PRINT_CALLS
+#endif
     return 0;
   }
   Usage();

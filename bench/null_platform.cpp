@@ -14,6 +14,13 @@
 
 namespace velto::bench {
 
+std::size_t g_calls[kPlatformCallKinds];
+#ifdef VELTO_COUNT_CALLS
+#define VELTO_CALL(kind) ++bench::g_calls[static_cast<std::size_t>(bench::PlatformCall::kind)]
+#else
+#define VELTO_CALL(kind) static_cast<void>(0)
+#endif
+
 namespace {
 
 using platform::Handle;
@@ -21,7 +28,6 @@ using platform::LParam;
 using platform::MessageFields;
 using platform::WParam;
 
-constexpr std::uint32_t kThread = 1;
 constexpr Handle kLayout = 0x04070407;
 using platform::kWmKeyDown;
 using platform::kWmKeyUp;
@@ -157,76 +163,153 @@ namespace velto::platform {
 using bench::Sys;
 
 SharedMapping OpenSharedMemory(const char* name, std::size_t) {
+  VELTO_CALL(kOpenSharedMemory);
   if (std::strcmp(name, kCompositionsName) == 0) return {Sys().compositions, 2};
   return {Sys().region, 1};
 }
-void CloseSharedMemory(const SharedMapping&, std::size_t) {}
+void CloseSharedMemory(const SharedMapping&, std::size_t) {
+  VELTO_CALL(kCloseSharedMemory);
+}
 
 std::int16_t GetKeyState(int vk) {
+  VELTO_CALL(kGetKeyState);
   const std::uint8_t state = Sys().keys[vk & 0xFF];
   return static_cast<std::int16_t>((state & 0x80 ? 0x8000 : 0) | (state & 1));
 }
-std::int16_t GetAsyncKeyState(int vk) { return Sys().keys[vk & 0xFF] & 0x80 ? -0x8000 : 0; }
+std::int16_t GetAsyncKeyState(int vk) {
+  VELTO_CALL(kGetAsyncKeyState);
+  return Sys().keys[vk & 0xFF] & 0x80 ? -0x8000 : 0;
+}
 bool GetKeyboardState(std::uint8_t state[256]) {
+  VELTO_CALL(kGetKeyboardState);
   std::memcpy(state, Sys().keys, 256);
   return true;
 }
 void KeybdEvent(std::uint8_t vk, std::uint8_t scan, std::uint32_t flags) {
+  VELTO_CALL(kKeybdEvent);
   bench::System& s = Sys();
   const std::uint16_t extended = flags & kKeyEventExtendedKey ? 0x100 : 0;
   s.input.push({vk, static_cast<std::uint16_t>(scan | extended), (flags & kKeyEventKeyUp) != 0});
 }
 
-Handle GetKeyboardLayout(std::uint32_t) { return bench::kLayout; }
+Handle GetKeyboardLayout(std::uint32_t) {
+  VELTO_CALL(kGetKeyboardLayout);
+  return bench::kLayout;
+}
 // The system's own layout types nothing here, so every character key goes
 // the library's way: through both queues to a posted WM_CHAR.
 int ToAsciiEx(std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint16_t*, std::uint32_t, Handle) {
+  VELTO_CALL(kToAsciiEx);
   return 0;
 }
-std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t) { return Sys().scanOfVk[code & 0xFF] & 0xFF; }
-std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t, Handle) {
+std::uint32_t MapVirtualKey(std::uint32_t code, std::uint32_t) {
+  VELTO_CALL(kMapVirtualKey);
   return Sys().scanOfVk[code & 0xFF] & 0xFF;
 }
-std::int16_t VkKeyScanEx(char ch, Handle) { return Sys().vkOfChar[static_cast<unsigned char>(ch)]; }
+std::uint32_t MapVirtualKeyEx(std::uint32_t code, std::uint32_t, Handle) {
+  VELTO_CALL(kMapVirtualKeyEx);
+  return Sys().scanOfVk[code & 0xFF] & 0xFF;
+}
+std::int16_t VkKeyScanEx(char ch, Handle) {
+  VELTO_CALL(kVkKeyScanEx);
+  return Sys().vkOfChar[static_cast<unsigned char>(ch)];
+}
 int ToUnicodeEx(std::uint32_t, std::uint32_t, const std::uint8_t*, char16_t*, int, std::uint32_t, Handle) {
+  VELTO_CALL(kToUnicodeEx);
   return 0;
 }
-std::int16_t VkKeyScanExW(char16_t ch, Handle) { return ch < 0x100 ? Sys().vkOfChar[ch] : -1; }
+std::int16_t VkKeyScanExW(char16_t ch, Handle) {
+  VELTO_CALL(kVkKeyScanExW);
+  return ch < 0x100 ? Sys().vkOfChar[ch] : -1;
+}
 
-Handle GetFocus() { return bench::kFocusWindow; }
-Handle GetForegroundWindow() { return bench::kFocusWindow; }
-std::uint32_t GetCurrentThreadId() { return bench::kThread; }
-std::uint32_t GetWindowThreadId(Handle window) { return window != 0 ? bench::kThread : 0; }
+Handle GetFocus() {
+  VELTO_CALL(kGetFocus);
+  return bench::kFocusWindow;
+}
+Handle GetForegroundWindow() {
+  VELTO_CALL(kGetForegroundWindow);
+  return bench::kFocusWindow;
+}
+std::uint32_t GetCurrentThreadId() {
+  VELTO_CALL(kGetCurrentThreadId);
+  return bench::kApplicationThread;
+}
+std::uint32_t GetWindowThreadId(Handle window) {
+  VELTO_CALL(kGetWindowThreadId);
+  return window != 0 ? bench::kApplicationThread : 0;
+}
 int GetClassName(Handle, char* buf, int size) {
+  VELTO_CALL(kGetClassName);
   if (size < static_cast<int>(sizeof bench::kClassName)) return 0;
   std::memcpy(buf, bench::kClassName, sizeof bench::kClassName);
   return static_cast<int>(sizeof bench::kClassName) - 1;
 }
-bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+namespace {
+bool Post(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
   bench::System& s = Sys();
   // A message to another window (the controller's) leaves this thread.
   if (window != 0 && window != bench::kFocusWindow) return true;
   s.posted.push({bench::kFocusWindow, message, wParam, lParam});
   return true;
 }
-bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
-  return PostMessage(window, message, wParam, lParam);
+}  // namespace
+bool PostMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  VELTO_CALL(kPostMessage);
+  return Post(window, message, wParam, lParam);
 }
-std::uint32_t RegisterWindowMessage(const char*) { return 0xC0DE; }
+bool PostUnicodeMessage(Handle window, std::uint32_t message, WParam wParam, LParam lParam) {
+  VELTO_CALL(kPostUnicodeMessage);
+  return Post(window, message, wParam, lParam);
+}
+std::uint32_t RegisterWindowMessage(const char*) {
+  VELTO_CALL(kRegisterWindowMessage);
+  return 0xC0DE;
+}
 
-MessageFields ReadHookedMessage(LParam msg) { return *reinterpret_cast<const MessageFields*>(msg); }
+MessageFields ReadHookedMessage(LParam msg) {
+  VELTO_CALL(kReadHookedMessage);
+  return *reinterpret_cast<const MessageFields*>(msg);
+}
 void ReplaceHookedMessage(LParam msg, std::uint32_t message) {
+  VELTO_CALL(kReplaceHookedMessage);
   reinterpret_cast<MessageFields*>(msg)->message = message;
 }
 
-Handle InstallHook(HookKind, std::uint32_t) { return 1; }
-bool RemoveHook(Handle) { return true; }
-LParam CallNextHook(Handle, int, WParam, LParam) { return 0; }
-Handle StartTimer(std::uint32_t) { return 1; }
-bool StopTimer(Handle) { return true; }
-void Sleep(std::uint32_t) {}
-bool OfThisArchitecture(Handle) { return true; }
-std::uint64_t ThreadStartTime(std::uint32_t) { return 0; }
-bool WatchFocus(bool) { return false; }
+Handle InstallHook(HookKind, std::uint32_t) {
+  VELTO_CALL(kInstallHook);
+  return 1;
+}
+bool RemoveHook(Handle) {
+  VELTO_CALL(kRemoveHook);
+  return true;
+}
+LParam CallNextHook(Handle, int, WParam, LParam) {
+  VELTO_CALL(kCallNextHook);
+  return 0;
+}
+Handle StartTimer(std::uint32_t) {
+  VELTO_CALL(kStartTimer);
+  return 1;
+}
+bool StopTimer(Handle) {
+  VELTO_CALL(kStopTimer);
+  return true;
+}
+void Sleep(std::uint32_t) {
+  VELTO_CALL(kSleep);
+}
+bool OfThisArchitecture(Handle) {
+  VELTO_CALL(kOfThisArchitecture);
+  return true;
+}
+std::uint64_t ThreadStartTime(std::uint32_t) {
+  VELTO_CALL(kThreadStartTime);
+  return 0;
+}
+bool WatchFocus(bool) {
+  VELTO_CALL(kWatchFocus);
+  return false;
+}
 
 }  // namespace velto::platform
