@@ -40,6 +40,7 @@ constexpr Handle kController = 0x100;
 constexpr Handle kNotepad = 0x200;
 constexpr Handle kEdit = 0x210;
 constexpr Handle kConsole = 0x300;
+constexpr int kHcbtActivate = 5;
 
 struct Input {
   std::uint8_t vk;
@@ -338,6 +339,10 @@ void Step(std::mt19937& rng, int step) {
     static constexpr Handle kWindows[] = {kNotepad, kNotepad, kConsole, kController};
     g.foreground = kWindows[rng() % std::size(kWindows)];
     Log("== %d foreground %x", step, g.foreground);
+    // The window that comes to the front is activated in its own thread,
+    // which the focus hook sees.
+    g.thread = g.foreground == kController ? kControllerThread : kAppThread;
+    velto::CbtHookProc(kHcbtActivate, g.foreground, 0);
   } else {
     g.thread = kControllerThread;
     const unsigned call = rng() % 4;
