@@ -102,6 +102,7 @@ Handle CreateWindow(Handle thread, const std::string& className) {
 void DestroyWindow(Handle window) {
   const Handle thread = ThreadOf(window);
   if (thread == 0) return;
+  detail::RunChain(kCbt, thread, detail::kHcbtDestroyWnd, window, 0);
   Sys().windows.erase(window);
   if (Sys().focus == window) Sys().focus = 0;
   if (Sys().foreground == window) Sys().foreground = 0;

@@ -74,6 +74,7 @@ Handle CreateOtherArchitectureThread();
 void EndChainAtOtherArchitecture(bool wine);
 // 0 when the thread does not exist (or is thread 0).
 Handle CreateWindow(Handle thread, const std::string& className);
+// The WH_CBT chain runs in its thread with HCBT_DESTROYWND first.
 void DestroyWindow(Handle window);
 Handle ThreadOf(Handle window);
 

@@ -23,6 +23,7 @@ using KeyState = std::array<std::uint8_t, 256>;  // bit 7 down, bit 0 toggled
 constexpr int kHcAction = 0;
 constexpr int kHcNoRemove = 3;
 constexpr int kHcbtSetFocus = 9;
+constexpr int kHcbtDestroyWnd = 4;
 constexpr WParam kPmRemove = 1;
 
 
