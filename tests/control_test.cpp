@@ -216,10 +216,12 @@ TEST_F(Control, TheTimerSweepsModifiersEveryTwentyFifthTick) {
   Tick(1);
   EXPECT_EQ(cb().sweeps, before + 1);
   EXPECT_EQ(cb().modifiers, 0);
+  cb().modifiers = 0x0002;  // and a right one
   Tick(24);
   EXPECT_EQ(cb().sweeps, before + 1);
   Tick(1);
   EXPECT_EQ(cb().sweeps, before + 2);
+  EXPECT_EQ(cb().modifiers, 0);
   EXPECT_EQ(cb().timerAlive, 1);
 }
 

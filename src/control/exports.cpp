@@ -5,6 +5,7 @@
 
 #include "control/companion_hooks.h"
 #include "hooks/hook_thread.h"
+#include "hooks/timer.h"
 #include "intercept/modifiers.h"
 #include "platform/platform.h"
 #include "shared/bits.h"
@@ -15,12 +16,7 @@ using velto::Region;
 
 namespace {
 
-constexpr std::uint32_t kTimerPeriodMs = 1;
 constexpr std::uint32_t kTimerProbeMs = 100;
-
-// The timer this process created, if any: while the calling thread is blocked
-// in InstallHook its own timer cannot tick, yet its controller is alive.
-std::uint32_t g_ownTimer = 0;
 
 const Region* Attached() {
   const Region& region = velto::TheRegion();
@@ -29,12 +25,6 @@ const Region* Attached() {
 
 std::uint32_t Handle32(std::uintptr_t window) { return static_cast<std::uint32_t>(window); }
 
-void StopTimer(ControlBlock& cb) {
-  if (cb.timerId != 0 && velto::platform::StopTimer(cb.timerId)) {
-    if (cb.timerId == g_ownTimer) g_ownTimer = 0;
-    cb.timerId = 0;
-  }
-}
 
 void Unhook(std::uint32_t& hook) {
   if (hook != 0 && velto::platform::RemoveHook(hook)) hook = 0;
@@ -42,7 +32,7 @@ void Unhook(std::uint32_t& hook) {
 
 // Hooks and timer left in the region by a controller that is gone.
 void ForgetDeadController(ControlBlock& cb) {
-  StopTimer(cb);
+  velto::StopOwnTimer(cb);
   Unhook(cb.getMsgHook);
   Unhook(cb.keyboardHook);
   Unhook(cb.cbtHook);
@@ -79,6 +69,8 @@ void LayoutChanged(const Region& region, bool syncScrollLock) {
   velto::SetBit(&region.control().changeFlags, velto::kChangeLayoutOrEnable, 1);
   if (syncScrollLock) velto::SyncScrollLockToLayout(region);
   velto::NotifyClients(region);
+  // The timer puts the light right.
+  velto::WakeTimerIfNeeded(region);
 }
 
 }  // namespace
@@ -86,7 +78,7 @@ void LayoutChanged(const Region& region, bool syncScrollLock) {
 namespace velto {
 
 void ProcessAttach() {
-  g_ownTimer = 0;
+  ForgetOwnTimer();
   SetHookThread(0);
   ForgetCompanion();
   AttachRegion();
@@ -102,18 +94,16 @@ void InstallHook(std::uintptr_t window) {
   const Region* region = ForController(window, velto::InstallCompanionHooks);
   if (region == nullptr) return;
   ControlBlock& cb = region->control();
-  cb.timerAlive = 0;
-  velto::platform::Sleep(kTimerProbeMs);
-  const bool ownTimer = g_ownTimer != 0 && g_ownTimer == cb.timerId;
-  if (cb.timerAlive == 0 && !ownTimer) ForgetDeadController(cb);
+  // While the calling thread waits here its own timer cannot tick, yet its
+  // controller is alive.
+  const bool ownTimer = velto::IsOwnTimer(cb.timerId);
+  const bool ticks = velto::ProbeTimer(*region, [] { velto::platform::Sleep(kTimerProbeMs); });
+  if (!ticks && !ownTimer) ForgetDeadController(cb);
 
   InstallMissing(cb.keyboardHook, velto::platform::HookKind::Keyboard);
   InstallMissing(cb.getMsgHook, velto::platform::HookKind::GetMessage);
   InstallMissing(cb.cbtHook, velto::platform::HookKind::Cbt);
-  if (cb.timerId == 0) {
-    cb.timerId = velto::platform::StartTimer(kTimerPeriodMs);
-    g_ownTimer = cb.timerId;
-  }
+  if (cb.timerId == 0) velto::StartOwnTimer(*region);
   cb.notifyMsg = velto::platform::RegisterWindowMessage(velto::kNotifyMessageName);
   velto::RefreshLeds(*region);
   // There are 32 slots; a further window is not registered.
@@ -129,6 +119,7 @@ void SetupKeyboard(const void* options, const void* keyTable, const void* layout
   velto::SyncScrollLockToLayout(*region);
   velto::SetBit(&region->control().changeFlags, velto::kChangeLayoutOrEnable, 1);
   velto::NotifyClients(*region);
+  velto::WakeTimerIfNeeded(*region);
 }
 
 void Enable(std::uint32_t flag) {
@@ -149,6 +140,7 @@ void Enable(std::uint32_t flag) {
   cb.enabled = f;
   velto::SyncScrollLockToLayout(*region);
   velto::NotifyClients(*region);
+  velto::WakeTimerIfNeeded(*region);
 }
 
 void SelectLayout(std::uint32_t layout) {
@@ -181,7 +173,7 @@ void RemoveHook(std::uintptr_t window) {
   if (count == 1) {
     cb.enabled = 0;
     velto::ResetState(*region);
-    StopTimer(cb);
+    velto::StopOwnTimer(cb);
     Unhook(cb.getMsgHook);
     Unhook(cb.keyboardHook);
     Unhook(cb.cbtHook);

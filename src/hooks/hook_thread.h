@@ -21,4 +21,7 @@ bool InHookThread();
 // the input of another thread, that is for `window` of another thread.
 bool CalledForAnotherThread(platform::Handle window);
 
+// A window that is being destroyed: its handle may come to name another.
+void ForgetWindow(platform::Handle window);
+
 }  // namespace velto

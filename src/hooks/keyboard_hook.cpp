@@ -11,6 +11,7 @@
 #include "hooks/hold_back.h"
 #include "hooks/hook_thread.h"
 #include "hooks/procs.h"
+#include "hooks/timer.h"
 #include "intercept/hotkeys.h"
 #include "intercept/lock_keys.h"
 #include "intercept/lookup.h"
@@ -31,24 +32,33 @@ constexpr char kConsoleClass[] = "ConsoleWindowClass";
 constexpr std::uint16_t kScanAltLow = kScanLeftAlt;
 static_assert((kScanRightAlt & 0xFF) == kScanAltLow);
 
+// Asks the system what holds for the calling thread's focus.
+[[gnu::noinline]] void AskFocusFacts(FocusFacts& facts, std::uint32_t thread) {
+  facts.focus = platform::GetFocus();
+  facts.layout = platform::GetKeyboardLayout(0);
+  const platform::Handle foreground = platform::GetForegroundWindow();
+  if (!facts.named || facts.foreground != foreground) {
+    std::memset(facts.name, 0, kClassNameSize);
+    facts.named = platform::GetClassName(foreground, facts.name, kClassNameSize) > 0;
+    facts.name[kClassNameSize - 1] = '\0';
+    facts.console = std::memcmp(facts.name, kConsoleClass, sizeof kConsoleClass) == 0;
+  }
+  facts.foreground = foreground;
+  // A class name that could not be had is asked for again on the next key.
+  facts.thread = facts.named ? thread : 0;
+}
+
 // Returns whether the foreground window is a console.
 bool RecordFocus(const Region& region, const KeyEvent& e) {
   ControlBlock& cb = region.control();
-  cb.focusWnd = platform::GetFocus();
-  cb.focusLayout = platform::GetKeyboardLayout(0);
-  ForegroundClass& known = ForegroundClassOfThisProcess();
-  const platform::Handle foreground = platform::GetForegroundWindow();
-  if (!known.known || known.window != foreground) {
-    std::memset(known.name, 0, kClassNameSize);
-    // A name that could not be had is asked for again on the next key.
-    known.known = platform::GetClassName(foreground, known.name, kClassNameSize) > 0;
-    known.name[kClassNameSize - 1] = '\0';
-    known.window = foreground;
-    known.console = std::memcmp(known.name, kConsoleClass, sizeof kConsoleClass) == 0;
-  }
-  std::memcpy(cb.foregroundClass, known.name, kClassNameSize);
+  FocusFacts& facts = FocusFactsOfThisProcess();
+  const std::uint32_t thread = platform::GetCurrentThreadId();
+  if (facts.thread != thread) AskFocusFacts(facts, thread);
+  cb.focusWnd = facts.focus;
+  cb.focusLayout = facts.layout;
+  std::memcpy(cb.foregroundClass, facts.name, kClassNameSize);
   cb.lastKeyInfo = KeyInfo(e.scan, e.keyUp);
-  return known.console;
+  return facts.console;
 }
 
 struct Translation {
@@ -153,10 +163,14 @@ struct Keystroke {
 
 // The controller's hooks see the input of threads of the other architecture
 // too: their keys are that architecture's library's business.
+// Only in the installing thread is the foreground window worth asking for:
+// there it is asked on every key, as the keys of other threads come without
+// any focus event in this one.
 Verdict ForAnotherThread() {
-  // Only in the installing thread is the foreground window worth asking for.
-  const bool other = InHookThread() && CalledForAnotherThread(platform::GetForegroundWindow());
-  return other ? Verdict::kChainAndLetThrough : Verdict::kNextStage;
+  if (!InHookThread()) return Verdict::kNextStage;
+  const platform::Handle foreground = platform::GetForegroundWindow();
+  if (FocusFactsOfThisProcess().foreground != foreground) ForgetFocusFacts();
+  return CalledForAnotherThread(foreground) ? Verdict::kChainAndLetThrough : Verdict::kNextStage;
 }
 
 // The markers around a macro's keys, and the modifiers and Scroll Lock
@@ -301,6 +315,7 @@ platform::LParam KeyboardHookProc(int code, platform::WParam wParam, platform::L
   if (v == Verdict::kNextStage) v = Translate(region, e, k);
   const auto answer = static_cast<std::uint8_t>(v);
   if ((answer & 2) != 0) platform::CallNextHook(region.control().keyboardHook, code, wParam, lParam);
+  WakeTimerIfNeeded(region);
   return answer & 1;
 }
 

@@ -4,6 +4,7 @@
 #include "delivery/queues.h"
 #include "hooks/hook_thread.h"
 #include "hooks/procs.h"
+#include "hooks/timer.h"
 #include "intercept/lookup.h"
 #include "shared/bits.h"
 #include "shared/charset.h"
@@ -22,6 +23,7 @@ using platform::kWmKeyLast;
 using platform::kWmSysCommand;
 using platform::kWmHotkey;
 constexpr platform::WParam kScTaskList = 0xF130;
+constexpr std::uint32_t kWmInputLangChangeRequest = 0x0050;
 constexpr platform::LParam kModWin = 0x0008;
 
 bool Counts(const ControlBlock& cb, std::uint32_t msg) {
@@ -53,15 +55,17 @@ void TranslateWinHotkey(const Region& region, platform::LParam msgPtr, const pla
 
 }  // namespace
 
-platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
-  const Region& region = TheRegion();
-  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+namespace {
+
+platform::LParam TakeMessage(const Region& region, int code, platform::WParam wParam, platform::LParam lParam) {
   ControlBlock& cb = region.control();
   const platform::LParam next = platform::CallNextHook(cb.getMsgHook, code, wParam, lParam);
 
   const platform::MessageFields m = platform::ReadHookedMessage(lParam);
   if (CalledForAnotherThread(m.window)) return next;
   std::uint32_t msg = m.message & 0xFFFF;
+  // The thread's keyboard layout is about to change: asked again at its next key.
+  if (msg == kWmInputLangChangeRequest) ForgetFocusFacts();
   const bool counts = Counts(cb, msg);
   if (cb.enabled != 0 && msg == kWmKeyDown && cb.swallowedScan != 0 &&
       ((static_cast<std::uint32_t>(m.lParam) >> 16) & 0x1FF) == cb.swallowedScan) {
@@ -108,6 +112,17 @@ platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform:
   }
   NotifyClients(region);
   return 0;
+}
+
+}  // namespace
+
+platform::LParam GetMessageHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
+  const Region& region = TheRegion();
+  if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  StartTimerIfWoken(region);
+  const platform::LParam result = TakeMessage(region, code, wParam, lParam);
+  WakeTimerIfNeeded(region);
+  return result;
 }
 
 }  // namespace velto

@@ -1,4 +1,8 @@
 // The 1 ms timer in the controller's thread and the focus hook.
+#include "hooks/timer.h"
+
+#include <atomic>
+
 #include "delivery/deliver.h"
 #include "delivery/macro.h"
 #include "hooks/hook_thread.h"
@@ -10,6 +14,19 @@ namespace velto {
 
 namespace {
 
+constexpr std::uint32_t kTimerPeriodMs = 1;
+
+// The timer this process started (0: none), in which thread, whether it
+// sleeps, and for how many ticks in a row it found nothing to do.
+struct OwnTimer {
+  std::uint32_t id = 0;
+  std::uint32_t thread = 0;
+  bool asleep = false;
+  std::uint16_t idleTicks = 0;
+} g_timer;
+
+constexpr int kHcbtActivate = 5;
+constexpr int kHcbtDestroyWnd = 4;
 constexpr int kHcbtSetFocus = 9;
 
 bool BothQueuesEmpty(const ControlBlock& cb) { return cb.actQEmpty != 0 && cb.keyQEmpty != 0; }
@@ -43,7 +60,106 @@ void EndLostWait(const Region& region) {
   }
 }
 
+// Starts the timer again in the calling thread.
+void Restart(const Region& region) {
+  ControlBlock& cb = region.control();
+  const platform::Handle id = platform::StartTimer(kTimerPeriodMs);
+  if (id == 0) return;  // it sleeps on; the next wake tries again
+  cb.timerId = id;
+  cb.timerAlive = 1;
+  g_timer = {id, platform::GetCurrentThreadId(), false, 0};
+}
+
+void PostWake(const Region& region) {
+  const ControlBlock& cb = region.control();
+  if (cb.clientCount != 0) platform::PostMessage(cb.clients[0], platform::kWmNull, 0, 0);
+}
+
+// After a tick: the timer stops once it has had nothing to do for a sweep
+// interval, if a hook can wake it through the first client window.
+void SleepIfIdle(const Region& region) {
+#ifndef VELTO_STEADY_TIMER
+  ControlBlock& cb = region.control();
+  if (TimerHasWork(region)) {
+    g_timer.idleTicks = 0;
+    return;
+  }
+  if (++g_timer.idleTicks < kSweepInterval || !IsOwnTimer(cb.timerId) || cb.clientCount == 0 ||
+      platform::GetWindowThreadId(cb.clients[0]) != g_timer.thread) {
+    return;
+  }
+  cb.timerAlive = kTimerAsleep;
+  // A hook of another thread that gave it work just now sees either this
+  // mark, and wakes it, or is seen here.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (TimerHasWork(region) || !platform::StopTimer(cb.timerId)) {
+    cb.timerAlive = 1;
+    return;
+  }
+  g_timer.asleep = true;
+#else
+  static_cast<void>(region);
+#endif
+}
+
 }  // namespace
+
+void StartOwnTimer(const Region& region) {
+  ControlBlock& cb = region.control();
+  cb.timerId = platform::StartTimer(kTimerPeriodMs);
+  g_timer = {cb.timerId, platform::GetCurrentThreadId(), false, 0};
+}
+
+bool IsOwnTimer(std::uint32_t timerId) { return g_timer.id != 0 && g_timer.id == timerId; }
+
+bool StopOwnTimer(ControlBlock& cb) {
+  if (cb.timerId == 0) return true;
+  // A sleeping timer has already been stopped.
+  if (!(IsOwnTimer(cb.timerId) && g_timer.asleep) && !platform::StopTimer(cb.timerId)) return false;
+  if (IsOwnTimer(cb.timerId)) g_timer = {};
+  cb.timerId = 0;
+  return true;
+}
+
+void ForgetOwnTimer() { g_timer = {}; }
+
+bool TimerHasWork(const Region& region) {
+  const ControlBlock& cb = region.control();
+  const QueueArea& q = region.queues();
+  return cb.actQEmpty == 0 || cb.keyQEmpty == 0 || cb.playbackWait != 0 || cb.playerBusy != 0 ||
+         cb.countHeld != 0 || cb.passThrough != 0 || cb.modifiers != 0 || cb.pressedSinceSweep != 0 ||
+         cb.waitSeenAtSweep != 0 || q.ownKeys != 0 || q.postedPress != 0 || MacroPending(region) ||
+         (ScrollLockIsNoHotkey(region) && ScrollLockLightOutOfLine(region));
+}
+
+void WakeTimerIfNeeded(const Region& region) {
+  ControlBlock& cb = region.control();
+  if (cb.timerAlive != kTimerAsleep || !TimerHasWork(region)) return;
+  cb.timerAlive = kTimerWoken;
+  if (g_timer.asleep && platform::GetCurrentThreadId() == g_timer.thread) {
+    Restart(region);
+  } else {
+    PostWake(region);
+  }
+}
+
+bool ProbeTimer(const Region& region, void (*wait)()) {
+  ControlBlock& cb = region.control();
+  const bool asleep = cb.timerAlive == kTimerAsleep;
+  cb.timerAlive = asleep ? kTimerWoken : 0;
+  if (asleep) PostWake(region);
+  wait();
+  // A tick, or a timer started again (which may have gone back to sleep).
+  return cb.timerAlive == 1 || cb.timerAlive == kTimerAsleep;
+}
+
+void StartTimerIfWoken(const Region& region) {
+  const ControlBlock& cb = region.control();
+  if (cb.timerAlive == kTimerWoken && cb.clientCount != 0 &&
+      platform::GetWindowThreadId(cb.clients[0]) == platform::GetCurrentThreadId()) {
+    Restart(region);
+  }
+}
 
 void TimerProc() {
   const Region& region = TheRegion();
@@ -63,11 +179,17 @@ void TimerProc() {
   // What no hook has delivered yet: a macro's part after a marker that came
   // back while the application slept, or keys queued behind it.
   if (cb.playbackWait == 0) DeliverPending(region);
+  SleepIfIdle(region);
 }
 
 platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam lParam) {
   const Region& region = TheRegion();
   if (!region.valid()) return platform::CallNextHook(0, code, wParam, lParam);
+  if (code == kHcbtActivate || code == kHcbtSetFocus || code == kHcbtDestroyWnd) {
+    // The focus of a thread of this process is about to move: asked again at its next key.
+    ForgetFocusFacts();
+    if (code == kHcbtDestroyWnd) ForgetWindow(static_cast<platform::Handle>(wParam));
+  }
   if (CalledForAnotherThread(static_cast<platform::Handle>(wParam))) return 0;
   ControlBlock& cb = region.control();
   ++cb.cbtCalls;
@@ -77,6 +199,7 @@ platform::LParam CbtHookProc(int code, platform::WParam wParam, platform::LParam
   RefreshLeds(region);
   if (ScrollLockIsNoHotkey(region)) SyncScrollLockToLayout(region);
   NotifyClients(region);
+  WakeTimerIfNeeded(region);
   return 0;
 }
 

@@ -97,14 +97,17 @@ void ToggleLed(const Region& region, std::uint16_t vk) {
   SetBit(&cb.changeFlags, kChangeLeds, 1);
 }
 
+bool ScrollLockLightOutOfLine(const Region& region) {
+  const ControlBlock& cb = region.control();
+  if (cb.enabled == 0 || !TestBit(region.options().options, kOptScrollLockShowsLayout)) return false;
+  // The light shows "a layout other than 0": layouts 2 and 3 light it like 1.
+  return TestBit(cb.leds, kLedScrollLock) != (cb.currentLayout != 0 ? 1 : 0);
+}
+
 void SyncScrollLockToLayout(const Region& region) {
   ControlBlock& cb = region.control();
-  if (cb.enabled == 0) return;
-  if (!TestBit(region.options().options, kOptScrollLockShowsLayout)) return;
-  if (cb.modifiers != 0) return;
-  // The light shows "a layout other than 0": layouts 2 and 3 light it like 1.
+  if (cb.modifiers != 0 || !ScrollLockLightOutOfLine(region)) return;
   const int wanted = cb.currentLayout != 0 ? 1 : 0;
-  if (TestBit(cb.leds, kLedScrollLock) == wanted) return;
   SetBit(&cb.leds, kLedScrollLock, wanted);
   TapKey(kVkScroll);
   SetBit(&cb.changeFlags, kChangeLeds, 1);

@@ -19,6 +19,9 @@ void SweepModifiers(const Region& region);
 
 void RefreshLeds(const Region& region);
 void ToggleLed(const Region& region, std::uint16_t vk);
+// With the Scroll Lock light showing the layout (and translation on):
+// whether it shows another.
+bool ScrollLockLightOutOfLine(const Region& region);
 void SyncScrollLockToLayout(const Region& region);
 
 }  // namespace velto

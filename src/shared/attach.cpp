@@ -10,7 +10,7 @@ struct Attachment {
   platform::SharedMapping mapping;
   platform::SharedMapping compositions;
   Region region;
-  ForegroundClass foreground;
+  FocusFacts focus;
 };
 
 constinit Attachment g_attachment;
@@ -28,7 +28,7 @@ bool AttachRegion() {
   // composing layouts' dead keys then compose nothing.
   self.compositions = platform::OpenSharedMemory(kCompositionsName, kCompositionsSize);
   self.region = Region(self.mapping.view, self.compositions.view);
-  self.foreground = {};
+  self.focus = {};
   return true;
 }
 
@@ -43,11 +43,11 @@ void DetachRegion() {
   self.mapping = {};
   self.compositions = {};
   self.region = Region();
-  self.foreground = {};
+  self.focus = {};
 }
 
 const Region& TheRegion() { return ThisProcess().region; }
 
-ForegroundClass& ForegroundClassOfThisProcess() { return ThisProcess().foreground; }
+FocusFacts& FocusFactsOfThisProcess() { return ThisProcess().focus; }
 
 }  // namespace velto

@@ -297,17 +297,24 @@ bool AttachRegion();
 void DetachRegion();
 const Region& TheRegion();
 
-// The class name of the foreground window as this process last asked the
-// system for it. A window keeps its class for its whole life, and its handle
-// names no other window while it lives, so the name need only be asked again
-// when the foreground window changes. Forgotten whenever the region is
-// attached or detached.
-struct ForegroundClass {
-  std::uint32_t window = 0;
-  bool known = false;
-  bool console = false;  // the name is the console's
+// What holds for the keyboard focus of the thread of this process that last
+// took a key: the focus window, the thread's keyboard layout, the foreground
+// window and its class. The system is asked once, and again only when it may
+// have changed: a key comes in another thread, or the focus hook sees a
+// window of this process activated, focused or destroyed, or the message
+// hook a request to change the keyboard layout (ForgetFocusFacts). A window
+// keeps its class for its whole life, and its handle names no other window
+// while it lives. Forgotten whenever the region is attached or detached.
+struct FocusFacts {
+  std::uint32_t thread = 0;  // whose focus it is; 0 when nothing is known
+  std::uint32_t focus = 0;
+  std::uint32_t layout = 0;
+  std::uint32_t foreground = 0;
+  bool named = false;    // name is the foreground window's class
+  bool console = false;  // and it is the console's
   char name[kClassNameSize] = {};
 };
-ForegroundClass& ForegroundClassOfThisProcess();
+FocusFacts& FocusFactsOfThisProcess();
+inline void ForgetFocusFacts() { FocusFactsOfThisProcess().thread = 0; }
 
 }  // namespace velto
