@@ -1,6 +1,7 @@
 // The controller's core on a stand-in host: commands parsed and run through
-// the library, layout files loaded again when they change, errors that keep
-// the last good layouts, and the rules per program.
+// the library, layout and settings files loaded again when they change and
+// have settled, errors that keep the last good layouts, and the rules per
+// program.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -20,10 +21,12 @@ namespace fs = std::filesystem;
 using Kind = Command::Kind;
 
 // The system as the controller sees it: a library that keeps what it is
-// given, real files in a folder of the test's own, and a window in front
-// that the test chooses.
+// given, real files in a folder of the test's own, whose changes the test
+// announces, and a window in front that the test chooses.
 class StandInHost : public Host {
  public:
+  std::vector<std::string> watched;
+  unsigned lookIn = 0;  // ms; 0: no look is due
   int setups = 0;
   unsigned layout = 0;
   bool on = true;
@@ -66,6 +69,8 @@ class StandInHost : public Host {
   std::string ProfileFolder() override { return folder; }
   void MakeFolder(const std::string& path) override { fs::create_directories(path); }
   void OpenForEditing(const std::string& path) override { edited.push_back(path); }
+  void WatchFiles(const std::vector<std::string>& paths) override { watched = paths; }
+  void LookAgainIn(unsigned ms) override { lookIn = ms; }
   std::string ThisProgram() const override { return "C:\\Velto\\velto.exe"; }
   bool Elevated() const override { return false; }
   bool StartAsAdministrator(const std::string&) override { return false; }
@@ -129,8 +134,21 @@ class CoreTest : public testing::Test {
     c_->StartFollowing();
     return *c_;
   }
-  void Ticks(int n) {
-    for (int i = 0; i < n; ++i) c_->Tick();
+  // The look the core asked for, if it asked: false if it did not.
+  bool LookAgain() {
+    if (host_.lookIn == 0) return false;
+    host_.lookIn = 0;
+    c_->LookAgain();
+    return true;
+  }
+  // A watched folder changed: the core is told, and given the looks it asks
+  // for until it asks no more. Returns how many it took.
+  int Changed() {
+    c_->FilesMayHaveChanged();
+    int looks = 0;
+    while (looks < 10 && LookAgain()) ++looks;
+    EXPECT_EQ(host_.lookIn, 0u) << "still looking";
+    return looks;
   }
 
   fs::path dir_;
@@ -208,6 +226,7 @@ TEST_F(CoreTest, AWatcherTakesOnlyTheLibrarysCommands) {
   EXPECT_FALSE(c.Execute(Command::Of(Kind::kReload)));
   EXPECT_EQ(view_.said.back(), "unknown command 'reload' (help lists them)");
   EXPECT_EQ(host_.setups, 0);
+  EXPECT_TRUE(host_.watched.empty());
 }
 
 TEST_F(CoreTest, AFileChangedAndSettledIsLoadedAgainOnce) {
@@ -216,15 +235,34 @@ TEST_F(CoreTest, AFileChangedAndSettledIsLoadedAgainOnce) {
   Controller& c = Start(o, false);
   ASSERT_EQ(host_.setups, 1);
   EXPECT_EQ(c.LayoutName(1), "First");
+  EXPECT_EQ(host_.watched, (std::vector<std::string>{c.SettingsFile(), o.file}));
+  EXPECT_EQ(host_.lookIn, 0u);
   Write("mine.vkl", Layout("Second"));
-  Ticks(5);  // the change is seen
+  c.FilesMayHaveChanged();  // the change is seen
+  EXPECT_GT(host_.lookIn, 0u);
+  Write("mine.vkl", Layout("Third"));  // and is still being written at the next look
+  EXPECT_TRUE(LookAgain());
   EXPECT_EQ(host_.setups, 1);
-  Ticks(5);  // and has settled
+  EXPECT_TRUE(LookAgain());  // it has settled
   EXPECT_EQ(host_.setups, 2);
-  EXPECT_EQ(c.LayoutName(1), "Second");
-  Ticks(20);
+  EXPECT_EQ(c.LayoutName(1), "Third");
+  EXPECT_FALSE(LookAgain());
+  // Another file of the folder changed: one look, and nothing loaded.
+  EXPECT_EQ(Changed(), 1);
   EXPECT_EQ(host_.setups, 2);
   EXPECT_EQ(view_.SaidCount("Loaded " + o.file + "."), 1);
+}
+
+TEST_F(CoreTest, SavedSettingsAreReadAgainWithTheLayoutFileTheyName) {
+  Controller& c = Start(Options{}, true);
+  EXPECT_EQ(host_.watched, std::vector<std::string>{c.SettingsFile()});
+  const std::string other = Write("other.vkl", Layout("Other"));
+  Write("settings.ini", "[velto]\nlayout file = other.vkl\ntray icon = number\n");
+  EXPECT_EQ(Changed(), 1);
+  EXPECT_EQ(view_.SaidCount("Settings read again from " + c.SettingsFile() + "."), 1);
+  EXPECT_EQ(c.settings().trayIcon, TrayIcon::kNumber);
+  EXPECT_EQ(c.LayoutName(1), "Other");
+  EXPECT_EQ(host_.watched, (std::vector<std::string>{c.SettingsFile(), other}));
 }
 
 TEST_F(CoreTest, ErrorsKeepTheLastGoodLayoutsAndAreShownWithTheirPlace) {
@@ -232,7 +270,7 @@ TEST_F(CoreTest, ErrorsKeepTheLastGoodLayoutsAndAreShownWithTheirPlace) {
   o.file = Write("mine.vkl", Layout("Good"));
   Controller& c = Start(o, false);
   Write("mine.vkl", Layout("Broken", "  bogus\n"));
-  Ticks(10);
+  Changed();
   EXPECT_EQ(host_.setups, 1);
   EXPECT_EQ(c.LayoutName(1), "Good");
   ASSERT_EQ(c.Errors().size(), 1u);
@@ -240,7 +278,7 @@ TEST_F(CoreTest, ErrorsKeepTheLastGoodLayoutsAndAreShownWithTheirPlace) {
   EXPECT_EQ(view_.problems, (std::vector<std::string>{"mine.vkl has errors; the layouts in use stay.",
                                                       c.Errors()[0]}));
   Write("mine.vkl", Layout("Mended"));
-  Ticks(10);
+  Changed();
   EXPECT_EQ(host_.setups, 2);
   EXPECT_TRUE(c.Errors().empty());
   EXPECT_EQ(c.LayoutName(1), "Mended");
@@ -268,7 +306,7 @@ TEST_F(CoreTest, ARuleHoldsWhileItsProgramIsInFrontAndLeavingGivesBack) {
   EXPECT_EQ(host_.layout, 1u);
   auto bringToFront = [&](std::uintptr_t window, const std::string& program, const std::string& windowClass) {
     host_.front = {window, false, program, windowClass, false};
-    c.Tick();
+    c.FollowForeground();
   };
   bringToFront(1, "notepad.exe", "Notepad");
   EXPECT_TRUE(host_.on);

@@ -11,7 +11,9 @@
 namespace velto::controller {
 namespace {
 
-constexpr int kFileTicks = 5;  // the files are looked at every fifth tick
+// A changed file is loaded when two looks this far apart find it the same:
+// an editor that writes a file in steps is read when done.
+constexpr unsigned kSettleMs = 250;
 constexpr int kCompanionStartsKept = 5;
 constexpr std::uint32_t kCompanionStartWindowMs = 60000;
 
@@ -257,35 +259,61 @@ void Controller::SetSetting(const std::string& key, const std::string& value) {
 
 // --- Following the files and the window in front ----------------------------
 
-void Controller::Watch(Watched& w, std::vector<std::string> files) const {
+void Controller::Watch(Watched& w, std::vector<std::string> files) {
   w.files = std::move(files);
   w.loaded.clear();
   for (const std::string& f : w.files) w.loaded.push_back(host_->StampOf(f));
   w.seen = w.loaded;
+  std::vector<std::string> all = settingsWatch_.files;
+  all.insert(all.end(), layoutWatch_.files.begin(), layoutWatch_.files.end());
+  host_->WatchFiles(all);
 }
 
-// True once the files differ from what was loaded and have stayed the same
-// for one look: an editor that writes a file in steps is read when done.
-bool Controller::ChangedAndSettled(Watched& w) const {
+// True if the files differ from the look before.
+bool Controller::Looked(Watched& w) const {
   std::vector<FileStamp> now;
   for (const std::string& f : w.files) now.push_back(host_->StampOf(f));
-  const bool settled = now == w.seen;
-  w.seen = now;
-  return settled && now != w.loaded;
+  const bool moved = now != w.seen;
+  w.seen = std::move(now);
+  return moved;
 }
 
-void Controller::Tick() {
-  FollowForeground();
-  if (++ticks_ % kFileTicks != 0 || o_.attach) return;
-  if (ChangedAndSettled(settingsWatch_)) {
-    const std::string before = ResolvedLayoutFile();
-    ReadSettings();
-    view_->Say("Settings read again from " + settingsFile_ + ".");
-    ApplySignIn(settings_.startAtSignIn, true);
-    if (ResolvedLayoutFile() != before) Reload(ResolvedLayoutFile());
-    view_->Refresh();
+// A change moves the settle look on; a notice that shows no change asks
+// for a look all the same (unless one is due), in case the file's stamp
+// lags behind the notice. A folder busy with other files then costs a look
+// now and then, and never holds a change back.
+void Controller::FilesMayHaveChanged() {
+  if (o_.attach) return;
+  const bool settingsMoved = Looked(settingsWatch_);
+  if (Looked(layoutWatch_) || settingsMoved || !lookAsked_) AskToLookAgain();
+}
+
+void Controller::LookAgain() {
+  lookAsked_ = false;
+  if (o_.attach) return;
+  const bool settingsMoved = Looked(settingsWatch_);
+  if (!settingsMoved && settingsWatch_.seen != settingsWatch_.loaded) TakeSettingsIn();
+  // Taking the settings in may have loaded other layouts, and watches them.
+  const bool layoutMoved = Looked(layoutWatch_);
+  if (!layoutMoved && layoutWatch_.seen != layoutWatch_.loaded) {
+    Reload(layoutFile_.empty() ? ResolvedLayoutFile() : layoutFile_);
   }
-  if (ChangedAndSettled(layoutWatch_)) Reload(layoutFile_.empty() ? ResolvedLayoutFile() : layoutFile_);
+  if (settingsMoved || layoutMoved) AskToLookAgain();
+}
+
+void Controller::AskToLookAgain() {
+  lookAsked_ = true;
+  host_->LookAgainIn(kSettleMs);
+}
+
+// The settings file was saved.
+void Controller::TakeSettingsIn() {
+  const std::string before = ResolvedLayoutFile();
+  ReadSettings();
+  view_->Say("Settings read again from " + settingsFile_ + ".");
+  ApplySignIn(settings_.startAtSignIn, true);
+  if (ResolvedLayoutFile() != before) Reload(ResolvedLayoutFile());
+  view_->Refresh();
 }
 
 void Controller::FollowForeground() {

@@ -62,12 +62,15 @@ class Controller {
   // Says that `text`, given as a command, is not one.
   void Refuse(const std::string& text);
 
-  // The host's timer, every kTickMs: the window in front, and every fifth
-  // time the files.
-  static constexpr unsigned kTickMs = 50;
-  void Tick();
-  // The window in front may have changed.
+  // The window in front may have changed: the host calls it when the system
+  // says so, and where the system does not, now and then.
   void FollowForeground();
+  // Something changed in the folder of a watched file (Host::WatchFiles).
+  // What has changed is loaded once it has settled: when a later look
+  // (LookAgain, asked of the host) finds it as this one did.
+  void FilesMayHaveChanged();
+  // The look that Host::LookAgainIn asked for.
+  void LookAgain();
   // A notice of the library to the controller's window.
   void Notice(std::uintptr_t wParam, std::uintptr_t lParam);
   void CompanionReady(const std::string& fileName);
@@ -94,7 +97,7 @@ class Controller {
  private:
   struct Watched {
     std::vector<std::string> files;
-    std::vector<FileStamp> loaded, seen;
+    std::vector<FileStamp> loaded, seen;  // as loaded, and at the latest look
   };
 
   void ReadSettings();
@@ -107,8 +110,10 @@ class Controller {
   void ApplySignIn(bool on, bool say);
   std::string SignInCommandLine() const;
   void SetSetting(const std::string& key, const std::string& value);
-  void Watch(Watched& w, std::vector<std::string> files) const;
-  bool ChangedAndSettled(Watched& w) const;
+  void Watch(Watched& w, std::vector<std::string> files);
+  bool Looked(Watched& w) const;
+  void AskToLookAgain();
+  void TakeSettingsIn();
   void StartCompanion();
 
   Options o_;
@@ -121,7 +126,7 @@ class Controller {
   Settings settings_;
   std::vector<std::string> errors_;  // of the layout file, as last loaded
   Watched layoutWatch_, settingsWatch_;
-  int ticks_ = 0;
+  bool lookAsked_ = false;  // LookAgain is due
 
   RuleFollower rules_;
   ElevationNotices notices_;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "layoutkit/layout_builder.h"
 
@@ -50,6 +51,12 @@ class Host {
   virtual std::string ProfileFolder() = 0;  // with the separator at the end; empty if there is none
   virtual void MakeFolder(const std::string& path) = 0;
   virtual void OpenForEditing(const std::string& path) = 0;
+  // The files to follow: a change in the folder of one of them calls
+  // Controller::FilesMayHaveChanged. Each call replaces the set before.
+  virtual void WatchFiles(const std::vector<std::string>& paths) = 0;
+  // Calls Controller::LookAgain once, `ms` from now; a second call before
+  // then moves that look, it does not add one.
+  virtual void LookAgainIn(unsigned ms) = 0;
 
   // This program and the system.
   virtual std::string ThisProgram() const = 0;  // its full path

@@ -1,5 +1,6 @@
 #include "controller/win32_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -16,7 +17,19 @@ constexpr const char* kNotifyMessageName = "quorvexmessage";
 constexpr DWORD kHandOverMs = 10000;
 // WM_COPYDATA of a command from a second start.
 constexpr ULONG_PTR kCommandData = 0x56454C54;
-constexpr UINT_PTR kTickTimer = 1;
+// The window's timers. None runs while nothing happens, once the system has
+// told of a window in front (see Run) and every watched folder has its
+// change notification (see WatchFiles).
+constexpr UINT_PTR kForegroundPollTimer = 1;
+constexpr UINT_PTR kLookTimer = 2;  // once, for Controller::LookAgain
+constexpr UINT_PTR kFolderPollTimer = 3;
+constexpr UINT kForegroundPollMs = 250;
+constexpr UINT kFolderPollMs = 1000;
+constexpr DWORD kFolderChanges =
+    FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE;
+// MsgWaitForMultipleObjects waits for at most MAXIMUM_WAIT_OBJECTS - 1
+// handles, one of them the companion's.
+constexpr std::size_t kMostWatchedFolders = MAXIMUM_WAIT_OBJECTS - 2;
 constexpr const wchar_t* kWindowClass = L"VeltoControl";
 constexpr const wchar_t* kWindowTitle =
     L"Velto";  // the instance that owns the layouts; a watcher has another
@@ -84,6 +97,66 @@ std::string Win32Host::ExpandVariables(const std::string& text) const {
 
 void Win32Host::MakeFolder(const std::string& path) {
   CreateDirectoryW(Wide(path).c_str(), nullptr);
+}
+
+// Each folder of the files gets a change notification; a folder still
+// watched keeps its own. A folder that cannot be watched (it does not exist,
+// as when the file is missing with it) or one past what the loop waits for
+// is polled, slowly, instead: that poll runs only while such a folder is
+// left, and tries to watch it each time.
+void Win32Host::WatchFiles(const std::vector<std::string>& paths) {
+  std::vector<WatchedFolder> folders;
+  for (const std::string& path : paths) {
+    const std::string folder = FolderOf(path);
+    const auto named = [&](const WatchedFolder& f) { return f.path == folder; };
+    if (std::any_of(folders.begin(), folders.end(), named)) continue;
+    WatchedFolder f{folder, nullptr};
+    if (const auto old = std::find_if(folders_.begin(), folders_.end(), named); old != folders_.end()) {
+      std::swap(f.change, old->change);
+    }
+    folders.push_back(f);
+  }
+  for (const WatchedFolder& f : folders_) {
+    if (f.change != nullptr) FindCloseChangeNotification(f.change);
+  }
+  folders_ = std::move(folders);
+  if (WatchMissingFolders()) {
+    KillTimer(window_, kFolderPollTimer);
+  } else {
+    SetTimer(window_, kFolderPollTimer, kFolderPollMs, nullptr);
+  }
+}
+
+// Opens the notifications that are missing; true if none is left missing.
+bool Win32Host::WatchMissingFolders() {
+  std::size_t open = static_cast<std::size_t>(std::count_if(
+      folders_.begin(), folders_.end(), [](const WatchedFolder& f) { return f.change != nullptr; }));
+  for (WatchedFolder& f : folders_) {
+    if (f.change != nullptr || open == kMostWatchedFolders) continue;
+    const HANDLE change = FindFirstChangeNotificationW(Wide(f.path).c_str(), FALSE, kFolderChanges);
+    if (change == INVALID_HANDLE_VALUE) continue;
+    f.change = change;
+    ++open;
+  }
+  return open == folders_.size();
+}
+
+// A watched folder changed. Its notification is armed again before the
+// controller looks, so that a change made while it looks is not lost; a
+// folder whose notification cannot be armed again (removed, say) is polled.
+void Win32Host::FolderChanged(std::size_t n) {
+  WatchedFolder& f = folders_[n];
+  if (!FindNextChangeNotification(f.change)) {
+    FindCloseChangeNotification(f.change);
+    f.change = nullptr;
+    SetTimer(window_, kFolderPollTimer, kFolderPollMs, nullptr);
+  }
+  c_->FilesMayHaveChanged();
+}
+
+// A timer of the same id replaces the one before: the look moves.
+void Win32Host::LookAgainIn(unsigned ms) {
+  SetTimer(window_, kLookTimer, ms, nullptr);
 }
 
 std::uintptr_t Win32Host::ForegroundWindow() const {
@@ -229,7 +302,10 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
     foregroundHook_ =
         SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, OnForegroundEvent, 0, 0,
                         WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
-    SetTimer(window_, kTickTimer, Controller::kTickMs, nullptr);
+    // The system tells of each new window in front, but not everywhere:
+    // Wine 8 never does. So the window in front is polled, slowly, until
+    // the first event comes, and from then on followed by the events alone.
+    SetTimer(window_, kForegroundPollTimer, kForegroundPollMs, nullptr);
   }
   c.StartFollowing();
   Loop();
@@ -243,18 +319,31 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
 void Win32Host::Stop() {
   companion_.Stop();
   if (foregroundHook_ != nullptr) UnhookWinEvent(foregroundHook_);
-  KillTimer(window_, kTickTimer);
+  for (const UINT_PTR timer : {kForegroundPollTimer, kLookTimer, kFolderPollTimer}) KillTimer(window_, timer);
+  WatchFiles({});
   lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
 }
 
-// Dispatches messages until a quit, restarting the companion when it stops.
+// Dispatches messages until a quit, restarting the companion when it stops
+// and passing on the changes in the watched folders.
 void Win32Host::Loop() {
   for (;;) {
-    HANDLE companion = companion_.process();
-    const DWORD woke = MsgWaitForMultipleObjects(companion ? 1 : 0, &companion, FALSE, INFINITE, QS_ALLINPUT);
-    if (companion != nullptr && woke == WAIT_OBJECT_0) {
+    std::vector<HANDLE> handles;
+    std::vector<std::size_t> folderOf;  // of each handle after the companion's
+    if (const HANDLE companion = companion_.process()) handles.push_back(companion);
+    const std::size_t firstFolder = handles.size();
+    for (std::size_t n = 0; n < folders_.size(); ++n) {
+      if (folders_[n].change == nullptr) continue;
+      handles.push_back(folders_[n].change);
+      folderOf.push_back(n);
+    }
+    const std::size_t woke = MsgWaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                                       FALSE, INFINITE, QS_ALLINPUT) -
+                             WAIT_OBJECT_0;
+    if (woke < firstFolder) {
       c_->CompanionStopped(companion_.Reap());
-      continue;
+    } else if (woke < handles.size()) {
+      FolderChanged(folderOf[woke - firstFolder]);
     }
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -273,9 +362,21 @@ LRESULT Win32Host::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
   }
   switch (msg) {
     case WM_TIMER:
-      if (wParam == kTickTimer) c_->Tick();
+      if (wParam == kForegroundPollTimer) {
+        c_->FollowForeground();
+      } else if (wParam == kLookTimer) {
+        KillTimer(window_, kLookTimer);
+        c_->LookAgain();
+      } else if (wParam == kFolderPollTimer) {
+        if (WatchMissingFolders()) KillTimer(window_, kFolderPollTimer);
+        c_->FilesMayHaveChanged();
+      }
       return 0;
     case kForegroundChanged:
+      if (!foregroundEvents_) {  // the system tells: no more polling
+        foregroundEvents_ = true;
+        KillTimer(window_, kForegroundPollTimer);
+      }
       c_->FollowForeground();
       return 0;
     case kCommandPosted: {

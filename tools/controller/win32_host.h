@@ -1,12 +1,13 @@
 // The controller on Windows: the library loaded and hooked for the
 // controller's window, the mutex that says an instance runs, the hand-over
-// to it from a second start, the window's messages and timer, the window
-// in front, the companion of the other architecture, and the program's
-// main (RunController).
+// to it from a second start, the window's messages and timers, the window
+// in front, the folders of the watched files, the companion of the other
+// architecture, and the program's main (RunController).
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "controller/companion_process.h"
 #include "controller/controller_core.h"
@@ -61,6 +62,8 @@ class Win32Host : public Host {
   std::string ProfileFolder() override { return controller::ProfileFolder(); }
   void MakeFolder(const std::string& path) override;
   void OpenForEditing(const std::string& path) override { controller::OpenForEditing(path); }
+  void WatchFiles(const std::vector<std::string>& paths) override;
+  void LookAgainIn(unsigned ms) override;
   std::string ThisProgram() const override { return controller::ThisProgram(); }
   bool Elevated() const override { return ThisProcessElevated(); }
   bool StartAsAdministrator(const std::string& arguments) override {
@@ -87,8 +90,17 @@ class Win32Host : public Host {
   int ClaimOrHandOver();
   int HandOver();
   bool CreateControlWindow();
+  bool WatchMissingFolders();
+  void FolderChanged(std::size_t n);
   void Loop();
   void Stop();
+
+  // A folder of watched files and its change notification; null while it
+  // cannot be watched.
+  struct WatchedFolder {
+    std::string path;
+    HANDLE change = nullptr;
+  };
 
   const Options& o_;
   const bool trayProgram_;
@@ -99,6 +111,8 @@ class Win32Host : public Host {
   UINT notifyMsg_ = 0;
   HANDLE running_ = nullptr;
   HWINEVENTHOOK foregroundHook_ = nullptr;
+  bool foregroundEvents_ = false;  // the system tells of a new window in front
+  std::vector<WatchedFolder> folders_;
   UINT consoleCodePage_ = 0;
   bool quit_ = false;
   Companion companion_;
