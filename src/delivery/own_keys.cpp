@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
 #include "delivery/queues.h"
 #include "platform/platform.h"
@@ -12,6 +13,26 @@
 namespace velto {
 
 namespace {
+
+// The scan codes of virtual keys in one keyboard layout, as the system gave
+// them (0xFFFF: not asked yet): a layout maps a key the same way for its
+// whole life, so each is asked once while the layout stays the same.
+struct ScanCodes {
+  platform::Handle layout = 0;
+  bool filled = false;
+  std::uint16_t ofVk[256];
+} g_scanCodes;
+
+std::uint32_t ScanOfVk(std::uint8_t vk, platform::Handle layout) {
+  ScanCodes& known = g_scanCodes;
+  if (!known.filled || known.layout != layout) {
+    std::fill(std::begin(known.ofVk), std::end(known.ofVk), 0xFFFF);
+    known.layout = layout;
+    known.filled = true;
+  }
+  if (known.ofVk[vk] == 0xFFFF) known.ofVk[vk] = static_cast<std::uint16_t>(platform::MapVirtualKeyEx(vk, 0, layout));
+  return known.ofVk[vk];
+}
 
 using platform::kWmKeyDown;
 using platform::kWmSysKeyDown;
@@ -95,7 +116,7 @@ bool PlayOwnKey(const Region& region, OwnKeyRun& run, std::uint16_t op, std::uin
       if (op == kOpKeyDown && run.pressingAgain) cb.sentDown = static_cast<std::uint8_t>(cb.sentDown | 1u << heldBit);
       if (op == kOpKeyUp && run.releasing) cb.sentUp = static_cast<std::uint8_t>(cb.sentUp | 1u << heldBit);
     }
-    const std::uint32_t scan = rightShift ? kScanRightShift : platform::MapVirtualKeyEx(vk, 0, cb.focusLayout);
+    const std::uint32_t scan = rightShift ? kScanRightShift : ScanOfVk(vk, cb.focusLayout);
     SendOwnKey(vk, static_cast<std::uint8_t>(scan), flags);
   }
   if (op == kOpKeyUp && vk == kMarkReleaseStart) run.releasing = true;
