@@ -2,8 +2,13 @@
 
 namespace velto {
 
-namespace {
+namespace detail {
 std::uint32_t g_hookThread = 0;
+}  // namespace detail
+
+using detail::g_hookThread;
+
+namespace {
 // The thread of the window last asked about: a window keeps its thread for
 // its whole life, and its handle names no other window while it lives.
 struct Owner {
@@ -20,10 +25,7 @@ void SetHookThread(std::uint32_t thread) {
 // A companion's hooks are each for one thread of its own architecture, so
 // they always run in that thread: only the controller's are ever called here
 // for another thread.
-bool InHookThread() { return g_hookThread != 0 && platform::GetCurrentThreadId() == g_hookThread; }
-
-
-bool CalledForAnotherThread(platform::Handle window) {
+bool detail::CalledForAnotherThread(platform::Handle window) {
   if (!InHookThread() || window == 0) return false;
   if (g_lastOwner.window != window) g_lastOwner = {window, platform::GetWindowThreadId(window)};
   return g_lastOwner.thread != 0 && g_lastOwner.thread != g_hookThread;

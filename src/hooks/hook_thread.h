@@ -14,12 +14,21 @@ namespace velto {
 // The calling thread installed the hooks (0: none of this process did).
 void SetHookThread(std::uint32_t thread);
 
+namespace detail {
+extern std::uint32_t g_hookThread;
+bool CalledForAnotherThread(platform::Handle window);
+}  // namespace detail
+
 // Whether the calling thread installed the hooks (a cheap first test).
-bool InHookThread();
+inline bool InHookThread() {
+  return detail::g_hookThread != 0 && platform::GetCurrentThreadId() == detail::g_hookThread;
+}
 
 // Whether a hook procedure runs in the thread that installed the hooks for
 // the input of another thread, that is for `window` of another thread.
-bool CalledForAnotherThread(platform::Handle window);
+inline bool CalledForAnotherThread(platform::Handle window) {
+  return detail::g_hookThread != 0 && detail::CalledForAnotherThread(window);
+}
 
 // A window that is being destroyed: its handle may come to name another.
 void ForgetWindow(platform::Handle window);

@@ -132,7 +132,7 @@ bool TimerHasWork(const Region& region) {
          (ScrollLockIsNoHotkey(region) && ScrollLockLightOutOfLine(region));
 }
 
-void WakeTimerIfNeeded(const Region& region) {
+void detail::WakeTimer(const Region& region) {
   ControlBlock& cb = region.control();
   if (cb.timerAlive != kTimerAsleep || !TimerHasWork(region)) return;
   cb.timerAlive = kTimerWoken;
@@ -153,7 +153,7 @@ bool ProbeTimer(const Region& region, void (*wait)()) {
   return cb.timerAlive == 1 || cb.timerAlive == kTimerAsleep;
 }
 
-void StartTimerIfWoken(const Region& region) {
+void detail::StartWokenTimer(const Region& region) {
   const ControlBlock& cb = region.control();
   if (cb.timerAlive == kTimerWoken && cb.clientCount != 0 &&
       platform::GetWindowThreadId(cb.clients[0]) == platform::GetCurrentThreadId()) {

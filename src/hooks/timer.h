@@ -31,14 +31,23 @@ void ForgetOwnTimer();
 
 // Whether the timer has anything to finish or to watch.
 bool TimerHasWork(const Region& region);
+namespace detail {
+void WakeTimer(const Region& region);
+void StartWokenTimer(const Region& region);
+}  // namespace detail
+
 // After a change of state: wakes the timer if it sleeps and now has work.
-void WakeTimerIfNeeded(const Region& region);
+inline void WakeTimerIfNeeded(const Region& region) {
+  if (region.control().timerAlive == kTimerAsleep) detail::WakeTimer(region);
+}
 // Whether the timer runs, for a controller that finds one in the region:
 // wakes it if it sleeps, calls `wait` (which must give it time to tick) and
 // tells whether it ticked or was started again.
 bool ProbeTimer(const Region& region, void (*wait)());
 // The message hook, on every message: a woken timer is started again in the
 // thread of the first client window.
-void StartTimerIfWoken(const Region& region);
+inline void StartTimerIfWoken(const Region& region) {
+  if (region.control().timerAlive == kTimerWoken) detail::StartWokenTimer(region);
+}
 
 }  // namespace velto
