@@ -103,9 +103,9 @@ std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_
   return 0;
 }
 
-void DeliverPending(const Region& region) {
+void detail::DeliverPendingNow(const Region& region) {
   ControlBlock& cb = region.control();
-  if (cb.actQEmpty != 0 && cb.keyQEmpty != 0 && !MacroPending(region)) return;  // as good as always
+  if (cb.actQEmpty != 0 && cb.keyQEmpty != 0 && !MacroPending(region)) return;
   // Whoever holds the turn sees the output through; the others leave it.
   if (!TakePlayerTurn(region)) return;
   // Each round plays, goes on with a macro or takes a key result; the bound

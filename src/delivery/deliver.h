@@ -21,7 +21,15 @@ std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_
 // KeyQueue's results into output one after the other. Stops while playback
 // waits for its marker to come back (keys typed meanwhile wait behind it),
 // and does nothing while another thread holds the player's turn.
-void DeliverPending(const Region& region);
+namespace detail {
+void DeliverPendingNow(const Region& region);
+}  // namespace detail
+inline void DeliverPending(const Region& region) {
+  const ControlBlock& cb = region.control();
+  // As good as always nothing is pending: the check costs only a few loads.
+  if (cb.actQEmpty != 0 && cb.keyQEmpty != 0 && cb.macroCursor == 0) return;
+  detail::DeliverPendingNow(region);
+}
 
 // Whether message `msg` (lParam `lParam`) being retrieved is the key press
 // the player posted last (QueueArea::postedPress). Then it is no longer

@@ -31,7 +31,7 @@ bool OutputPending(const Region& region) {
 
 }  // namespace
 
-int HoldBack(const Region& region, const KeyEvent& e) {
+int detail::HoldBack(const Region& region, const KeyEvent& e) {
   const ControlBlock& cb = region.control();
   const bool pending = OutputPending(region);
   const bool strayAlt = e.altDown && (cb.modifiers & kAltMask) == 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "shared/key_event.h"
+#include "shared/keys.h"
 #include "shared/region.h"
 
 namespace velto {
@@ -20,6 +21,16 @@ namespace velto {
 // so too: Alt is then the library's own, pressed again after a macro's keys
 // for a user who let go of it meanwhile and not yet let go again, and the
 // system would make the key a WM_SYSKEYDOWN, which types nothing.
+namespace detail {
 int HoldBack(const Region& region, const KeyEvent& e);
+}  // namespace detail
+inline int HoldBack(const Region& region, const KeyEvent& e) {
+  const ControlBlock& cb = region.control();
+  // As good as always nothing is on its way and Alt is as the user holds it.
+  const bool quiet = cb.actQEmpty != 0 && cb.keyQEmpty != 0 && cb.macroCursor == 0 && cb.playbackWait == 0 &&
+                     cb.playerBusy == 0 && region.queues().postedPress == 0;
+  if (quiet && (!e.altDown || (cb.modifiers & kAltMask) != 0)) return -1;
+  return detail::HoldBack(region, e);
+}
 
 }  // namespace velto
