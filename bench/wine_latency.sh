@@ -84,6 +84,13 @@ for file in velto64.dll veltoctl.exe veltoc.exe velto-window-text.exe velto-late
   cp "$build/$file" "$bin/"
 done
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
+# compile_vkl VKL VKB-NAME: veltoc.exe compiles the description into $bin.
+compile_vkl() {
+  (cd "$(dirname "$1")" && "$wine" "$bin/veltoc.exe" compile "$(basename "$1")" -o "$(winpath "$bin/$2")") \
+    >"$tmp/veltoc.log" 2>&1 || fail "veltoc.exe cannot compile $1: $(lines "$tmp/veltoc.log")"
+}
+# macro_text VKL NAME: the text of that macro of the description.
+macro_text() { sed -n "s/^macro $2 \"\(.*\)\"\$/\1/p" "$1"; }
 py() { python3 "$root/bench/wine/latency.py" "$@"; }
 log_has() { lines "$1" | grep -qF -- "$2"; }
 exited() { ! kill -0 "$1" 2>/dev/null; }
@@ -226,11 +233,10 @@ bare_rows="$rows"
 
 # --- 2. Macros in notepad --------------------------------------------------------------
 macros_vkl="$root/bench/wine/macros.vkl"
-(cd "$(dirname "$macros_vkl")" && "$wine" "$bin/veltoc.exe" compile "$(basename "$macros_vkl")" -o "$(winpath "$bin/macros.vkb")") \
-  >"$tmp/veltoc.log" 2>&1 || fail "veltoc.exe cannot compile $macros_vkl: $(lines "$tmp/veltoc.log")"
+compile_vkl "$macros_vkl" macros.vkb
 # What the two macros type: the long one its text, the chords their letters in capitals.
-sed -n 's/^macro long "\(.*\)"$/\1/p' "$macros_vkl" | tr -d '\n' >"$tmp/long.txt"
-sed -n 's/^macro chords "\(.*\)"$/\1/p' "$macros_vkl" | sed 's/{LSHIFT+\(.\)}/\U\1/g' | tr -d '\n' >"$tmp/chords.txt"
+macro_text "$macros_vkl" long | tr -d '\n' >"$tmp/long.txt"
+macro_text "$macros_vkl" chords | sed 's/{LSHIFT+\(.\)}/\U\1/g' | tr -d '\n' >"$tmp/chords.txt"
 [ "$(wc -c <"$tmp/long.txt")" = 255 ] || fail "the long macro of $macros_vkl is not 255 characters"
 [ "$(grep -o '{' <<<"$(sed -n 's/^macro chords //p' "$macros_vkl")" | wc -l)" = 10 ] ||
   fail "the chord macro of $macros_vkl has not ten chords"
