@@ -172,10 +172,10 @@ KINDS = {
     "chain": Kind([(0, "1", True), (15, "1", False), (40, "2", True), (55, "2", False), (80, "a", True),
                    (95, "a", False)], 4, 0x41, "ậ", False, 120,
                   "translated: `a` after dead `^` and dead dot below → `ậ` (a chain of two dead keys)"),
-    # Q held 8 ms, e pressed 2 ms after its release; the macro takes tens of
-    # milliseconds to play into the window, and the next sample must not
-    # begin before it is through (the report checks that it did not).
-    "macro": Kind([(0, "q", True), (8, "q", False), (10, "e", True), (25, "e", False)], 2, 0x45, None, None, 250,
+    # Q held 8 ms, e pressed 2 ms after its release. The macro takes 40 to
+    # 100 ms to play into the window (up to 280 ms watched under load); a
+    # sample begun before it was through is left out of the figures.
+    "macro": Kind([(0, "q", True), (8, "q", False), (10, "e", True), (25, "e", False)], 2, 0x45, None, None, 300,
                   "behind a macro: `e` typed while a 255-character macro (key Q) plays; its WM_CHAR comes after"
                   " the macro's text"),
 }
@@ -252,10 +252,9 @@ def percentile(values, p):
     return ordered[int(rank) - 1]
 
 
-def check_sample(i, sample, got, next_start):
+def check_sample(i, sample, got):
     """The characters of one sample against those expected, in order; for a
-    macro sample also that its key was typed while the macro played, and
-    that the macro was through before the next sample began."""
+    macro sample also that its key was typed while the macro played."""
     kind = sample["kind"]
     expected = utf16_units(sample["text"])
     for n, (unit, char) in enumerate(zip(expected, got)):
@@ -267,9 +266,6 @@ def check_sample(i, sample, got, next_start):
     if kind == "macro":
         if got[-2][3] < sample["sent"]:
             fail(f"sample {i} (macro): the macro's text was through before its e was typed")
-        if got[-1][3] >= next_start:
-            fail(f"sample {i} (macro): its characters still came after the next sample began"
-                 f" ({(got[-1][3] - sample['start']) / 1e6:.0f} ms after Q); lengthen the kind's sample")
 
 
 def cmd_keys_report(sent_file, log_file):
@@ -287,13 +283,22 @@ def cmd_keys_report(sent_file, log_file):
     kinds = list(dict.fromkeys(sample["kind"] for sample in sent))
     latencies = {kind: [] for kind in kinds}
     passed_through = {kind: 0 for kind in kinds}
+    left_out = {kind: 0 for kind in kinds}
+    macro_end = 0  # the last WM_CHAR of the latest macro sample
     at = 0
     for i, sample in enumerate(sent):
         count = len(utf16_units(sample["text"]))
         got = chars[at:at + count]
         at += count
-        next_start = sent[i + 1]["start"] if i + 1 < len(sent) else float("inf")
-        check_sample(i, sample, got, next_start)
+        check_sample(i, sample, got)
+        # A sample begun before the macro before it was through (under load)
+        # waits behind its text as well: it would time the macro, not its kind.
+        behind_macro = macro_end >= sample["start"]
+        if sample["kind"] == "macro":
+            macro_end = got[-1][3]
+        if behind_macro:
+            left_out[sample["kind"]] += 1
+            continue
         latencies[sample["kind"]].append(got[-1][3] - sample["sent"])
         # Whether the key's WM_KEYDOWN reached the window: then the system typed it.
         vk = KINDS[sample["kind"]].vk
@@ -311,6 +316,8 @@ def cmd_keys_report(sent_file, log_file):
             held_back = len(values) - passed_through[kind]
             label += (f" ({passed_through[kind]} as a key-down behind the text, "
                       f"{held_back} held back by the library)")
+        if left_out[kind]:
+            label += f" ({left_out[kind]} more left out, typed while the macro before them still played)"
         print(f"| {label} | {len(values)} | {statistics.median(values) / 1e3:.0f} µs"
               f" | {percentile(values, 99) / 1e3:.0f} µs | {max(values) / 1e3:.0f} µs |")
 
