@@ -11,7 +11,7 @@
 #      swallows and types as `é` itself; `a` after two dead keys, typed as
 #      `ậ`; and `e` typed while a 255-character macro plays, which waits
 #      behind the macro's text; then `e` once more with no controller
-#      running, for comparison;
+#      running, for comparison, and what the hooks add to a passed key;
 #   2. the time to play a 255-character macro and a ten-chord macro
 #      (bench/wine/macros.vkl) in Wine's notepad, from the X event of the key
 #      that starts it to the moment the whole text is in notepad's edit
@@ -153,7 +153,8 @@ log_has "$ctl_log" "layout 1 (Latency bench), translation on" || fail "veltoctl 
 say "veltoctl runs bench/wine/latency.vkl, layout 1"
 
 # type_samples NAME KIND,...: the target window, the samples typed into it, its
-# records matched to them; the table rows in $rows.
+# records matched to them; the table rows in $rows, the medians appended to
+# $tmp/medians ("KIND NS").
 type_samples() {
   local name="$1" kinds="$2" records="$tmp/$1-records.log"
   run_bg "$name" velto-latency-target.exe window "$(winpath "$records")"
@@ -167,7 +168,8 @@ type_samples() {
   sleep 0.3
   stop "$name"
   [ -s "$records" ] || fail "the target window wrote no records: $(lines "$tmp/$name.log")"
-  rows="$(py keys-report "$tmp/$name-sent.json" "$records")" || fail "the key samples did not arrive as expected"
+  rows="$(py keys-report "$tmp/$name-sent.json" "$records" "$tmp/medians")" ||
+    fail "the key samples did not arrive as expected"
 }
 type_samples keys untranslated,translated,dead,ralt,chain,macro
 key_rows="$rows"
@@ -239,6 +241,9 @@ idle without "$server_pid"
 # The same untranslated key once more with no controller, for comparison.
 type_samples bare bare
 bare_rows="$rows"
+# What the hooks add to a key they let pass: `e` with the controller, less `e` without it.
+hook_cost="$(awk '$1 == "untranslated" { u = $2 } $1 == "bare" { b = $2 } END { printf "%+.0f", (u - b) / 1e3 }' \
+  "$tmp/medians")"
 
 # --- 2. Macros in notepad --------------------------------------------------------------
 macros_vkl="$root/bench/wine/macros.vkl"
@@ -343,6 +348,8 @@ Description \`bench/wine/latency.vkl\`, layout 1 (\`e\`, \`'\` and right Alt + \
 |---|---:|---:|---:|---:|
 $key_rows
 $bare_rows
+
+passed key over no hook: $hook_cost µs (median)
 
 ### Macros: from the trigger key's X event to the whole text in notepad's edit control
 

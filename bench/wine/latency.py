@@ -12,11 +12,11 @@ their send times, the clock probe, and the figures.
       writes their kinds, send times and the characters they should type to
       SENT-FILE (JSON); the kind macro types the text of MACRO-FILE (UTF-8),
       which the key Q plays, then e
-  latency.py keys-report SENT-FILE TARGET-LOG
+  latency.py keys-report SENT-FILE TARGET-LOG [MEDIANS-FILE]
       matches the WM_CHARs of the target's log to the samples and prints a
-      Markdown table row for each kind; exit 1 when a character is missing,
-      out of order or not the expected one, or a key went the other way than
-      expected
+      Markdown table row for each kind, and appends "KIND MEDIAN-NS" lines to
+      MEDIANS-FILE; exit 1 when a character is missing, out of order or not
+      the expected one, or a key went the other way than expected
   latency.py macros CLOCK-NAME PLAYS SENT-FILE KEYSYM=EXPECTED-FILE...
       presses each key in turn, PLAYS times, 600 ms apart, and writes the
       send times and the texts expected to SENT-FILE
@@ -268,7 +268,7 @@ def check_sample(i, sample, got):
             fail(f"sample {i} (macro): the macro's text was through before its e was typed")
 
 
-def cmd_keys_report(sent_file, log_file):
+def cmd_keys_report(sent_file, log_file, medians_file=None):
     with open(sent_file) as f:
         sent = json.load(f)
     records = read_target_log(log_file)
@@ -320,6 +320,10 @@ def cmd_keys_report(sent_file, log_file):
             label += f" ({left_out[kind]} more left out, typed while the macro before them still played)"
         print(f"| {label} | {len(values)} | {statistics.median(values) / 1e3:.0f} µs"
               f" | {percentile(values, 99) / 1e3:.0f} µs | {max(values) / 1e3:.0f} µs |")
+    if medians_file is not None:
+        with open(medians_file, "a") as f:
+            for kind in kinds:
+                f.write(f"{kind} {statistics.median(latencies[kind]):.0f}\n")
 
 
 # --- macros into the target window -----------------------------------------------------
@@ -388,7 +392,7 @@ def main(argv):
     commands = {  # the command, its least and its most number of arguments (None: no most)
         "clock": (cmd_clock, 2, 2),
         "keys": (cmd_keys, 5, 6),
-        "keys-report": (cmd_keys_report, 2, 2),
+        "keys-report": (cmd_keys_report, 2, 3),
         "macros": (cmd_macros, 3, None),
         "macros-report": (cmd_macros_report, 3, None),
         "press": (cmd_press, 2, 2),
