@@ -3,11 +3,15 @@
 # (veltoctl.exe) and velto64.dll, and prints a short Markdown report:
 #
 #   1. the latency from an X key event (XTEST) to the WM_CHAR in a target
-#      window (velto-latency-target.exe), on the built-in description's
-#      layout 1, interleaved in one run: `e`, which the library lets pass
-#      (the system types the same), `e` after the dead key `'`, and right
-#      Alt + `e`, both of which it swallows and types as `é` itself; then `e`
-#      once more with no controller running, for comparison;
+#      window (velto-latency-target.exe), on layout 1 of bench/wine/latency.vkl
+#      (the built-in layout 1's `e`, `'` and right Alt + `e`, and a key of each
+#      other kind), interleaved in one run: `e`, which the library lets pass
+#      (the system types the same); `;`, which it swallows and types as `ø`;
+#      `e` after the dead key `'`, and right Alt + `e`, both of which it
+#      swallows and types as `é` itself; `a` after two dead keys, typed as
+#      `ậ`; and `e` typed while a 255-character macro plays, which waits
+#      behind the macro's text; then `e` once more with no controller
+#      running, for comparison, and what the hooks add to a passed key;
 #   2. the time to play a 255-character macro and a ten-chord macro
 #      (bench/wine/macros.vkl) in Wine's notepad, from the X event of the key
 #      that starts it to the moment the whole text is in notepad's edit
@@ -16,9 +20,9 @@
 #   3. the CPU time of veltoctl's Wine process while idle for 10 seconds, and
 #      of wineserver in 10 idle seconds with it and without it.
 #
-# Every character that arrives is checked against the one expected, and every
-# translated key against its key-down reaching the window. Progress goes to
-# stderr, the report to stdout. It takes about two and a half minutes.
+# Every character that arrives is checked against the one expected, in order,
+# and every translated key against its key-down reaching the window. Progress
+# goes to stderr, the report to stdout. It takes about five minutes.
 #
 # The clocks. The key events are timed on the Linux side, the WM_CHARs with
 # QueryPerformanceCounter inside Wine, so both must read one clock. Watched
@@ -62,7 +66,7 @@ if ! "$root/scripts/deps.sh" wine wine-bench >&2; then
 fi
 
 started=$SECONDS
-export VELTO_BUDGET=240  # every wait gives up after this many seconds
+export VELTO_BUDGET=480  # every wait gives up after this many seconds
 # Xvfb on a free display, a fresh Wine prefix, and the clean-up of both.
 source "$root/tests/wine/wine_env.sh" >&2
 say() { printf '[%3ds] %s\n' $((SECONDS - started)) "$*" >&2; }
@@ -84,6 +88,13 @@ for file in velto64.dll veltoctl.exe veltoc.exe velto-window-text.exe velto-late
   cp "$build/$file" "$bin/"
 done
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
+# compile_vkl VKL VKB-NAME: veltoc.exe compiles the description into $bin.
+compile_vkl() {
+  (cd "$(dirname "$1")" && "$wine" "$bin/veltoc.exe" compile "$(basename "$1")" -o "$(winpath "$bin/$2")") \
+    >"$tmp/veltoc.log" 2>&1 || fail "veltoc.exe cannot compile $1: $(lines "$tmp/veltoc.log")"
+}
+# macro_text VKL NAME: the text of that macro of the description.
+macro_text() { sed -n "s/^macro $2 \"\(.*\)\"\$/\1/p" "$1"; }
 py() { python3 "$root/bench/wine/latency.py" "$@"; }
 log_has() { lines "$1" | grep -qF -- "$2"; }
 exited() { ! kill -0 "$1" 2>/dev/null; }
@@ -131,14 +142,19 @@ probe="$(py clock "$wine" "$bin/velto-latency-target.exe")" || fail "the clock p
 read -r clock clock_min clock_median clock_reads qpc_freq timer_ticks <<<"$probe"
 say "QueryPerformanceCounter follows $clock (${clock_min} ns behind at least, over $clock_reads reads)"
 
-# --- 1. Key latency, with the built-in description on layout 1 -------------------------
-run_bg ctl veltoctl.exe --layout 1
+# --- 1. Key latency, with bench/wine/latency.vkl on layout 1 ---------------------------
+latency_vkl="$root/bench/wine/latency.vkl"
+compile_vkl "$latency_vkl" latency.vkb
+macro_text "$latency_vkl" long | tr -d '\n' >"$tmp/latency-macro.txt"
+[ "$(wc -c <"$tmp/latency-macro.txt")" = 255 ] || fail "the macro of $latency_vkl is not 255 characters"
+run_bg ctl veltoctl.exe latency.vkb --layout 1
 wait_until 30 log_has "$ctl_log" "Velto is running" || fail "veltoctl did not start: $(lines "$ctl_log")"
-log_has "$ctl_log" "layout 1 (US International), translation on" || fail "veltoctl is not on layout 1: $(lines "$ctl_log")"
-say "veltoctl runs the built-in description, layout 1"
+log_has "$ctl_log" "layout 1 (Latency bench), translation on" || fail "veltoctl is not on layout 1: $(lines "$ctl_log")"
+say "veltoctl runs bench/wine/latency.vkl, layout 1"
 
 # type_samples NAME KIND,...: the target window, the samples typed into it, its
-# records matched to them; the table rows in $rows.
+# records matched to them; the table rows in $rows, the medians appended to
+# $tmp/medians ("KIND NS").
 type_samples() {
   local name="$1" kinds="$2" records="$tmp/$1-records.log"
   run_bg "$name" velto-latency-target.exe window "$(winpath "$records")"
@@ -146,14 +162,16 @@ type_samples() {
   focus_window "Velto latency target"
   sleep 0.5
   say "typing $samples samples of each of $kinds into the target window"
-  py keys "$clock" "$right_alt" "$samples" "$tmp/$name-sent.json" "$kinds" || fail "sending the keys failed"
+  py keys "$clock" "$right_alt" "$samples" "$tmp/$name-sent.json" "$kinds" "$tmp/latency-macro.txt" ||
+    fail "sending the keys failed"
   has_focus || fail "the target window lost the focus while the keys were typed"
   sleep 0.3
   stop "$name"
   [ -s "$records" ] || fail "the target window wrote no records: $(lines "$tmp/$name.log")"
-  rows="$(py keys-report "$tmp/$name-sent.json" "$records")" || fail "the key samples did not arrive as expected"
+  rows="$(py keys-report "$tmp/$name-sent.json" "$records" "$tmp/medians")" ||
+    fail "the key samples did not arrive as expected"
 }
-type_samples keys untranslated,dead,ralt
+type_samples keys untranslated,translated,dead,ralt,chain,macro
 key_rows="$rows"
 
 # --- 3. veltoctl idle, and wineserver without it ---------------------------------------
@@ -223,14 +241,16 @@ idle without "$server_pid"
 # The same untranslated key once more with no controller, for comparison.
 type_samples bare bare
 bare_rows="$rows"
+# What the hooks add to a key they let pass: `e` with the controller, less `e` without it.
+hook_cost="$(awk '$1 == "untranslated" { u = $2 } $1 == "bare" { b = $2 } END { printf "%+.0f", (u - b) / 1e3 }' \
+  "$tmp/medians")"
 
 # --- 2. Macros in notepad --------------------------------------------------------------
 macros_vkl="$root/bench/wine/macros.vkl"
-(cd "$(dirname "$macros_vkl")" && "$wine" "$bin/veltoc.exe" compile "$(basename "$macros_vkl")" -o "$(winpath "$bin/macros.vkb")") \
-  >"$tmp/veltoc.log" 2>&1 || fail "veltoc.exe cannot compile $macros_vkl: $(lines "$tmp/veltoc.log")"
+compile_vkl "$macros_vkl" macros.vkb
 # What the two macros type: the long one its text, the chords their letters in capitals.
-sed -n 's/^macro long "\(.*\)"$/\1/p' "$macros_vkl" | tr -d '\n' >"$tmp/long.txt"
-sed -n 's/^macro chords "\(.*\)"$/\1/p' "$macros_vkl" | sed 's/{LSHIFT+\(.\)}/\U\1/g' | tr -d '\n' >"$tmp/chords.txt"
+macro_text "$macros_vkl" long | tr -d '\n' >"$tmp/long.txt"
+macro_text "$macros_vkl" chords | sed 's/{LSHIFT+\(.\)}/\U\1/g' | tr -d '\n' >"$tmp/chords.txt"
 [ "$(wc -c <"$tmp/long.txt")" = 255 ] || fail "the long macro of $macros_vkl is not 255 characters"
 [ "$(grep -o '{' <<<"$(sed -n 's/^macro chords //p' "$macros_vkl")" | wc -l)" = 10 ] ||
   fail "the chord macro of $macros_vkl has not ten chords"
@@ -322,12 +342,14 @@ Clock: Wine's QueryPerformanceCounter ($((qpc_freq / 1000000)) MHz) counts $cloc
 
 ### From an X key event (XTEST) to the WM_CHAR in the target window
 
-Built-in description on layout 1 (US International); kinds interleaved in random order; each key held 15 ms (right Alt 70 ms), 25 ms or more from a release to the next press, and a random 0–10 ms more before each sample.
+Description \`bench/wine/latency.vkl\`, layout 1 (\`e\`, \`'\` and right Alt + \`e\` as on the built-in US International; \`;\` types \`ø\`; 1 and 2 are the dead keys \`^\` and dot below; Q plays 255 characters); kinds interleaved in random order; each key held 15 ms (right Alt 70 ms), 25 ms or more from a release to the next press (Q held 8 ms and \`e\` pressed 2 ms after its release, the next sample 300 ms after Q), and a random 0–10 ms more before each sample.
 
 | key | samples | median | 99th percentile | max |
 |---|---:|---:|---:|---:|
 $key_rows
 $bare_rows
+
+passed key over no hook: $hook_cost µs (median)
 
 ### Macros: from the trigger key's X event to the whole text in notepad's edit control
 

@@ -6,14 +6,17 @@ their send times, the clock probe, and the figures.
       which Linux clock Wine's QueryPerformanceCounter follows; prints
       "CLOCK-NAME MIN-OFFSET-NS MEDIAN-OFFSET-NS READS QPC-FREQUENCY TICKS"
       (TICKS: a 1 ms thread timer's ticks in one second), exit 1 if none does
-  latency.py keys CLOCK-NAME RIGHT-ALT-KEYCODE SAMPLES SENT-FILE KIND,...
-      types SAMPLES samples of each kind (untranslated, dead, ralt, bare)
-      into the focused window, interleaved, and writes their kinds and send
-      times to SENT-FILE (JSON)
-  latency.py keys-report SENT-FILE TARGET-LOG
+  latency.py keys CLOCK-NAME RIGHT-ALT-KEYCODE SAMPLES SENT-FILE KIND,... [MACRO-FILE]
+      types SAMPLES samples of each kind (untranslated, translated, dead,
+      ralt, chain, macro, bare) into the focused window, interleaved, and
+      writes their kinds, send times and the characters they should type to
+      SENT-FILE (JSON); the kind macro types the text of MACRO-FILE (UTF-8),
+      which the key Q plays, then e
+  latency.py keys-report SENT-FILE TARGET-LOG [MEDIANS-FILE]
       matches the WM_CHARs of the target's log to the samples and prints a
-      Markdown table row for each kind; exit 1 when a character is missing or
-      not the expected one, or a key went the other way than expected
+      Markdown table row for each kind, and appends "KIND MEDIAN-NS" lines to
+      MEDIANS-FILE; exit 1 when a character is missing, out of order or not
+      the expected one, or a key went the other way than expected
   latency.py macros CLOCK-NAME PLAYS SENT-FILE KEYSYM=EXPECTED-FILE...
       presses each key in turn, PLAYS times, 600 ms apart, and writes the
       send times and the texts expected to SENT-FILE
@@ -25,6 +28,7 @@ their send times, the clock probe, and the figures.
 Times are in nanoseconds of the clock named (CLOCK_MONOTONIC_RAW here); the
 target's QPC values are turned into the same unit by its frequency.
 """
+import collections
 import ctypes
 import json
 import random
@@ -132,35 +136,75 @@ def cmd_clock(wine, exe):
 
 # --- key samples -------------------------------------------------------------------
 
-# Each kind: the key events of one sample as (delay in ms from the sample's
-# start, key, down), the index of the press whose send time counts, the
-# character expected in the window, and the sample's length in ms. 'e' on
-# layout 1 (US International) is the system's own: the library finds that the
-# system types the same character and lets the key pass. After the dead key
-# ' the same key is translated: swallowed, and é posted by the library. Right
-# Alt + e types é as a one-character macro, played by the controller's timer.
+# One kind of sample: its key events as (delay in ms from the sample's start,
+# keysym, down), the index of the press whose send time counts and the
+# virtual key that press makes, the characters expected in the window (the
+# last of them the measured key's; None: the macro's text, then e), whether
+# that key-down reaches the window (True: the system types the key), or not
+# (False: the library swallows it), or either (None: the row says how many
+# did), the sample's length in ms, and the label of its row.
+Kind = collections.namedtuple("Kind", "events measured vk text passed length label")
+
+
+# On layout 1 of bench/wine/latency.vkl. 'e' is the system's own: the library
+# finds that the system types the same character and lets the key pass. ';'
+# types ø, which the system would not: swallowed, and ø posted. After the
+# dead key ' the key e is translated: swallowed, and é posted by the library.
+# Right Alt + e types é as a one-character macro, posted at once by the
+# message hook. 1 and 2 are the dead keys circumflex and dot below, and a
+# after both gives ậ. Q plays a macro of 255 characters, posted to the
+# window in turns; e typed while it plays must come after its text: either
+# its key-down waits in the window's input queue behind the characters
+# posted before it is taken, or the library holds it back while the rest of
+# the text is still on its way, and posts its character behind it.
 KINDS = {
-    "untranslated": ([(0, "e", True), (15, "e", False)], 0, 0x65, 40),
-    "dead": ([(0, "apostrophe", True), (15, "apostrophe", False), (40, "e", True), (55, "e", False)], 2, 0xE9, 80),
-    "ralt": ([(0, "RALT", True), (25, "e", True), (40, "e", False), (70, "RALT", False)], 1, 0xE9, 100),
+    "untranslated": Kind([(0, "e", True), (15, "e", False)], 0, 0x45, "e", True, 40,
+                         "untranslated: `e` (passed, typed by the system)"),
+    "translated": Kind([(0, "semicolon", True), (15, "semicolon", False)], 0, 0xBA, "ø", False, 40,
+                       "translated: `;` → `ø` (swallowed, WM_CHAR posted by the library; the system would type"
+                       " `;`)"),
+    "dead": Kind([(0, "apostrophe", True), (15, "apostrophe", False), (40, "e", True), (55, "e", False)],
+                 2, 0x45, "é", False, 80,
+                 "translated: `e` after dead `'` → `é` (swallowed, WM_CHAR posted by the library)"),
+    "ralt": Kind([(0, "RALT", True), (25, "e", True), (40, "e", False), (70, "RALT", False)], 1, 0x45, "é",
+                 False, 100,
+                 "translated: right Alt + `e` → `é` (one-character macro, posted at once by the message hook)"),
+    "chain": Kind([(0, "1", True), (15, "1", False), (40, "2", True), (55, "2", False), (80, "a", True),
+                   (95, "a", False)], 4, 0x41, "ậ", False, 120,
+                  "translated: `a` after dead `^` and dead dot below → `ậ` (a chain of two dead keys)"),
+    # Q held 8 ms, e pressed 2 ms after its release. The macro takes 40 to
+    # 100 ms to play into the window (up to 280 ms watched under load); a
+    # sample begun before it was through is left out of the figures.
+    "macro": Kind([(0, "q", True), (8, "q", False), (10, "e", True), (25, "e", False)], 2, 0x45, None, None, 300,
+                  "behind a macro: `e` typed while a 255-character macro (key Q) plays; its WM_CHAR comes after"
+                  " the macro's text"),
 }
 # The same key as "untranslated", typed while no controller runs.
-KINDS["bare"] = KINDS["untranslated"]
-LABELS = {
-    "untranslated": "untranslated: `e` (passed, typed by the system)",
-    "dead": "translated: `e` after dead `'` → `é` (swallowed, WM_CHAR posted by the library)",
-    "ralt": "translated: right Alt + `e` → `é` (one-character macro, posted at once by the message hook)",
-    "bare": "for comparison: `e` with veltoctl stopped (no hooks)",
-}
+KINDS["bare"] = KINDS["untranslated"]._replace(label="for comparison: `e` with veltoctl stopped (no hooks)")
 
 
-def cmd_keys(clock_name, right_alt, samples, sent_file, kinds):
+def utf16_units(text):
+    data = text.encode("utf-16-le")
+    return [int.from_bytes(data[i:i + 2], "little") for i in range(0, len(data), 2)]
+
+
+def cmd_keys(clock_name, right_alt, samples, sent_file, kinds, macro_file=None):
     clock = CLOCKS[clock_name]
     x = XKeys()
-    codes = {"e": x.keycode("e"), "apostrophe": x.keycode("apostrophe"), "RALT": int(right_alt)}
     kinds = kinds.split(",")
     if any(kind not in KINDS for kind in kinds):
         fail(f"unknown kinds in {kinds}; known: {', '.join(KINDS)}")
+    macro_text = None
+    if "macro" in kinds:
+        if macro_file is None:
+            fail("the kind macro needs the file of the macro's text")
+        with open(macro_file, encoding="utf-8") as f:
+            macro_text = f.read()
+    codes = {"RALT": int(right_alt)}
+    for kind in kinds:
+        for _, key, _ in KINDS[kind].events:
+            if key not in codes:
+                codes[key] = x.keycode(key)
     order = [kind for kind in kinds for _ in range(int(samples))]
     random.Random(20240611).shuffle(order)
     # A random pause of up to 10 ms before each sample: the samples then fall
@@ -170,15 +214,14 @@ def cmd_keys(clock_name, right_alt, samples, sent_file, kinds):
     start = time.clock_gettime_ns(clock) + 50_000_000
     for kind in order:
         start += int(jitter.uniform(0, 10_000_000))
-        events, measured, expected, length = KINDS[kind]
-        t_measured = None
-        for i, (at, key, down) in enumerate(events):
+        k = KINDS[kind]
+        times = []
+        for at, key, down in k.events:
             sleep_until(clock, start + at * 1_000_000)
-            t = x.send(codes[key], down, clock)
-            if i == measured:
-                t_measured = t
-        sent.append({"kind": kind, "sent": t_measured, "char": expected})
-        start += length * 1_000_000
+            times.append(x.send(codes[key], down, clock))
+        text = k.text if k.text is not None else macro_text + "e"
+        sent.append({"kind": kind, "start": times[0], "sent": times[k.measured], "text": text})
+        start += k.length * 1_000_000
     sleep_until(clock, start)
     x.sync()
     with open(sent_file, "w") as f:
@@ -209,7 +252,23 @@ def percentile(values, p):
     return ordered[int(rank) - 1]
 
 
-def cmd_keys_report(sent_file, log_file):
+def check_sample(i, sample, got):
+    """The characters of one sample against those expected, in order; for a
+    macro sample also that its key was typed while the macro played."""
+    kind = sample["kind"]
+    expected = utf16_units(sample["text"])
+    for n, (unit, char) in enumerate(zip(expected, got)):
+        if char[1] != unit:
+            fail(f"sample {i} ({kind}), character {n + 1} of {len(expected)}: expected U+{unit:04X},"
+                 f" got U+{char[1]:04X}")
+    if got[-1][3] < sample["sent"]:
+        fail(f"sample {i} ({kind}): the WM_CHAR came {sample['sent'] - got[-1][3]} ns before the key was sent")
+    if kind == "macro":
+        if got[-2][3] < sample["sent"]:
+            fail(f"sample {i} (macro): the macro's text was through before its e was typed")
+
+
+def cmd_keys_report(sent_file, log_file, medians_file=None):
     with open(sent_file) as f:
         sent = json.load(f)
     records = read_target_log(log_file)
@@ -217,32 +276,54 @@ def cmd_keys_report(sent_file, log_file):
     others = [r for r in records if r[0] in "SD"]
     if others:
         fail(f"the target received {len(others)} WM_SYSCHAR/WM_DEADCHAR, first {others[0]}")
-    if len(chars) != len(sent):
-        fail(f"{len(sent)} samples sent, {len(chars)} WM_CHAR received")
-    key_downs = [r for r in records if r[0] in "Kk" and r[1] == 0x45]  # VK 'E'
+    expected_count = sum(len(utf16_units(sample["text"])) for sample in sent)
+    if len(chars) != expected_count:
+        fail(f"{len(sent)} samples sent that type {expected_count} characters, {len(chars)} WM_CHAR received")
+    key_downs = [r for r in records if r[0] in "Kk"]
     kinds = list(dict.fromkeys(sample["kind"] for sample in sent))
     latencies = {kind: [] for kind in kinds}
     passed_through = {kind: 0 for kind in kinds}
-    for i, (sample, char) in enumerate(zip(sent, chars)):
-        if char[1] != sample["char"]:
-            fail(f"sample {i} ({sample['kind']}): expected U+{sample['char']:04X}, got U+{char[1]:04X}")
-        latency = char[3] - sample["sent"]
-        if latency < 0:
-            fail(f"sample {i} ({sample['kind']}): the WM_CHAR came {-latency} ns before the key was sent")
-        latencies[sample["kind"]].append(latency)
+    left_out = {kind: 0 for kind in kinds}
+    macro_end = 0  # the last WM_CHAR of the latest macro sample
+    at = 0
+    for i, sample in enumerate(sent):
+        count = len(utf16_units(sample["text"]))
+        got = chars[at:at + count]
+        at += count
+        check_sample(i, sample, got)
+        # A sample begun before the macro before it was through (under load)
+        # waits behind its text as well: it would time the macro, not its kind.
+        behind_macro = macro_end >= sample["start"]
+        if sample["kind"] == "macro":
+            macro_end = got[-1][3]
+        if behind_macro:
+            left_out[sample["kind"]] += 1
+            continue
+        latencies[sample["kind"]].append(got[-1][3] - sample["sent"])
         # Whether the key's WM_KEYDOWN reached the window: then the system typed it.
-        if any(sample["sent"] <= k[3] <= char[3] for k in key_downs):
+        vk = KINDS[sample["kind"]].vk
+        if any(k[1] == vk and sample["sent"] <= k[3] <= got[-1][3] for k in key_downs):
             passed_through[sample["kind"]] += 1
     for kind in kinds:
-        translated = kind in ("dead", "ralt")
-        if translated and passed_through[kind]:
+        if KINDS[kind].passed is False and passed_through[kind]:
             fail(f"{passed_through[kind]} '{kind}' samples reached the window as a key-down: not translated")
-        if not translated and passed_through[kind] != len(latencies[kind]):
+        if KINDS[kind].passed and passed_through[kind] != len(latencies[kind]):
             fail(f"only {passed_through[kind]} of the '{kind}' samples reached the window as a key-down")
     for kind in sorted(kinds, key=list(KINDS).index):
         values = latencies[kind]
-        print(f"| {LABELS[kind]} | {len(values)} | {statistics.median(values) / 1e3:.0f} µs"
+        label = KINDS[kind].label
+        if KINDS[kind].passed is None:
+            held_back = len(values) - passed_through[kind]
+            label += (f" ({passed_through[kind]} as a key-down behind the text, "
+                      f"{held_back} held back by the library)")
+        if left_out[kind]:
+            label += f" ({left_out[kind]} more left out, typed while the macro before them still played)"
+        print(f"| {label} | {len(values)} | {statistics.median(values) / 1e3:.0f} µs"
               f" | {percentile(values, 99) / 1e3:.0f} µs | {max(values) / 1e3:.0f} µs |")
+    if medians_file is not None:
+        with open(medians_file, "a") as f:
+            for kind in kinds:
+                f.write(f"{kind} {statistics.median(latencies[kind]):.0f}\n")
 
 
 # --- macros into the target window -----------------------------------------------------
@@ -308,16 +389,16 @@ def cmd_press(clock_name, keysym):
 
 
 def main(argv):
-    commands = {  # the command and its least number of arguments; None: exactly that many
-        "clock": (cmd_clock, 2, None),
-        "keys": (cmd_keys, 5, None),
-        "keys-report": (cmd_keys_report, 2, None),
-        "macros": (cmd_macros, 3, "more"),
-        "macros-report": (cmd_macros_report, 3, "more"),
-        "press": (cmd_press, 2, None),
+    commands = {  # the command, its least and its most number of arguments (None: no most)
+        "clock": (cmd_clock, 2, 2),
+        "keys": (cmd_keys, 5, 6),
+        "keys-report": (cmd_keys_report, 2, 3),
+        "macros": (cmd_macros, 3, None),
+        "macros-report": (cmd_macros_report, 3, None),
+        "press": (cmd_press, 2, 2),
     }
-    if (len(argv) < 2 or argv[1] not in commands or len(argv) - 2 < commands[argv[1]][1]
-            or (commands[argv[1]][2] is None and len(argv) - 2 != commands[argv[1]][1])):
+    least, most = commands[argv[1]][1:] if len(argv) >= 2 and argv[1] in commands else (0, -1)
+    if not least <= len(argv) - 2 <= (most if most is not None else len(argv)):
         print(__doc__, file=sys.stderr)
         sys.exit(2)
     function = commands[argv[1]][0]
