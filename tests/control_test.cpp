@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "control/exports.h"
+#include "hooks/timer.h"
 #include "intercept/modifiers.h"
 #include "testing/system_fixture.h"
 
@@ -83,18 +84,25 @@ TEST_F(Control, InstallHookTwiceFromALiveControllerAddsTheWindowAgain) {
   ExpectInstalled(1);
 }
 
-TEST_F(Control, AnotherControllersTickingTimerKeepsItsHooks) {
-  // A second controlling process: its InstallHook sees the first one's timer tick.
-  ProcessDetach();
-  ProcessAttach();
-  const platform::Handle thread = sim::CreateThread();
-  const platform::Handle window = sim::CreateWindow(thread, "VeltoController");
-  sim::OnSleep([](std::uint32_t) { sim::TickTimers(1); });
-  sim::RunAs(thread);
-  InstallHook(window);
-  sim::OnSleep(nullptr);
-  EXPECT_EQ(DLLHooked(), 2u);
-  ExpectInstalled(1);
+TEST_F(Control, AnotherControllersTimerKeepsItsHooksTickingOrAsleep) {
+  // A second controlling process: its InstallHook sees the first one's timer
+  // tick, and wakes it first if it sleeps.
+  for (const bool asleep : {true, false}) {
+    SCOPED_TRACE(asleep ? "asleep" : "ticking");
+    for (int i = 0; asleep && i < 100 && sim::LiveTimers() != 0; ++i) Tick();
+    ASSERT_EQ(cb().timerAlive == kTimerAsleep, asleep);
+    ProcessDetach();
+    ProcessAttach();
+    const platform::Handle thread = sim::CreateThread();
+    const platform::Handle window = sim::CreateWindow(thread, "VeltoController");
+    sim::OnSleep([](std::uint32_t) { sim::TickTimers(1); });
+    sim::RunAs(thread);
+    InstallHook(window);
+    sim::OnSleep(nullptr);
+    EXPECT_EQ(cb().clients[0], controller_);
+    ExpectInstalled(1);
+    AsController([&] { RemoveHook(window); });
+  }
 }
 
 TEST_F(Control, InstallHookRecoversFromAControllerThatDied) {

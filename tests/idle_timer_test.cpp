@@ -82,21 +82,5 @@ TEST_F(IdleTimer, TheScrollLockLightFollowsALayoutChosenWhileItSleeps) {
   EXPECT_EQ(cb().leds & 4, 0);
 }
 
-TEST_F(IdleTimer, AnotherControllerFindsASleepingOneAlive) {
-  TickWhileAlive(100);
-  ExpectAsleep();
-  ProcessDetach();
-  ProcessAttach();
-  const platform::Handle thread = sim::CreateThread();
-  const platform::Handle window = sim::CreateWindow(thread, "VeltoController");
-  // While the new controller waits, the system goes on: the first wakes and ticks.
-  sim::OnSleep([](std::uint32_t) { sim::TickTimers(1); });
-  sim::RunAs(thread);
-  InstallHook(window);
-  sim::OnSleep(nullptr);
-  EXPECT_EQ(DLLHooked(), 2u);
-  EXPECT_EQ(cb().clients[0], controller_);
-}
-
 }  // namespace
 }  // namespace velto::testing
