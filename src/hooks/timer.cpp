@@ -60,13 +60,17 @@ void EndLostWait(const Region& region) {
   }
 }
 
-// Starts the timer again in the calling thread.
+// Starts the timer again in the calling thread. Its first sweep comes a
+// whole interval later, not at the first tick: what woke it (a modifier
+// pressed, a key typed) is then still under way, and a macro's keys may be
+// up for the system for a moment before their marker is back.
 void Restart(const Region& region) {
   ControlBlock& cb = region.control();
   const platform::Handle id = platform::StartTimer(kTimerPeriodMs);
   if (id == 0) return;  // it sleeps on; the next wake tries again
   cb.timerId = id;
   cb.timerAlive = 1;
+  cb.tickCountdown = kSweepInterval;
   g_timer = {id, platform::GetCurrentThreadId(), false, 0};
 }
 
