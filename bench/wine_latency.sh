@@ -11,7 +11,8 @@
 #      swallows and types as `é` itself; `a` after two dead keys, typed as
 #      `ậ`; and `e` typed while a 255-character macro plays, which waits
 #      behind the macro's text; then `e` once more with no controller
-#      running, for comparison, and what the hooks add to a passed key;
+#      running, and once more with the controller's hooks in place but
+#      translation off, for comparison, and what the hooks add to a passed key;
 #   2. the time to play a 255-character macro and a ten-chord macro
 #      (bench/wine/macros.vkl) in Wine's notepad, from the X event of the key
 #      that starts it to the moment the whole text is in notepad's edit
@@ -96,7 +97,7 @@ compile_vkl() {
 # macro_text VKL NAME: the text of that macro of the description.
 macro_text() { sed -n "s/^macro $2 \"\(.*\)\"\$/\1/p" "$1"; }
 py() { python3 "$root/bench/wine/latency.py" "$@"; }
-log_has() { lines "$1" | grep -qF -- "$2"; }
+log_has() { [ -f "$1" ] && lines "$1" | grep -qF -- "$2"; }
 exited() { ! kill -0 "$1" 2>/dev/null; }
 
 # run_bg NAME PROGRAM ARGS...: a Wine program in $bin in the background, its
@@ -241,8 +242,17 @@ idle without "$server_pid"
 # The same untranslated key once more with no controller, for comparison.
 type_samples bare bare
 bare_rows="$rows"
+# And with the hooks in place but translation off: what their being there
+# costs, whatever they decide.
+run_bg ctl3 veltoctl.exe latency.vkb --layout 1 --disabled
+wait_until 30 log_has "$ctl3_log" "Velto is running" || fail "veltoctl --disabled did not start: $(lines "$ctl3_log")"
+type_samples off off
+off_rows="$rows"
+stop ctl3
 # What the hooks add to a key they let pass: `e` with the controller, less `e` without it.
 hook_cost="$(awk '$1 == "untranslated" { u = $2 } $1 == "bare" { b = $2 } END { printf "%+.0f", (u - b) / 1e3 }' \
+  "$tmp/medians")"
+off_cost="$(awk '$1 == "off" { o = $2 } $1 == "bare" { b = $2 } END { printf "%+.0f", (o - b) / 1e3 }' \
   "$tmp/medians")"
 
 # --- 2. Macros in notepad --------------------------------------------------------------
@@ -348,8 +358,9 @@ Description \`bench/wine/latency.vkl\`, layout 1 (\`e\`, \`'\` and right Alt + \
 |---|---:|---:|---:|---:|
 $key_rows
 $bare_rows
+$off_rows
 
-passed key over no hook: $hook_cost µs (median)
+passed key over no hook: $hook_cost µs (median); the hooks alone, translation off: $off_cost µs
 
 ### Macros: from the trigger key's X event to the whole text in notepad's edit control
 

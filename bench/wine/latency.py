@@ -8,7 +8,7 @@ their send times, the clock probe, and the figures.
       (TICKS: a 1 ms thread timer's ticks in one second), exit 1 if none does
   latency.py keys CLOCK-NAME RIGHT-ALT-KEYCODE SAMPLES SENT-FILE KIND,... [MACRO-FILE]
       types SAMPLES samples of each kind (untranslated, translated, dead,
-      ralt, chain, macro, bare) into the focused window, interleaved, and
+      ralt, chain, macro, bare, off) into the focused window, interleaved, and
       writes their kinds, send times and the characters they should type to
       SENT-FILE (JSON); the kind macro types the text of MACRO-FILE (UTF-8),
       which the key Q plays, then e
@@ -181,6 +181,9 @@ KINDS = {
 }
 # The same key as "untranslated", typed while no controller runs.
 KINDS["bare"] = KINDS["untranslated"]._replace(label="for comparison: `e` with veltoctl stopped (no hooks)")
+# And typed while the hooks are in place with translation off.
+KINDS["off"] = KINDS["untranslated"]._replace(
+    label="for comparison: `e` with the hooks in place, translation off (veltoctl --disabled)")
 
 
 def utf16_units(text):

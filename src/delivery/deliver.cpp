@@ -92,6 +92,39 @@ void Deliver(const Region& region, std::uint32_t r) {
   region.queues().composeState = 0;
 }
 
+// A character with nothing before it in the ActionQueue and nothing to
+// combine it with, as almost every key's: its entry is written and played at
+// once, leaving the queue as a push and a round of the player would.
+// Returns false, having done nothing, for any other result.
+bool DeliveredAtOnce(const Region& region, std::uint32_t r) {
+  ControlBlock& cb = region.control();
+  QueueArea& queues = region.queues();
+  const std::uint16_t write = cb.actQWrite;
+  if (ResultKindOf(r) != kKindChar || cb.pendingDeadKey != 0 || queues.composeState != 0 || cb.actQEmpty == 0 ||
+      write != cb.actQRead || write >= kActionSlots) {
+    return false;
+  }
+  const int setLayout = ResultCharSet(r);
+  const std::uint8_t ch = ResultChar(r);
+  const char32_t c = setLayout >= 0 ? CharOf(region, setLayout, ch) : ch;
+  if (setLayout >= 0 && (c >= 0x10000 || !IsCharacter(c))) return false;
+  if (TestBit(cb.modifiers, kModCapsHeld)) cb.capsUsedWhileShifted = 1;
+  const std::uint16_t scan = ResultScan(r);
+  std::uint16_t* slots = queues.actions + write;
+  slots[0] = setLayout >= 0 ? kOpPostWideChar : kOpPostChar;
+  slots[1] = static_cast<std::uint16_t>(c);
+  slots[2] = scan;
+  const std::size_t next = write + 3u;
+  cb.actQWrite = cb.actQRead = static_cast<std::uint16_t>(next >= kActionSlots ? 0 : next);
+  const auto lParam = static_cast<platform::LParam>((static_cast<std::uint32_t>(scan) << 16) + 1);
+  if (setLayout >= 0) {
+    platform::PostUnicodeMessage(cb.focusWnd, platform::kWmChar, c, lParam);
+  } else {
+    platform::PostMessage(cb.focusWnd, kOpPostChar, ch, lParam);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint8_t CombineDeadKey(const Region& region, std::uint8_t dead, std::uint8_t next, int setLayout) {
@@ -116,7 +149,8 @@ void detail::DeliverPendingNow(const Region& region) {
     } else if (MacroPending(region)) {
       ResumeMacro(region);
     } else if (cb.keyQEmpty == 0 && region.queues().postedPress == 0) {
-      Deliver(region, PopKeyResult(region));
+      const std::uint32_t r = PopKeyResult(region);
+      if (!DeliveredAtOnce(region, r)) Deliver(region, r);
     } else {
       break;
     }
