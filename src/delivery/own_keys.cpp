@@ -53,7 +53,7 @@ constexpr std::array<HeldKey, kHeldKeyBits> kHeldKeys = [] {
   }
   return keys;
 }();
-static_assert(std::ranges::none_of(kHeldKeys, [](const HeldKey& k) { return k.vk == 0; }));
+static_assert(std::none_of(kHeldKeys.begin(), kHeldKeys.end(), [](const HeldKey& k) { return k.vk == 0; }));
 
 void PushModifierBlock(const Region& region, std::uint8_t mods, std::uint16_t op, std::uint8_t start,
                        std::uint8_t end) {

@@ -1,7 +1,5 @@
 #include "delivery/player.h"
 
-#include <atomic>
-
 #include "delivery/macro.h"
 #include "delivery/own_keys.h"
 #include "delivery/queues.h"
@@ -43,14 +41,16 @@ void PostWideEntry(const Region& region, ActionReader& reader, std::uint16_t op)
 
 }  // namespace
 
+// The turn is one word of the region that every process shares, taken and
+// given back with the compiler's atomic operations on it (what
+// std::atomic_ref does, which not every standard library has).
 bool TakePlayerTurn(const Region& region) {
   std::int32_t idle = 0;
-  return std::atomic_ref<std::int32_t>(region.control().playerBusy).compare_exchange_strong(idle, 1);
+  return __atomic_compare_exchange_n(&region.control().playerBusy, &idle, 1, false, __ATOMIC_SEQ_CST,
+                                     __ATOMIC_SEQ_CST);
 }
 
-void GivePlayerTurnBack(const Region& region) {
-  std::atomic_ref<std::int32_t>(region.control().playerBusy).store(0);
-}
+void GivePlayerTurnBack(const Region& region) { __atomic_store_n(&region.control().playerBusy, 0, __ATOMIC_SEQ_CST); }
 
 void PlayActions(const Region& region) {
   if (!TakePlayerTurn(region)) return;
