@@ -37,8 +37,9 @@ class Sim : public ::testing::Test {
   }
   void TearDown() override { Reset(); }
 
+  // A message of the keyboard input (or TranslateMessage's character of one).
   Message Msg(std::uint32_t message, WParam wParam, std::uint32_t lParam) const {
-    return {window_, message, wParam, static_cast<LParam>(lParam)};
+    return {window_, message, wParam, static_cast<LParam>(lParam), false, true};
   }
   std::vector<std::uint32_t> MessagesOfWindow() const {
     std::vector<std::uint32_t> out;
@@ -377,7 +378,7 @@ TEST_F(Queues, PostMessageOfNoWindowGoesToTheCallersThread) {
   RunAs(thread_);
   EXPECT_TRUE(platform::PostMessage(window_, kWmUser, 7, 8));
   Pump();
-  EXPECT_EQ(DispatchedTo(window_).back(), Msg(kWmUser, 7, 8));
+  EXPECT_EQ(DispatchedTo(window_).back(), (Message{window_, kWmUser, 7, 8}));
 }
 
 TEST_F(Queues, RegisteredMessagesAreStableByName) {

@@ -57,7 +57,7 @@ bool TakeEvent() {
   const KeySides sides = SidesOf(VirtualKeyOf(event), event.scan);
   const bool prevDown = ApplyKey(sys.asyncKeys, sides, event.up);
   const LParam lParam = KeyLParam(event.scan, IsDown(sys.asyncKeys, kVkMenu), prevDown, event.up);
-  const Message msg{sys.focus, KeyMessage(sides.generic, event.up), sides.generic, lParam};
+  const Message msg{sys.focus, KeyMessage(sides.generic, event.up), sides.generic, lParam, false, true};
   if (Thread* thread = FocusThread()) thread->input.push_back({msg, sides.key, event.up});
   return true;
 }

@@ -57,7 +57,7 @@ void Translate(Handle thread, const Message& msg) {
                            (keys[kVkCapital] & 1) != 0);
   if (ch == 0) return;
   const std::uint32_t charMessage = msg.message == kWmKeyDown ? kWmChar : kWmSysChar;
-  PostToThread(thread, {msg.window, charMessage, static_cast<unsigned char>(ch), msg.lParam});
+  PostToThread(thread, {msg.window, charMessage, static_cast<unsigned char>(ch), msg.lParam, false, msg.fromInput});
 }
 
 }  // namespace

@@ -188,6 +188,9 @@ struct Message {
   WParam wParam;
   LParam lParam;
   bool unicode = false;  // posted with PostMessageW: a WM_CHAR carries a UTF-16 unit
+  // Made from the keyboard input: a key message of the input queue, or the
+  // character TranslateMessage posts for one (not for a key press posted).
+  bool fromInput = false;
   bool operator==(const Message&) const = default;
 };
 // Messages dispatched in a thread (after the WH_GETMESSAGE chain; WM_NULL
