@@ -12,6 +12,7 @@
 #include "layoutkit/vkl.h"
 #include "shared/region.h"
 #include "simrun/command_line.h"
+#include "simrun/session.h"
 #include "simrun/simrun.h"
 #include "simrun/trace.h"
 
@@ -166,6 +167,35 @@ TEST(VeltoSimRun, TheDemoDescriptionThroughTheEngine) {
   // Each run took its shared memory away with it.
   EXPECT_EQ(OurSharedMemory(), before);
   EXPECT_FALSE(TheRegion().valid());
+}
+
+// One event at a time, as the playground plays them: what each brought, and
+// whether the system made it of the key itself.
+TEST(VeltoSimSession, EachEventSaysWhetherItWasSwallowedAndWhatItBrought) {
+  const layoutkit::KeyboardDescription demo = layoutkit::DemoDescription();
+  SimOutput out;
+  Session session(demo, out);
+  SimOptions o;
+  o.layout = 1;
+  ASSERT_TRUE(session.Start(o)) << out.error;
+  const auto texts = [](const Played& p, bool fromInput) {
+    std::string all;
+    for (const Received& r : p.received) all += r.fromInput == fromInput ? r.text : "";
+    return all;
+  };
+  Played p = session.Play(Down(kS));  // Dvorak's o, posted by the library
+  EXPECT_TRUE(p.swallowed);
+  EXPECT_EQ(texts(p, false), "o");
+  EXPECT_EQ(texts(p, true), "");
+  EXPECT_FALSE(session.Play(Up(kS)).swallowed);
+  session.Play(Down(kRAlt));
+  p = session.Play(Down(0x32));  // right Alt + M: the macro, its Enter a key of its own
+  EXPECT_TRUE(p.swallowed);
+  EXPECT_EQ(texts(p, false) + "|" + texts(p, true), "Best regards,Velto|\n");
+  session.Play(Up(0x32));
+  session.Play(Up(kRAlt));
+  session.Finish();
+  EXPECT_EQ(out.text, "oBest regards,\nVelto");
 }
 
 TEST(VeltoSimRun, ChainedDeadKeysAndTheComposeKey) {

@@ -1,7 +1,8 @@
-#include "simrun/simrun.h"
+#include "simrun/session.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "control/exports.h"
 #include "delivery/macro.h"
@@ -19,12 +20,12 @@
 
 namespace velto::simrun {
 
-namespace {
-
 using layoutkit::KeyboardDescription;
 using platform::Handle;
 using platform::LParam;
 using platform::WParam;
+
+namespace {
 
 // Ticks allowed for the queues to drain and playback to end after one event
 // (the longest macro takes a few hundred); then one sweep interval more, so
@@ -33,55 +34,15 @@ constexpr int kMaxSettleTicks = 5000;
 constexpr int kSweepTicks = kSweepInterval + 1;
 constexpr std::size_t kEventColumn = 16;
 
-// One run: sets the system up, follows what happens through test hooks at the
-// head of the keyboard and message chains, and takes everything down when it
-// goes.
-class Session {
- public:
-  Session(const KeyboardDescription& d, SimOutput& out) : d_(d), out_(out) {}
-  ~Session() { Finish(); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+}  // namespace
 
-  bool Start(const SimOptions& options);
-  void Play(const KeyAction& action);
-  // Takes the system down and writes the trace; once.
-  void Finish();
+char32_t Session::AnsiChar(std::uint8_t byte) const {
+  return layoutkit::DecodeByte(layoutkit::LayoutCodePage(d_, cb().currentLayout), byte);
+}
 
- private:
-  const ControlBlock& cb() const { return TheRegion().control(); }
-  // An ANSI character as a system of the active layout's code page reads it.
-  char32_t AnsiChar(std::uint8_t byte) const {
-    return layoutkit::DecodeByte(layoutkit::LayoutCodePage(d_, cb().currentLayout), byte);
-  }
-  // A byte of a layout as the library delivers it.
-  std::string CharTextIn(int layout, std::uint8_t byte) const {
-    return CharText(layoutkit::LayoutChar(d_, static_cast<unsigned>(layout), byte), byte);
-  }
-
-  LParam OnKey(int code, WParam wParam, LParam lParam);
-  LParam OnMessage(int code, WParam wParam, LParam lParam);
-  void Settle();
-  bool Busy() const;
-  void Note(const std::string& line) { lines_.push_back("  " + line); }
-  // Notes the keys synthesized and the state changed since the last look.
-  void CatchUp();
-
-  const KeyboardDescription& d_;
-  SimOutput& out_;
-  simharness::SimSystem system_;
-  bool finished_ = false;
-  Handle keyHook_ = 0, messageHook_ = 0;
-
-  std::vector<std::string> lines_;
-  bool awaitingEvent_ = false;  // the next keyboard hook call is the event's
-  std::size_t eventLine_ = 0;
-  std::size_t keyEventsSeen_ = 0;
-  char16_t highHalf_ = 0;  // of a character beyond U+FFFF, until its low half comes
-  unsigned layout_ = 0;
-  bool enabled_ = false;
-  std::uint16_t leds_ = 0;
-};
+std::string Session::CharTextIn(int layout, std::uint8_t byte) const {
+  return CharText(layoutkit::LayoutChar(d_, static_cast<unsigned>(layout), byte), byte);
+}
 
 bool Session::Start(const SimOptions& options) {
   if (TheRegion().valid()) {
@@ -129,7 +90,8 @@ void Session::Finish() {
   for (const std::string& line : lines_) out_.trace += line + "\n";
 }
 
-void Session::Play(const KeyAction& action) {
+Played Session::Play(const KeyAction& action) {
+  played_ = {};
   eventLine_ = lines_.size();
   lines_.push_back(std::string(action.up ? "up " : "down ") + layoutkit::KeyNameOfScan(action.scan));
   awaitingEvent_ = true;
@@ -145,12 +107,14 @@ void Session::Play(const KeyAction& action) {
     line.resize(std::max(line.size() + 2, kEventColumn), ' ');
     line += "hook: not called";
   }
+  return std::move(played_);
 }
 
 LParam Session::OnKey(int code, WParam wParam, LParam lParam) {
   const std::uint16_t writeBefore = cb().keyQWrite;
   const LParam result = platform::CallNextHook(keyHook_, code, wParam, lParam);
   std::string decision = result != 0 ? "hook: swallowed" : "hook: passed";
+  if (awaitingEvent_) played_.swallowed = result != 0;
   const bool queued = cb().keyQWrite != writeBefore && cb().keyQWrite < kKeySlots;
   if (queued) {
     const std::uint32_t r = TheRegion().queues().keys[(cb().keyQWrite + kKeySlots - 1) % kKeySlots];
@@ -191,8 +155,15 @@ LParam Session::OnMessage(int code, WParam wParam, LParam lParam) {
       line += " vk " + Hex(byte) + KeyOfLParam(m.lParam);
     }
     Note(line);
+    const std::size_t before = out_.text.size();
     if (m.message == sim::kWmChar && unicode) AppendReceivedUnit(out_.text, highHalf_, unit);
     if (m.message == sim::kWmChar && !unicode) AppendReceived(out_.text, AnsiChar(byte), byte);
+    const bool fromInput = reinterpret_cast<const sim::Message*>(lParam)->fromInput;
+    if (out_.text.size() > before) {
+      played_.received.push_back({out_.text.substr(before), 0, fromInput});
+    } else if (m.message == sim::kWmKeyDown) {
+      played_.received.push_back({{}, byte, fromInput});
+    }
   } else if (m.window == system_.controller && m.message == cb().notifyMsg && m.message != 0) {
     Note(NoticeText(m.wParam, m.lParam));
   }
@@ -234,8 +205,6 @@ void Session::Settle() {
     if (keyHook_ != 0) CatchUp();
   }
 }
-
-}  // namespace
 
 bool TypeKeys(std::string_view text, bool capsLock, std::vector<KeyAction>& out, std::string& error) {
   std::vector<KeyAction> keys;
