@@ -133,6 +133,13 @@ TEST(Render, KeysShowWhatTheyTypeInTheState) {
   EXPECT_NE(Key(ralt, "F").find(">F</text>"), std::string::npos);
   EXPECT_NE(Key(ralt, "RALT").find("held"), std::string::npos);
   EXPECT_EQ(Key(plain, "RALT").find("held"), std::string::npos);
+  // Keys typed live are drawn pressed, as a held modifier is.
+  RenderOptions live;
+  live.down = {0x12, 0x2A};
+  const std::string typing = RenderSvg(d, live);
+  EXPECT_NE(Key(typing, "E").find("class=\"key char held\""), std::string::npos) << Key(typing, "E");
+  EXPECT_NE(Key(typing, "LSHIFT").find("held"), std::string::npos);
+  EXPECT_EQ(Key(typing, "R").find("held"), std::string::npos);
 }
 
 TEST(Render, ShiftColumnsAndUndefinedBytes) {

@@ -1,5 +1,7 @@
 #include "layoutkit/render.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -605,6 +607,7 @@ struct Picture {
   DeadKeys dead;
   const Composition* after;
   bool ansi;
+  const std::vector<std::uint16_t>& down;
 };
 
 // The colour a column gives its key.
@@ -689,7 +692,8 @@ Column ColumnAfter(const Picture& p, Cell cell, Place place, double room) {
   return usual;
 }
 
-bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
+bool IsHeld(const Picture& p, std::uint16_t scan, const KeyboardState& state) {
+  if (std::find(p.down.begin(), p.down.end(), scan) != p.down.end()) return true;
   if (scan == kScanCapsLock) return state.capsLock;
   const int bit = ModifierBitOf(scan);
   return bit >= 0 && bit < kModLeftShift && (state.modifiers & Bit(static_cast<std::uint8_t>(bit)));
@@ -698,7 +702,7 @@ bool IsHeld(std::uint16_t scan, const KeyboardState& state) {
 KeyFace FaceOfKey(const Picture& p, const KeyLookup& lookup, const KeyCap& k, const KeyboardState& state) {
   const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
   KeyFace face;
-  const bool held = IsHeld(k.scan, state);
+  const bool held = IsHeld(p, k.scan, state);
   if (plain.kind == CellKind::kSystem && shift.kind == CellKind::kSystem &&
       rightShift.kind == CellKind::kSystem) {
     const Legend us = UsLegend(k.scan, p.ansi);
@@ -954,7 +958,7 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
   const std::vector<KeyCap> keys = KeyboardKeys(options.ansi);
   KeyLookup lookup(d);
   const Picture picture{d, layout, DeadKeys(d, layout), options.after ? &*options.after : nullptr,
-                        options.ansi};
+                        options.ansi, options.down};
 
   const std::size_t columns = states.size() > 1 ? 2 : 1;
   const std::size_t rows = (states.size() + columns - 1) / columns;

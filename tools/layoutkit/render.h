@@ -34,6 +34,7 @@ struct RenderOptions {
   bool ansi = false;    // the US keyboard (no key between left Shift and Z) instead of the ISO one
   std::vector<KeyboardState> states{KeyboardState{}};  // one keyboard each, two to a row
   std::optional<Composition> after;                    // draw what the keys type after these dead keys
+  std::vector<std::uint16_t> down;                     // scan codes of keys drawn as pressed, as typed live
 };
 
 // Follows steps joined by ',' through the layout's dead keys:
