@@ -9,15 +9,17 @@
 #             architecture if missing), demo (the demo's screenshot tool,
 #             and the fonts that veltoc render's pictures name: every
 #             script, CJK and emoji), package (makensis, Debian's nsis,
-#             for scripts/package.sh's installers)
+#             for scripts/package.sh's installers), playground (emscripten,
+#             for scripts/playground.sh), browser (chromium, chromium-driver
+#             and python3-selenium, for the playground's browser test)
 #
 # Debian's mirror is sometimes in the middle of a sync. `apt-get update` is
 # tried three times, and one that still fails for some indexes is a warning:
 # what counts is whether the packages then install. A package of a needed
 # group that cannot be installed ends the run with one line naming it and
 # apt's reason (exit status 1). An optional one is a warning: its reason is
-# kept in build/deps/NAME.unavailable (wine32, screenshot, fonts-*, nsis), where
-# the tests and the demo read why they skip.
+# kept in build/deps/NAME.unavailable (wine32, screenshot, fonts-*, nsis,
+# emscripten, browser), where the tests and the demo read why they skip.
 #
 # Environment: VELTO_DEPS_STATE (where the reasons are kept, default
 #              build/deps), VELTO_APT_PAUSE (seconds between tries, default
@@ -32,6 +34,8 @@ needed=()
 wine32=0
 screenshot=0
 package=0
+playground=0
+browser=0
 for group in "$@"; do
   case "$group" in
     native) needed+=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 pkg-config libxkbcommon-dev xkb-data libx11-data) ;;  # python3: the layers test; libxkbcommon, xkb-data, libx11-data: the oracle of the xkb import
@@ -43,6 +47,8 @@ for group in "$@"; do
     fuzz) needed+=(clang-14 libclang-rt-14-dev) ;;
     demo) screenshot=1 ;;
     package) package=1 ;;
+    playground) playground=1 ;;
+    browser) browser=1 ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -165,6 +171,19 @@ fi
 
 if [ "$package" = 1 ]; then
   optional nsis nsis "there are no installers (scripts/package.sh), and their Wine test is skipped"
+fi
+
+if [ "$playground" = 1 ]; then
+  optional emscripten emscripten "there is no playground (scripts/playground.sh), and its browser test is skipped"
+fi
+
+if [ "$browser" = 1 ]; then
+  # One reason for the three: the browser test needs them all.
+  rm -f "$state/browser.unavailable"
+  for pkg in chromium chromium-driver python3-selenium; do
+    [ -f "$state/browser.unavailable" ] && break
+    optional browser "$pkg" "the playground's browser test is skipped"
+  done
 fi
 
 if [ "$wine32" = 1 ]; then

@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
-# Builds everything (Linux with the sanitizers and optimized, and both Windows
-# targets) and runs the whole test suite: a short run of every fuzz target
-# ($VELTO_FUZZ_SECONDS each, default 6), the guard on the engine's
+# Builds everything (Linux with the sanitizers and optimized, both Windows
+# targets, the playground) and runs the whole test suite: a short run of every
+# fuzz target ($VELTO_FUZZ_SECONDS each, default 6), the guard on the engine's
 # instruction counts, then CTest (unit and scenario tests, the DLL tables,
-# Wine). VELTO_NO_32BIT=1 skips the 32-bit build's Wine tests, as on a
-# machine that cannot run 32-bit programs; so does a 32-bit Wine that
-# scripts/deps.sh could not install (a mirror in the middle of a sync).
+# Wine, the playground in a browser). VELTO_NO_32BIT=1 skips the 32-bit
+# build's Wine tests, as on a machine that cannot run 32-bit programs; so
+# does a 32-bit Wine that scripts/deps.sh could not install (a mirror in the
+# middle of a sync).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh native mingw wine wine32 fuzz bench package
+scripts/deps.sh native mingw wine wine32 fuzz bench package playground browser
 scripts/build.sh native-asan
 scripts/build.sh native
 scripts/build.sh win32
 scripts/build.sh win64
+# The playground for its browser test; without emscripten (status 3) that test
+# says why it skips.
+status=0
+scripts/playground.sh || status=$?
+[ "$status" = 0 ] || [ "$status" = 3 ] || exit "$status"
 
 fuzz_log="$(mktemp)"
 if ! scripts/fuzz.sh "${VELTO_FUZZ_SECONDS:-6}" >"$fuzz_log" 2>&1; then
