@@ -89,9 +89,10 @@ def main():
     options.binary_location = CHROMIUM
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,900"):
         options.add_argument(arg)
-    driver = webdriver.Chrome(service=Service(executable_path=CHROMEDRIVER), options=options)
+    driver = None
     work = tempfile.mkdtemp()
     try:
+        driver = webdriver.Chrome(service=Service(executable_path=CHROMEDRIVER), options=options)
         driver.get(f"http://127.0.0.1:{port}/index.html")
 
         def until(what, condition, seen):
@@ -167,7 +168,8 @@ def main():
         check("mended source redraws the picture with " + new_char, new_char in after, True)
         check("mended source types " + new_char, typed(lambda a: a.send_keys(";")), new_char)
     finally:
-        driver.quit()
+        if driver:
+            driver.quit()
         server.kill()
         server.wait()
         shutil.rmtree(work, ignore_errors=True)
