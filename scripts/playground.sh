@@ -39,7 +39,13 @@ fi
 # Debian's emscripten runs its JavaScript tools with the machine's node, which
 # may not look where Debian keeps their modules.
 export NODE_PATH="/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}"
-emcmake cmake -S . -B build/wasm -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+log="$(mktemp)"
+if ! emcmake cmake -S . -B build/wasm -G Ninja -DCMAKE_BUILD_TYPE=Release >"$log" 2>&1; then
+  cat "$log" >&2
+  rm -f "$log"
+  exit 1
+fi
+rm -f "$log"
 cmake --build build/wasm --target velto-playground
 
 out=build/playground
