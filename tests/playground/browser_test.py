@@ -167,6 +167,22 @@ def main():
         after = driver.find_element(By.ID, "keyboard").get_attribute("innerHTML")
         check("mended source redraws the picture with " + new_char, new_char in after, True)
         check("mended source types " + new_char, typed(lambda a: a.send_keys(";")), new_char)
+
+        # A layout of xkeyboard-config imported in the page types as veltoc's import of it does.
+        veltoc = os.path.join(os.path.dirname(velto_sim), "veltoc")
+        if not os.path.isdir("/usr/share/X11/xkb/symbols") or not os.access(veltoc, os.X_OK):
+            print("skip xkb import: no xkb-data or no veltoc beside velto-sim")
+            return
+        neo = os.path.join(work, "neo.vkl")
+        subprocess.run([veltoc, "import-xkb", "de(neo)", "-o", neo], check=True, capture_output=True, timeout=120)
+        driver.find_element(By.ID, "xkb").send_keys("de(neo)")
+        driver.find_element(By.ID, "xkb-import").click()
+        layout = driver.find_element(By.ID, "layout")
+        until("de(neo) imported", lambda d: "Neo" in Select(layout).options[1].text,
+              lambda: (Select(layout).options[1].text, error_items()))
+        Select(layout).select_by_value("1")
+        check("page types de(neo), imported from xkeyboard-config, as veltoc's import does",
+              typed(lambda a: a.send_keys("asdf")), sim(velto_sim, neo, "A S D F")[0])
     finally:
         if driver:
             driver.quit()

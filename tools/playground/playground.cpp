@@ -6,6 +6,7 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "layoutkit/render.h"
 #include "layoutkit/vkb.h"
 #include "layoutkit/vkl.h"
+#include "layoutkit/xkb_import.h"
 #include "shared/bits.h"
 #include "shared/keys.h"
 #include "shared/region.h"
@@ -182,6 +184,59 @@ std::string ImportFile(const std::string& fileName, const val& bytes) {
   return out + ",\"diagnostics\":" + DiagnosticsJson(diags, fileName) + "}";
 }
 
+// A layout of xkeyboard-config ("de", "de(neo)") with setxkbmap's options
+// (separated by spaces or commas), as .vkl source.
+std::string ImportXkb(const std::string& name, const std::string& options) {
+  layoutkit::XkbImportOptions o;
+  layoutkit::Diagnostics diags;
+  std::string source;
+  bool ok = layoutkit::ParseXkbLayoutName(name, o.layout, o.variant);
+  if (!ok) diags.Error(name, 0, 0, "not a layout name: write LAYOUT or LAYOUT(VARIANT), as de or de(neo)");
+  for (std::size_t at = 0; ok && at < options.size();) {
+    const std::size_t end = std::min(options.find_first_of(" ,", at), options.size());
+    if (end > at) o.options.push_back(options.substr(at, end - at));
+    at = end + 1;
+  }
+  ok = ok && layoutkit::XkbToVkl(o, source, diags);
+  std::string out = "{\"ok\":" + JsonBool(ok) + ",\"source\":";
+  AppendJsonString(out, source);
+  return out + ",\"diagnostics\":" + DiagnosticsJson(diags, name) + "}";
+}
+
+// The layouts and variants xkeyboard-config lists: [["de","German"],["de(neo)","German (Neo 2)"],...].
+std::string XkbLayouts() {
+  std::ifstream in(std::string(layoutkit::kXkbRoot) + "/rules/evdev.lst");
+  std::string line, section, out = "[";
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (line.rfind("! ", 0) == 0) {
+      section = line.substr(2);
+      continue;
+    }
+    if (section != "layout" && section != "variant") continue;
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos) continue;
+    const std::size_t end = line.find(' ', start);
+    const std::size_t text = end == std::string::npos ? std::string::npos : line.find_first_not_of(' ', end);
+    if (text == std::string::npos) continue;
+    std::string name = line.substr(start, end - start), description = line.substr(text);
+    if (section == "variant") {
+      // "  neo             de: German (Neo 2)"
+      const std::size_t colon = description.find(':');
+      if (colon == std::string::npos) continue;
+      name = description.substr(0, colon) + "(" + name + ")";
+      description = description.substr(description.find_first_not_of(' ', colon + 1));
+    }
+    out += first ? "[" : ",[";
+    first = false;
+    AppendJsonString(out, name);
+    out += ',';
+    AppendJsonString(out, description);
+    out += ']';
+  }
+  return out + "]";
+}
+
 std::string SelectLayout(unsigned layout) {
   Playground& p = The();
   if (layout < kLayouts) {
@@ -267,6 +322,8 @@ EMSCRIPTEN_BINDINGS(velto_playground) {
   emscripten::function("compile", &Compile);
   emscripten::function("readLayout", &ReadLayout);
   emscripten::function("importFile", &ImportFile);
+  emscripten::function("importXkb", &ImportXkb);
+  emscripten::function("xkbLayouts", &XkbLayouts);
   emscripten::function("selectLayout", &SelectLayout);
   emscripten::function("key", &Key);
   emscripten::function("releaseAll", &ReleaseAll);

@@ -43,6 +43,8 @@
     errors: $("errors"), keyboard: $("keyboard"), layout: $("layout"), typing: $("typing"),
     caps: $("caps"), dead: $("dead"), off: $("off"),
     downloadVkl: $("download-vkl"), downloadVkb: $("download-vkb"),
+    xkbForm: $("xkb-form"), xkb: $("xkb"), xkbOptions: $("xkb-options"), xkbImport: $("xkb-import"),
+    xkbList: $("xkb-list"),
   };
 
   let engine = null;
@@ -148,6 +150,38 @@
     compileNow();
   }
 
+  // Puts imported source in the editor as a file of its own, as if opened.
+  function showImported(label, fileName, text) {
+    let opened = ui.file.querySelector("option[data-opened]");
+    if (!opened) {
+      opened = document.createElement("option");
+      opened.dataset.opened = "";
+      ui.file.prepend(opened);
+    }
+    opened.value = "";
+    opened.textContent = label;
+    ui.file.value = "";
+    // Whatever was opened before is replaced; a shipped file keeps its edits.
+    if (current !== null && current !== "") edited.set(current, { path: sourcePath, text: ui.source.value });
+    current = null;
+    edited.set("", { path: "/work/" + fileName + ".vkl", text });
+    switchFile("");
+  }
+
+  // A layout of xkeyboard-config, by its name and setxkbmap's options.
+  function importXkb() {
+    const name = ui.xkb.value.trim();
+    if (!name) return;
+    setStatus("Importing " + name + "…");
+    const result = JSON.parse(engine.importXkb(name, ui.xkbOptions.value.trim()));
+    if (!result.ok) {
+      showDiagnostics(result.diagnostics || []);
+      setStatus("Could not import " + name + ".", true);
+      return;
+    }
+    showImported(name + " (xkb)", name.replace(/[()]/g, "-").replace(/-$/, ""), result.source);
+  }
+
   // A file from the disk: a .vkl is source already, the others are imported.
   async function openFile(file) {
     const ext = file.name.slice(file.name.lastIndexOf(".") + 1).toLowerCase();
@@ -167,20 +201,7 @@
       setStatus(file.name + ": the playground opens .vkl, .klc and .vkb files.", true);
       return;
     }
-    let opened = ui.file.querySelector("option[data-opened]");
-    if (!opened) {
-      opened = document.createElement("option");
-      opened.dataset.opened = "";
-      ui.file.prepend(opened);
-    }
-    opened.value = "";
-    opened.textContent = file.name + " (opened)";
-    ui.file.value = "";
-    // Whatever was opened before is replaced; a shipped file keeps its edits.
-    if (current !== null && current !== "") edited.set(current, { path: sourcePath, text: ui.source.value });
-    current = null;
-    edited.set("", { path: "/work/" + baseName(file.name) + ".vkl", text });
-    switchFile("");
+    showImported(file.name + " (opened)", baseName(file.name), text);
   }
 
   function download(name, data, type) {
@@ -272,6 +293,10 @@
       if (ui.open.files.length) openFile(ui.open.files[0]);
       ui.open.value = "";
     });
+    ui.xkbForm.addEventListener("submit", (event) => {
+      event.preventDefault();
+      importXkb();
+    });
     ui.layout.addEventListener("change", () => {
       refresh(JSON.parse(engine.selectLayout(Number(ui.layout.value))));
     });
@@ -333,7 +358,9 @@
     const names = await shippedLayouts();
     for (const name of names) ui.file.add(new Option(name, name));
     const first = names.includes(DEFAULT_FILE) || !names.length ? DEFAULT_FILE : names[0];
-    for (const control of [ui.file, ui.open, ui.source, ui.layout, ui.typing, ui.downloadVkl, ui.downloadVkb]) {
+    for (const [name, description] of JSON.parse(engine.xkbLayouts())) ui.xkbList.append(new Option(description, name));
+    for (const control of [ui.file, ui.open, ui.source, ui.layout, ui.typing, ui.downloadVkl, ui.downloadVkb,
+                           ui.xkb, ui.xkbOptions, ui.xkbImport]) {
       control.disabled = false;
     }
     wire();
