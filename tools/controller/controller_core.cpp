@@ -455,8 +455,9 @@ void Controller::Notice(std::uintptr_t wParam, std::uintptr_t lParam) {
     KeyTaken(key.scan, key.keyUp);
     return;
   }
-  // A switch of layout or translation leaves no dead key waiting.
-  pendingDead_ = 0;
+  // A switch of layout or translation leaves no dead key waiting; a light
+  // that changes (as Wine keeps Scroll Lock in line with X) leaves it.
+  if (pendingDead_ != 0 && (!On() || Layout() != pendingLayout_)) pendingDead_ = 0;
   view_->Say(StateLine());
   view_->Refresh();
   host_->KeyboardChanged();
@@ -464,9 +465,13 @@ void Controller::Notice(std::uintptr_t wParam, std::uintptr_t lParam) {
 
 // The library took a key (it tells of each key it swallows): a dead key of
 // the active layout in the state held now waits for the next key, which
-// ends it whatever it is.
+// ends it whatever it is. Lock and modifier keys leave it waiting.
 void Controller::KeyTaken(std::uint16_t scan, bool keyUp) {
   if (keyUp || o_.attach || !host_->KeyboardShown()) return;
+  if (scan == 0 || ModifierBitOf(scan) >= 0) return;
+  for (const LockKey& lock : kLockKeys) {
+    if ((scan & 0xFF) == (lock.scan & 0xFF)) return;
+  }
   std::uint16_t pending = 0;
   KeyboardView view = Keyboard();
   view.pendingDead = 0;
@@ -483,6 +488,7 @@ void Controller::KeyTaken(std::uint16_t scan, bool keyUp) {
   }
   if (pending == pendingDead_) return;
   pendingDead_ = pending;
+  pendingLayout_ = view.layout;
   host_->KeyboardChanged();
 }
 

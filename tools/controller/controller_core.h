@@ -158,6 +158,7 @@ class Controller {
   bool elevated_ = false;
 
   std::uint16_t pendingDead_ = 0;  // the scan code of a dead key typed last, while the keyboard is shown
+  unsigned pendingLayout_ = 0;     // the layout it was typed on
   std::uint32_t companionStarts_[5] = {};  // clock of the latest starts, newest first
 };
 

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <map>
-#include <utility>
+#include <tuple>
 
 #include "controller/win32_system.h"
 #include "shared/keys.h"
@@ -68,7 +69,8 @@ COLORREF InkOf(const layoutkit::KeyLabel& l, bool held) {
 // `a` taken `t` of the way to `b`.
 COLORREF Mix(COLORREF a, COLORREF b, double t) {
   auto mix = [t](int x, int y) { return static_cast<BYTE>(std::lround(x + (y - x) * t)); };
-  return RGB(mix(GetRValue(a), GetRValue(b)), mix(GetGValue(a), GetGValue(b)), mix(GetBValue(a), GetBValue(b)));
+  return RGB(mix(GetRValue(a), GetRValue(b)), mix(GetGValue(a), GetGValue(b)),
+             mix(GetBValue(a), GetBValue(b)));
 }
 
 // Translation off: every colour as a pale grey of its lightness.
@@ -77,23 +79,70 @@ COLORREF Greyed(COLORREF c) {
   return Mix(RGB(y, y, y), kBackground, 0.45);
 }
 
+// The first of these typefaces that the system has.
+const wchar_t* FirstFace(std::initializer_list<const wchar_t*> faces) {
+  const HDC screen = GetDC(nullptr);
+  const wchar_t* chosen = *faces.begin();
+  for (const wchar_t* face : faces) {
+    LOGFONTW want{};
+    want.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(want.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    EnumFontFamiliesExW(
+        screen, &want,
+        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+          *reinterpret_cast<bool*>(found) = true;
+          return 0;
+        },
+        reinterpret_cast<LPARAM>(&found), 0);
+    if (found) {
+      chosen = face;
+      break;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  return chosen;
+}
+
+// Windows' own typeface, or where it lacks it (Wine) one with the dead
+// keys' dotted circle and the like.
+const wchar_t* FaceName() {
+  static const wchar_t* const face = FirstFace({L"Segoe UI", L"DejaVu Sans", L"Noto Sans", L"Tahoma"});
+  return face;
+}
+
+// For a label whose characters it lacks (the compose key's ⎄), the first
+// of these that has them.
+constexpr const wchar_t* kSymbolFaces[] = {L"Segoe UI Symbol", L"Noto Sans Symbols", L"Noto Sans Symbols2"};
+
+// True if the font selected into `dc` has every character of `text`.
+bool HasGlyphs(HDC dc, const std::wstring& text) {
+  std::vector<WORD> glyphs(text.size());
+  if (GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                       GGI_MARK_NONEXISTING_GLYPHS) == GDI_ERROR)
+    return true;
+  return std::find(glyphs.begin(), glyphs.end(), 0xFFFF) == glyphs.end();
+}
+
 // The fonts of one painting, by size in pixels and weight.
 class Fonts {
  public:
   ~Fonts() {
     for (const auto& [key, font] : fonts_) DeleteObject(font);
   }
-  HFONT Get(int pixels, bool bold) {
-    HFONT& font = fonts_[{pixels, bold}];
+  // `face` 0 the main typeface, else kSymbolFaces[face - 1].
+  HFONT Get(int pixels, bool bold, int face = 0) {
+    HFONT& font = fonts_[{pixels, bold, face}];
     if (font == nullptr) {
       font = CreateFontW(-pixels, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                         face == 0 ? FaceName() : kSymbolFaces[face - 1]);
     }
     return font;
   }
 
  private:
-  std::map<std::pair<int, bool>, HFONT> fonts_;
+  std::map<std::tuple<int, bool, int>, HFONT> fonts_;
 };
 
 LRESULT CALLBACK KeyboardProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -129,8 +178,8 @@ bool KeyboardWindow::Create() {
     // A place on a display that is no longer there is not used.
     if (MonitorFromRect(&place, MONITOR_DEFAULTTONULL) != nullptr) r = place;
   }
-  window_ = CreateWindowExW(kExStyle, kClass, kTitle, kStyle, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                            nullptr, nullptr, wc.hInstance, this);
+  window_ = CreateWindowExW(kExStyle, kClass, kTitle, kStyle, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, wc.hInstance, this);
   return window_ != nullptr;
 }
 
@@ -261,7 +310,8 @@ void KeyboardWindow::Paint(HDC dc, int width, int height) {
   SetDCBrushColor(dc, ink(kCase));
   RoundRect(dc, px(0), py(0), px(kDrawingWidth) + 1, py(kDrawingHeight) + 1, radius(10), radius(10));
 
-  const bool leftShift = drawn_.modifiers >> kModLeftShift & 1, rightShift = drawn_.modifiers >> kModRightShift & 1;
+  const bool leftShift = drawn_.modifiers >> kModLeftShift & 1,
+             rightShift = drawn_.modifiers >> kModRightShift & 1;
   const std::vector<layoutkit::KeyCap> keys = layoutkit::KeyboardKeys(false);
   Fonts fonts;
   SetBkMode(dc, TRANSPARENT);
@@ -274,24 +324,28 @@ void KeyboardWindow::Paint(HDC dc, int width, int height) {
     const layoutkit::KeyBox text = layoutkit::KeyFaceBox(x, y, k.w, k.isoEnter);
     auto outline = [&](double l, double t, double r, double b) {
       std::vector<POINT> points;
-      for (const auto& [ux, uy] : layoutkit::IsoEnterOutline(x, y, k.w, l, t, r, b)) points.push_back({px(ux), py(uy)});
+      for (const auto& [ux, uy] : layoutkit::IsoEnterOutline(x, y, k.w, l, t, r, b))
+        points.push_back({px(ux), py(uy)});
       Polygon(dc, points.data(), static_cast<int>(points.size()));
     };
     SetDCBrushColor(dc, ink(colours.side));
     if (k.isoEnter) {
       outline(0, 0, 0, 0);
     } else {
-      RoundRect(dc, px(side.x), py(side.y), px(side.x + side.w) + 1, py(side.y + side.h) + 1, radius(5), radius(5));
+      RoundRect(dc, px(side.x), py(side.y), px(side.x + side.w) + 1, py(side.y + side.h) + 1, radius(5),
+                radius(5));
     }
     SetDCBrushColor(dc, ink(colours.face));
     if (k.isoEnter) {
       outline(layoutkit::kFaceLeft, layoutkit::kFaceTop, layoutkit::kFaceRight, layoutkit::kFaceBottom);
     } else {
-      RoundRect(dc, px(text.x), py(text.y), px(text.x + text.w) + 1, py(text.y + text.h) + 1, radius(4), radius(4));
+      RoundRect(dc, px(text.x), py(text.y), px(text.x + text.w) + 1, py(text.y + text.h) + 1, radius(4),
+                radius(4));
     }
     if (drawn_.pendingDead != 0 && k.scan == drawn_.pendingDead) {
       // The dead key that waits for the next key: a ring around it.
-      const HPEN ring = CreatePen(PS_SOLID, std::max(2, static_cast<int>(std::lround(3 * scale))), ink(kPendingRing));
+      const HPEN ring =
+          CreatePen(PS_SOLID, std::max(2, static_cast<int>(std::lround(3 * scale))), ink(kPendingRing));
       const HGDIOBJ pen = SelectObject(dc, ring);
       const HGDIOBJ brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
       if (k.isoEnter) {
@@ -311,13 +365,21 @@ void KeyboardWindow::Paint(HDC dc, int width, int height) {
       const int pixels = static_cast<int>(std::lround(at.size * scale));
       if (pixels < 4) continue;
       const bool bold = l.kind == layoutkit::LabelKind::kDead || l.kind == layoutkit::LabelKind::kCompose;
+      const std::wstring wide = Wide(l.text);
       SelectObject(dc, fonts.Get(pixels, bold));
+      if (!HasGlyphs(dc, wide)) {
+        int face = 1;
+        for (; face <= static_cast<int>(std::size(kSymbolFaces)); ++face) {
+          SelectObject(dc, fonts.Get(pixels, bold, face));
+          if (HasGlyphs(dc, wide)) break;
+        }
+        if (face > static_cast<int>(std::size(kSymbolFaces))) SelectObject(dc, fonts.Get(pixels, bold));
+      }
       COLORREF colour = InkOf(l, face.held);
       if ((leftShift || rightShift) && l.kind != layoutkit::LabelKind::kName && &l != typed)
         colour = Mix(colour, colours.face, 0.65);
       SetTextColor(dc, ink(colour));
       SetTextAlign(dc, TA_BASELINE | (at.alignRight ? TA_RIGHT : TA_LEFT));
-      const std::wstring wide = Wide(l.text);
       TextOutW(dc, px(at.x), py(at.y), wide.c_str(), static_cast<int>(wide.size()));
     }
   }

@@ -63,11 +63,12 @@ KeyBox KeyFaceBox(double x, double y, double w, bool isoEnter) {
             kKeyUnit - 2 * kKeyGap - kFaceTop - kFaceBottom};
   }
   const KeyBox side = KeySide(x, y, w);
-  return {side.x + kFaceLeft, side.y + kFaceTop, side.w - kFaceLeft - kFaceRight, side.h - kFaceTop - kFaceBottom};
+  return {side.x + kFaceLeft, side.y + kFaceTop, side.w - kFaceLeft - kFaceRight,
+          side.h - kFaceTop - kFaceBottom};
 }
 
-std::vector<std::pair<double, double>> IsoEnterOutline(double x, double y, double w, double l, double t, double r,
-                                                       double b) {
+std::vector<std::pair<double, double>> IsoEnterOutline(double x, double y, double w, double l, double t,
+                                                       double r, double b) {
   const double x0 = x, x1 = x + 0.25 * kKeyUnit, x2 = x + w * kKeyUnit;
   const double y0 = y, y1 = y + kKeyUnit, y2 = y + 2 * kKeyUnit;
   const double g = kKeyGap;
@@ -76,10 +77,10 @@ std::vector<std::pair<double, double>> IsoEnterOutline(double x, double y, doubl
 }
 
 LabelSpot SpotOf(const KeyBox& face, const KeyLabel& label) {
-  const double size = label.kind == LabelKind::kName          ? 10
-                      : label.small                            ? 9.5
+  const double size = label.kind == LabelKind::kName         ? 10
+                      : label.small                          ? 9.5
                       : label.place == LabelPlace::kTopRight ? 12
-                                                               : 15;
+                                                             : 15;
   if (label.place == LabelPlace::kTopRight) return {face.x + face.w - 4, face.y + 13, size, true};
   if (label.place == LabelPlace::kBottomLeft)
     return {face.x + 5, face.y + face.h - (label.small ? 6 : 5), size};

@@ -14,7 +14,8 @@ namespace velto::layoutkit {
 
 constexpr double kKeyUnit = 48;  // drawing units to a key unit, the width of a letter key
 constexpr double kKeyGap = 2;    // free around each key
-constexpr double kFaceLeft = 3, kFaceTop = 2, kFaceRight = 3, kFaceBottom = 6;  // the face inside the key's side
+// The face inside the key's side, from its edges.
+constexpr double kFaceLeft = 3, kFaceTop = 2, kFaceRight = 3, kFaceBottom = 6;
 constexpr double kFunctionRowGap = 0.35;  // below the function row, in key units
 constexpr double kKeyboardWidth = 15;     // key units
 constexpr double kKeyboardHeight = 6 + kFunctionRowGap;
@@ -40,8 +41,8 @@ KeyBox KeyFaceBox(double x, double y, double w, bool isoEnter);
 // The ISO Enter's outline, inset by l, t, r, b from its full two rows:
 // (0, 0, 0, 0) its side, (kFaceLeft, kFaceTop, kFaceRight, kFaceBottom) its
 // face. Six corners, clockwise from the top left.
-std::vector<std::pair<double, double>> IsoEnterOutline(double x, double y, double w, double l, double t, double r,
-                                                       double b);
+std::vector<std::pair<double, double>> IsoEnterOutline(double x, double y, double w, double l, double t,
+                                                       double r, double b);
 
 enum class LabelPlace { kTopLeft, kBottomLeft, kTopRight };  // with Shift, without, with right Shift
 
