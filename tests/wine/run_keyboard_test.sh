@@ -7,8 +7,10 @@
 #   - what it draws changes with a dead key typed (it waits for the next
 #     key), with Shift held, with a layout switch and with translation off
 #     (screenshots of the window compared, where ImageMagick is installed);
+#   - a click on it leaves the focus with notepad;
 #   - --send "keyboard hide" closes it, its place is kept in the settings,
-#     and it comes back there.
+#     and it comes back there;
+#   - veltoctl shows and hides it by commands on its input.
 #
 # Usage: run_keyboard_test.sh WIN64-BUILD-DIR
 set -uo pipefail
@@ -18,7 +20,7 @@ started=$SECONDS
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/wine_env.sh"
 source "$here/veltoctl_env.sh"
-for file in velto.exe velto-window-text.exe; do
+for file in velto.exe veltoctl.exe velto-window-text.exe; do
   [ -f "$build/$file" ] || { say "FAIL: $build/$file is missing (scripts/build.sh win$bits)"; exit 1; }
 done
 say "Xvfb on $DISPLAY, Wine prefix ready ($bits-bit, $("$wine" --version 2>/dev/null | tr -d '\r'))"
@@ -64,6 +66,13 @@ wait_until 10 text_is "café naïve"
 check "typing into notepad goes on while it is shown" $? "$(where_text_differs "café naïve")"
 [ "$(xdotool getwindowfocus 2>/dev/null)" = "$notepad" ]
 check "  ... and the focus stays there" $? "the focus is on $(xdotool getwindowfocus 2>/dev/null)"
+eval "$(xdotool getwindowgeometry --shell "$keyboard")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+sleep 0.5
+xdotool type --delay 60 " ok"
+wait_until 10 text_is "café naïve ok"
+check "a click on it leaves the focus and the keys with notepad" $? \
+  "focus on $(xdotool getwindowfocus 2>/dev/null), notepad $notepad: $(where_text_differs "café naïve ok")"
 
 # --- What it draws ---------------------------------------------------------------------------------
 if command -v import >/dev/null; then
@@ -77,7 +86,7 @@ if command -v import >/dev/null; then
   differs intl dead
   check "a dead key typed is marked until the next key" $? "the same picture"
   xdotool type --delay 60 "e"
-  wait_until 10 text_is "café naïveé"
+  wait_until 10 text_is "café naïve oké"
   shot after
   ! differs intl after
   check "  ... which ends it" $? "the picture did not come back"
@@ -122,6 +131,18 @@ check "\"keyboard toggle\" shows it again where it was" $? "at $X,$Y ${WIDTH}x$H
 send quit
 wait_until 20 exited "$velto_pid"
 check "velto.exe stops on --send quit" $? "still running"
+
+# --- veltoctl: the same, by commands on its input -----------------------------------------------
+cp "$build/veltoctl.exe" "$bin/"
+run_ctl ctl "$bin" --no-companion --settings "$conf"
+wait_until 30 log_has "$ctl_log" "Velto is running"
+echo "keyboard toggle" >&"$ctl_fd"
+wait_until 10 keyboard_window
+check "veltoctl: \"keyboard toggle\" on its input shows it" $? "$(lines "$ctl_log" | tail -2)"
+echo "keyboard hide" >&"$ctl_fd"
+wait_until 10 eval '! keyboard_window'
+check "  ... and \"keyboard hide\" closes it" $? "$(lines "$ctl_log" | tail -2)"
+quit_ctl ctl "  ... and veltoctl stops on quit"
 
 say "$failures failed, in $((SECONDS - started)) s"
 [ "$failures" = 0 ]
