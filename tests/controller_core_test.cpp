@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "controller/controller_core.h"
+#include "shared/keys.h"
 
 namespace velto::controller {
 namespace {
@@ -87,6 +88,14 @@ class StandInHost : public Host {
   const char* CompanionArchitecture() const override { return "32-bit"; }
   bool StartCompanion(std::string&) override { return false; }
   void Quit() override { quit = true; }
+  // The on-screen keyboard: shown or not, how often told to draw again, and the modifiers held.
+  bool keyboard = false;
+  int keyboardChanges = 0;
+  std::uint16_t held = 0;
+  void ShowKeyboard(bool show) override { keyboard = show; }
+  bool KeyboardShown() const override { return keyboard; }
+  void KeyboardChanged() override { ++keyboardChanges; }
+  std::uint16_t HeldModifiers() const override { return held; }
 };
 
 class RecordingView : public View {
@@ -165,6 +174,9 @@ TEST(Commands, EveryCommandReadsBackAndBadOnesAreRefused) {
                  Kind::kEdit, Kind::kSettings, Kind::kAdministrator, Kind::kQuit}) {
     all.push_back(Command::Of(k));
   }
+  for (const auto shown : {Command::Shown::kShow, Command::Shown::kHide, Command::Shown::kToggle}) {
+    all.push_back(Command::Keyboard(shown));
+  }
   for (const Command& c : all) {
     const auto back = ParseCommand(CommandText(c));
     ASSERT_TRUE(back.has_value()) << CommandText(c);
@@ -175,8 +187,9 @@ TEST(Commands, EveryCommandReadsBackAndBadOnesAreRefused) {
   EXPECT_EQ(ParseCommand("use Built-In"), Command::Use(""));
   EXPECT_EQ(ParseCommand("use  My File.VKL "), Command::Use("My File.VKL"));
   EXPECT_EQ(ParseCommand("Tray Icon NUMBER"), Command::Icon(TrayIcon::kNumber));
+  EXPECT_EQ(ParseCommand("keyboard Toggle"), Command::Keyboard(Command::Shown::kToggle));
   for (const char* bad : {"", "bogus", "layout", "layout 4", "layout x", "on now", "use", "sign-in maybe",
-                          "tray icon big", " quit", "help"}) {
+                          "tray icon big", " quit", "help", "keyboard", "keyboard up"}) {
     EXPECT_FALSE(ParseCommand(bad).has_value()) << bad;
   }
   EXPECT_EQ(UnknownCommand("bogus"), "unknown command 'bogus' (help lists them)");
@@ -215,6 +228,47 @@ TEST_F(CoreTest, CommandsRunThroughTheLibraryAndTheSettings) {
   EXPECT_EQ(host_.edited, std::vector<std::string>{host_.folder + "mine.vkl"});
   c.Execute(Command::Of(Kind::kQuit));
   EXPECT_TRUE(host_.quit);
+}
+
+// The on-screen keyboard: shown and hidden by the command, its place kept,
+// and a dead key the library took marked until the next key it takes.
+TEST_F(CoreTest, TheKeyboardShowsTheLayoutAndTheDeadKeyThatWaits) {
+  Controller& c = Start(Options{}, true);
+  c.Execute(Command::Layout(1));
+  c.Execute(Command::Keyboard(Command::Shown::kToggle));
+  EXPECT_TRUE(host_.keyboard);
+  EXPECT_EQ(view_.said.back(), "The on-screen keyboard is shown.");
+  const int changes = host_.keyboardChanges;
+  const std::uintptr_t keyNotice = 4, up = 1u << 10;
+  c.Notice(keyNotice, 0x28);  // QUOTE: a dead key of US International
+  EXPECT_EQ(c.Keyboard().pendingDead, 0x28);
+  EXPECT_EQ(host_.keyboardChanges, changes + 1);
+  c.Notice(keyNotice, 0x28 | up);
+  c.Notice(keyNotice, 0x46);  // Scroll Lock, as Wine presses it before keys
+  c.Notice(2, 0);             // and the light it changed
+  EXPECT_EQ(c.Keyboard().pendingDead, 0x28);
+  c.Notice(keyNotice, 0x12);  // E ends it
+  EXPECT_EQ(c.Keyboard().pendingDead, 0);
+  host_.held = 1u << kModLeftShift;  // Shift+6: the circumflex
+  c.Notice(keyNotice, 0x07);
+  EXPECT_EQ(c.Keyboard().pendingDead, 0x07);
+  host_.held = 0;
+  c.Notice(keyNotice, 0x07);  // 6 alone types 6
+  EXPECT_EQ(c.Keyboard().pendingDead, 0);
+  c.Notice(keyNotice, 0x28);
+  c.Execute(Command::Layout(0));
+  c.Notice(2, 0);  // a layout switch ends it
+  EXPECT_EQ(c.Keyboard().pendingDead, 0);
+
+  c.KeyboardMoved({-20, 600, 640, 280});
+  std::string text, error;
+  ASSERT_TRUE(host_.ReadText(c.SettingsFile(), text, error));
+  EXPECT_NE(text.find("keyboard window = -20, 600, 640, 280"), std::string::npos);
+  EXPECT_EQ(c.settings().keyboardWindow, (WindowPlace{-20, 600, 640, 280}));
+  c.Execute(Command::Keyboard(Command::Shown::kHide));
+  EXPECT_FALSE(host_.keyboard);
+  c.Notice(keyNotice, 0x28);  // hidden: nothing is followed
+  EXPECT_EQ(c.Keyboard().pendingDead, 0);
 }
 
 TEST_F(CoreTest, AWatcherTakesOnlyTheLibrarysCommands) {

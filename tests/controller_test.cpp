@@ -81,7 +81,7 @@ TEST(Settings, EveryBrokenLineIsReportedAndTheRestStands) {
       "settings.ini:3:10: error: the layout is 0, 1, 2 or 3, not \"7\"\n"
       "settings.ini:4:15: error: \"translation\" is on or off, not \"maybe\"\n"
       "settings.ini:5:1: error: unknown setting \"colour\"; [velto] has layout file, layout, translation, "
-      "start at sign-in, tray icon, tray lights, notifications\n"
+      "start at sign-in, tray icon, tray lights, notifications, keyboard window\n"
       "settings.ini:6:1: error: expected \"[SECTION]\" or \"KEY = VALUE\"\n"
       "settings.ini:8:1: error: rule \"empty\" matches nothing: give it a program = or class = line\n"
       "settings.ini:10:1: error: rule \"both\" needs one of translation = off and layout = N\n"
@@ -111,6 +111,20 @@ TEST(Settings, ARewriteChangesOneValueAndKeepsTheRest) {
   EXPECT_EQ(Parse(WithSetting(DefaultSettingsText(), "layout file", "D:\\x #1.vkl"), diags).layoutFile,
             "D:\\x #1.vkl");
   EXPECT_EQ(diags.Text(), "");
+}
+
+TEST(Settings, TheKeyboardWindowsPlaceReadsBackAsWritten) {
+  Diagnostics diags;
+  EXPECT_FALSE(Parse(DefaultSettingsText(), diags).keyboardWindow.known());
+  const WindowPlace place{-1200, 40, 900, 330};
+  const Settings s = Parse(WithSetting(DefaultSettingsText(), "keyboard window", PlaceText(place)), diags);
+  EXPECT_EQ(s.keyboardWindow, place);
+  EXPECT_EQ(diags.Text(), "");
+  const Settings bad = Parse("[velto]\nkeyboard window = 10, 20, 0, 5\nkeyboard window = 1,2,3\n", diags);
+  EXPECT_FALSE(bad.keyboardWindow.known());
+  EXPECT_EQ(diags.Text(),
+            "settings.ini:2:19: error: \"keyboard window\" is X, Y, WIDTH, HEIGHT in pixels, not \"10, 20, 0, 5\"\n"
+            "settings.ini:3:19: error: \"keyboard window\" is X, Y, WIDTH, HEIGHT in pixels, not \"1,2,3\"\n");
 }
 
 Rule MakeRule(std::string name, std::string program, bool off, int layout = -1) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -296,6 +297,45 @@ TEST(Render, FindCompositionSaysWhyAStepLeadsNowhere) {
     EXPECT_FALSE(FindComposition(c.d, 1, c.steps, out, error)) << c.steps;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.steps << ": " << error;
   }
+}
+
+// The API the picture and the on-screen keyboard share: the keys where they
+// are, and what each shows, as the picture draws it.
+TEST(Render, KeyFacesAreThePicturesKeys) {
+  const std::vector<KeyCap> iso = KeyboardKeys(false), ansi = KeyboardKeys(true);
+  EXPECT_EQ(iso.size(), ansi.size() + 1);  // the key beside left Shift
+  EXPECT_EQ(std::count_if(iso.begin(), iso.end(), [](const KeyCap& k) { return k.isoEnter; }), 1);
+  EXPECT_EQ(std::count_if(ansi.begin(), ansi.end(), [](const KeyCap& k) { return k.isoEnter; }), 0);
+  for (const KeyCap& k : iso) EXPECT_LE(k.x + k.w, kKeyboardWidth) << k.scan;
+
+  const KeyboardDescription d = Intl();
+  RenderOptions o;
+  o.down = {kScanLeftShift};
+  const std::vector<KeyFace> faces = KeyFaces(d, o, {static_cast<std::uint16_t>(1u << kModRightAlt), false});
+  ASSERT_EQ(faces.size(), iso.size());
+  auto face = [&](std::uint16_t scan) {
+    const auto at = std::find_if(iso.begin(), iso.end(), [&](const KeyCap& k) { return k.scan == scan; });
+    return faces[static_cast<std::size_t>(at - iso.begin())];
+  };
+  const KeyFace e = face(0x12), g = face(0x22), f = face(0x21), rightAlt = face(0x138), shift = face(0x2A);
+  ASSERT_NE(TypingLabel(e, false, false), nullptr);
+  EXPECT_EQ(TypingLabel(e, false, false)->text, "é");
+  EXPECT_EQ(TypingLabel(e, true, false)->text, "É");
+  EXPECT_TRUE(g.macro);
+  EXPECT_TRUE(f.system);
+  EXPECT_TRUE(rightAlt.held && shift.held);
+  o.down.clear();
+  const KeyFace quote = KeyFaces(d, o, {})[static_cast<std::size_t>(
+      std::find_if(iso.begin(), iso.end(), [](const KeyCap& k) { return k.scan == 0x28; }) - iso.begin())];
+  EXPECT_TRUE(quote.dead);
+  EXPECT_EQ(TypingLabel(quote, false, false)->kind, LabelKind::kDead);
+  // Where a label goes: its baseline, from the face's corner.
+  const KeyBox box = KeyFaceBox(0, 0, 1, false);
+  const LabelSpot top = SpotOf(box, {"A", LabelKind::kChar, LabelPlace::kTopLeft});
+  const LabelSpot right = SpotOf(box, {"a", LabelKind::kChar, LabelPlace::kTopRight});
+  EXPECT_EQ(top.x, box.x + 5);
+  EXPECT_EQ(top.size, 15);
+  EXPECT_TRUE(right.alignRight && right.size == 12);
 }
 
 TEST(Render, EscapesTextAndIsWellFormed) {

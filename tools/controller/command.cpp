@@ -1,5 +1,7 @@
 #include "controller/command.h"
 
+#include <utility>
+
 #include "layoutkit/text.h"
 
 namespace velto::controller {
@@ -19,6 +21,10 @@ constexpr struct {
 };
 
 constexpr const char* kBuiltIn = "built-in";
+
+// keyboard show|hide|toggle
+constexpr std::pair<const char*, Command::Shown> kShown[] = {
+    {"show", Command::Shown::kShow}, {"hide", Command::Shown::kHide}, {"toggle", Command::Shown::kToggle}};
 
 }  // namespace
 
@@ -44,6 +50,12 @@ std::optional<Command> ParseCommand(std::string_view text) {
   }
   if (verb == "use") return Command::Use(argLower == kBuiltIn ? "" : arg);
   if (verb == "sign-in" && (argLower == "on" || argLower == "off")) return Command::SignIn(argLower == "on");
+  if (verb == "keyboard") {
+    for (const auto& [word, shown] : kShown) {
+      if (argLower == word) return Command::Keyboard(shown);
+    }
+    return std::nullopt;
+  }
   if (verb == "tray" && argLower == "icon letters") return Command::Icon(TrayIcon::kBadge);
   if (verb == "tray" && argLower == "icon number") return Command::Icon(TrayIcon::kNumber);
   return std::nullopt;
@@ -57,6 +69,11 @@ std::string CommandText(const Command& c) {
       return "use " + (c.file.empty() ? std::string(kBuiltIn) : c.file);
     case Kind::kSignIn:
       return std::string("sign-in ") + OnOff(c.on);
+    case Kind::kKeyboard:
+      for (const auto& [word, shown] : kShown) {
+        if (c.shown == shown) return std::string("keyboard ") + word;
+      }
+      break;
     case Kind::kTrayIcon:
       return c.icon == TrayIcon::kNumber ? "tray icon number" : "tray icon letters";
     default:

@@ -23,6 +23,7 @@ struct Command {
     kErrors,         // errors
     kState,          // state
     kShow,           // show
+    kKeyboard,       // keyboard show|hide|toggle
     kEdit,           // edit
     kSettings,       // settings
     kAdministrator,  // administrator
@@ -33,6 +34,7 @@ struct Command {
   bool on = false;                   // kSignIn
   std::string file;                  // kUse: as given; empty for the built-in layouts
   TrayIcon icon = TrayIcon::kBadge;  // kTrayIcon
+  enum class Shown { kShow, kHide, kToggle } shown = Shown::kShow;  // kKeyboard
 
   static Command Of(Kind kind) {
     Command c;
@@ -57,6 +59,11 @@ struct Command {
   static Command Icon(TrayIcon icon) {
     Command c = Of(Kind::kTrayIcon);
     c.icon = icon;
+    return c;
+  }
+  static Command Keyboard(Shown shown) {
+    Command c = Of(Kind::kKeyboard);
+    c.shown = shown;
     return c;
   }
   bool operator==(const Command&) const = default;

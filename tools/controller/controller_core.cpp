@@ -6,6 +6,7 @@
 #include "layoutkit/text.h"
 #include "layoutkit/vkl.h"
 #include "shared/charset.h"
+#include "shared/keys.h"
 #include "shared/notice.h"
 
 namespace velto::controller {
@@ -60,6 +61,17 @@ LoadedLayouts LoadLayouts(const std::string& path) {
   l.diagnostics = Formatted(diags);
   l.files = diags.files();
   return l;
+}
+
+std::vector<layoutkit::KeyFace> KeyboardFaces(const layoutkit::KeyboardDescription& d, const KeyboardView& view) {
+  layoutkit::RenderOptions o;
+  o.layout = view.layout;
+  // Shift shows in every key; the keys held show as such.
+  for (const std::uint16_t scan : {kScanLeftShift, kScanRightShift}) {
+    if (view.modifiers & (1u << ModifierBitOf(scan))) o.down.push_back(scan);
+  }
+  const auto others = static_cast<std::uint16_t>(view.modifiers & ~kShiftMask);
+  return layoutkit::KeyFaces(d, o, {others, view.capsLock});
 }
 
 // --- Starting and stopping --------------------------------------------------------
@@ -196,6 +208,8 @@ bool Controller::Adopt(const std::string& path, LoadedLayouts loaded, const char
 void Controller::Reload(const std::string& path) {
   if (Adopt(path, LoadLayouts(path), "the layouts in use stay")) {
     host_->SetupKeyboard(description_);
+    pendingDead_ = 0;
+    host_->KeyboardChanged();
     view_->Say("Loaded " + (path.empty() ? std::string("the built-in layouts") : path) + ".");
     WarnAboutCodePages();
   }
@@ -396,6 +410,15 @@ bool Controller::Execute(const Command& c) {
     case Kind::kShow:
       view_->Show();
       break;
+    case Kind::kKeyboard: {
+      const bool show = c.shown == Command::Shown::kShow ||
+                        (c.shown == Command::Shown::kToggle && !host_->KeyboardShown());
+      if (show == host_->KeyboardShown()) break;
+      pendingDead_ = 0;
+      host_->ShowKeyboard(show);
+      view_->Say(show ? "The on-screen keyboard is shown." : "The on-screen keyboard is hidden.");
+      break;
+    }
     case Kind::kEdit:
       if (!layoutFile_.empty()) host_->OpenForEditing(layoutFile_);
       break;
@@ -424,15 +447,64 @@ void Controller::Refuse(const std::string& text) {
 
 void Controller::Notice(std::uintptr_t wParam, std::uintptr_t lParam) {
   if (IsKeyNotice(wParam)) {
+    const KeyNotice key = DecodeKeyInfo(lParam);
     if (o_.events) {
-      const KeyNotice key = DecodeKeyInfo(lParam);
       view_->Say("key " + layoutkit::KeyNameOfScan(key.scan) + " (scan 0x" + layoutkit::LowerHex(key.scan, 3) +
                  ") " + (key.keyUp ? "up" : "down"));
     }
+    KeyTaken(key.scan, key.keyUp);
     return;
   }
+  // A switch of layout or translation leaves no dead key waiting; a light
+  // that changes (as Wine keeps Scroll Lock in line with X) leaves it.
+  if (pendingDead_ != 0 && (!On() || Layout() != pendingLayout_)) pendingDead_ = 0;
   view_->Say(StateLine());
   view_->Refresh();
+  host_->KeyboardChanged();
+}
+
+// The library took a key (it tells of each key it swallows): a dead key of
+// the active layout in the state held now waits for the next key, which
+// ends it whatever it is. Lock and modifier keys leave it waiting.
+void Controller::KeyTaken(std::uint16_t scan, bool keyUp) {
+  if (keyUp || o_.attach || !host_->KeyboardShown()) return;
+  if (scan == 0 || ModifierBitOf(scan) >= 0) return;
+  for (const LockKey& lock : kLockKeys) {
+    if ((scan & 0xFF) == (lock.scan & 0xFF)) return;
+  }
+  std::uint16_t pending = 0;
+  KeyboardView view = Keyboard();
+  view.pendingDead = 0;
+  const std::vector<layoutkit::KeyCap> keys = layoutkit::KeyboardKeys(false);
+  for (std::size_t n = 0; n < keys.size(); ++n) {
+    if (keys[n].scan != scan) continue;
+    const layoutkit::KeyFace face = KeyboardFaces(description_, view)[n];
+    const layoutkit::KeyLabel* typed =
+        layoutkit::TypingLabel(face, view.modifiers >> kModLeftShift & 1, view.modifiers >> kModRightShift & 1);
+    const bool dead = typed != nullptr && (typed->kind == layoutkit::LabelKind::kDead ||
+                                           typed->kind == layoutkit::LabelKind::kCompose);
+    if (dead) pending = scan;
+    break;
+  }
+  if (pending == pendingDead_) return;
+  pendingDead_ = pending;
+  pendingLayout_ = view.layout;
+  host_->KeyboardChanged();
+}
+
+KeyboardView Controller::Keyboard() const {
+  KeyboardView v;
+  v.layout = Layout() % 4;
+  v.on = On();
+  v.modifiers = host_->HeldModifiers();
+  v.capsLock = (Leds() >> kLedCapsLock & 1) != 0;
+  v.pendingDead = pendingDead_;
+  return v;
+}
+
+void Controller::KeyboardMoved(const WindowPlace& place) {
+  if (o_.attach || !place.known() || place == settings_.keyboardWindow) return;
+  SetSetting("keyboard window", PlaceText(place));
 }
 
 void Controller::CompanionReady(const std::string& fileName) {

@@ -19,6 +19,7 @@
 #include "controller/settings.h"
 #include "controller/view.h"
 #include "layoutkit/layout_builder.h"
+#include "layoutkit/render.h"
 
 namespace velto::controller {
 
@@ -37,6 +38,22 @@ struct LoadedLayouts {
 };
 // Reads `path`; an empty path is the built-in layouts.
 LoadedLayouts LoadLayouts(const std::string& path);
+
+// What the on-screen keyboard shows: the active layout in the state of the
+// modifiers held and the Caps Lock light, translation on or off, and the
+// dead key that waits for the next key, if any.
+struct KeyboardView {
+  unsigned layout = 0;
+  bool on = true;
+  std::uint16_t modifiers = 0;  // `modifiers` bits, Shift's included
+  bool capsLock = false;
+  std::uint16_t pendingDead = 0;  // its scan code, 0 for none
+  bool operator==(const KeyboardView&) const = default;
+};
+
+// The keys of the on-screen keyboard (layoutkit::KeyboardKeys(false)), each
+// as it shows in `view`.
+std::vector<layoutkit::KeyFace> KeyboardFaces(const layoutkit::KeyboardDescription& d, const KeyboardView& view);
 
 class Controller {
  public:
@@ -73,6 +90,8 @@ class Controller {
   void LookAgain();
   // A notice of the library to the controller's window.
   void Notice(std::uintptr_t wParam, std::uintptr_t lParam);
+  // The user left the on-screen keyboard's window at `place`: kept in the settings.
+  void KeyboardMoved(const WindowPlace& place);
   void CompanionReady(const std::string& fileName);
   void CompanionStopped(std::uint32_t exitCode);
 
@@ -93,6 +112,9 @@ class Controller {
   const std::string& ElevatedInFront() const { return elevatedInFront_; }
   bool Elevated() const { return elevated_; }
   bool Attached() const { return o_.attach; }
+  const layoutkit::KeyboardDescription& Description() const { return description_; }
+  // What the on-screen keyboard shows now, with the modifiers held as the host reads them.
+  KeyboardView Keyboard() const;
 
  private:
   struct Watched {
@@ -115,6 +137,7 @@ class Controller {
   void AskToLookAgain();
   void TakeSettingsIn();
   void StartCompanion();
+  void KeyTaken(std::uint16_t scan, bool keyUp);
 
   Options o_;
   Host* host_;
@@ -134,6 +157,8 @@ class Controller {
   std::string elevatedInFront_;
   bool elevated_ = false;
 
+  std::uint16_t pendingDead_ = 0;  // the scan code of a dead key typed last, while the keyboard is shown
+  unsigned pendingLayout_ = 0;     // the layout it was typed on
   std::uint32_t companionStarts_[5] = {};  // clock of the latest starts, newest first
 };
 

@@ -79,6 +79,15 @@ class Host {
   virtual const char* CompanionArchitecture() const = 0;  // "32-bit" or "64-bit"
   virtual bool StartCompanion(std::string& error) = 0;
 
+  // The on-screen keyboard's window: shown or hidden. While shown it draws
+  // Controller::Keyboard() and follows the modifiers held by itself;
+  // KeyboardChanged tells it that something else it shows may have changed.
+  virtual void ShowKeyboard(bool show) = 0;
+  virtual bool KeyboardShown() const = 0;
+  virtual void KeyboardChanged() = 0;
+  // The modifier keys held now, as `modifiers` bits (shared/keys.h), Shift's included.
+  virtual std::uint16_t HeldModifiers() const = 0;
+
   // Ends the controller's loop.
   virtual void Quit() = 0;
 };

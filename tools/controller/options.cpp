@@ -45,6 +45,8 @@ constexpr const char* kHelp =
     "  tray icon letters|number    what the tray icon shows\n"
     "  errors, state               print the layout file's errors, or the state\n"
     "  show                        bring the running Velto forward\n"
+    "  keyboard show|hide|toggle   the on-screen keyboard: the active layout as the\n"
+    "                              modifiers held make it type\n"
     "  quit                        stop Velto\n"
     "\n"
     "veltoctl stops on a line \"quit\", on --send quit or on Ctrl+C; the end of its\n"

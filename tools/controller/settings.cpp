@@ -129,6 +129,24 @@ std::vector<std::string> List(std::string_view value, bool lower) {
   return out;
 }
 
+// Four whole numbers and commas; a width and height of at least 1.
+std::optional<WindowPlace> Place(std::string_view value) {
+  int numbers[4] = {};
+  const std::vector<std::string> items = List(value, false);
+  if (items.size() != 4 || value.find(",,") != std::string_view::npos) return std::nullopt;
+  for (int i = 0; i < 4; ++i) {
+    std::string_view item = items[static_cast<std::size_t>(i)];
+    const bool minus = i < 2 && item.size() > 1 && item.front() == '-';
+    if (minus) item.remove_prefix(1);
+    const auto n = layoutkit::ParseDecimal(item, 6);
+    if (!n) return std::nullopt;
+    numbers[i] = minus ? -static_cast<int>(*n) : static_cast<int>(*n);
+  }
+  const WindowPlace place{numbers[0], numbers[1], numbers[2], numbers[3]};
+  if (!place.known()) return std::nullopt;
+  return place;
+}
+
 class Reader {
  public:
   Reader(const std::string& file, Diagnostics& diags) : file_(file), diags_(diags) {}
@@ -219,11 +237,20 @@ class Reader {
       flag(s_.trayLights);
     } else if (l.key == "notifications") {
       flag(s_.notifications);
+    } else if (l.key == "keyboard window") {
+      if (l.value.empty()) {
+        s_.keyboardWindow = {};
+      } else if (const auto place = Place(l.value)) {
+        s_.keyboardWindow = *place;
+      } else {
+        Error(line, l.valueColumn,
+              "\"keyboard window\" is X, Y, WIDTH, HEIGHT in pixels, not \"" + l.value + "\"");
+      }
     } else {
       Error(line, l.keyColumn,
             "unknown setting \"" + l.key +
                 "\"; [velto] has layout file, layout, translation, start at sign-in, tray icon, tray lights, "
-                "notifications");
+                "notifications, keyboard window");
     }
   }
 
@@ -285,6 +312,11 @@ std::string Quoted(std::string_view value) {
 
 }  // namespace
 
+std::string PlaceText(const WindowPlace& place) {
+  return std::to_string(place.x) + ", " + std::to_string(place.y) + ", " + std::to_string(place.width) + ", " +
+         std::to_string(place.height);
+}
+
 std::string Rule::Describe() const {
   return off ? "translation off" : "layout " + std::to_string(layout);
 }
@@ -310,6 +342,7 @@ std::string WithSetting(std::string_view text, std::string_view key, std::string
       if (l.key != wanted) continue;
       const std::size_t at = static_cast<std::size_t>(lines[i].data() - text.data());
       std::string out(text.substr(0, at + l.valueBegin));
+      if (l.valueBegin > 0 && lines[i][l.valueBegin - 1] == '=') out += ' ';  // "key =" with no value yet
       out += Quoted(value);
       out += text.substr(at + l.valueEnd);
       return out;
@@ -351,6 +384,9 @@ tray icon = letters
 tray lights = on
 ; Balloons for warnings and for programs Velto cannot reach (errors always show).
 notifications = on
+; Where the on-screen keyboard was left: X, Y, WIDTH, HEIGHT in pixels.
+; Velto writes it when you move the keyboard; empty lets Velto choose.
+keyboard window =
 
 ; Rules for programs: while one of them has the foreground, translation is
 ; off there, or a layout of its own is active. A program is named by its

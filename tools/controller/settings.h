@@ -32,6 +32,17 @@ struct Rule {
 // What the icon in the notification area carries.
 enum class TrayIcon { kBadge, kNumber };
 
+// A window's place on the screen, in pixels: where the on-screen keyboard
+// was last left. Unknown while the width or height is 0.
+struct WindowPlace {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool known() const { return width > 0 && height > 0; }
+  bool operator==(const WindowPlace&) const = default;
+};
+
+// "X, Y, WIDTH, HEIGHT", as the settings write a place.
+std::string PlaceText(const WindowPlace& place);
+
 struct Settings {
   std::string layoutFile;   // as written: empty for the built-in layouts; relative to the settings' folder
   int layout = 0;           // active at start
@@ -40,6 +51,7 @@ struct Settings {
   TrayIcon trayIcon = TrayIcon::kBadge;
   bool trayLights = true;     // the lock lights in the tooltip
   bool notifications = true;  // balloons for errors, rules and the like
+  WindowPlace keyboardWindow;  // the on-screen keyboard's place; unknown: Velto chooses one
   std::vector<Rule> rules;
 };
 

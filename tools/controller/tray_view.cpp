@@ -25,6 +25,7 @@ enum : UINT {
   kMenuIconNumber,
   kMenuBuiltIn,
   kMenuQuit,
+  kMenuKeyboard,
   kMenuFile = 200,  // + the index in menuFiles_
 };
 
@@ -175,6 +176,7 @@ void TrayView::ShowMenu() {
   }
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING | (c_->On() ? MF_CHECKED : 0), kMenuTranslation, L"Translation on");
+  AppendMenuW(menu, MF_STRING | (host_.KeyboardShown() ? MF_CHECKED : 0), kMenuKeyboard, L"Show keyboard");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
 
   HMENU files = CreatePopupMenu();
@@ -243,6 +245,7 @@ void TrayView::OnMenu(UINT id) {
       if (item.id == id) c_->Execute(Command::Of(item.kind));
     }
     if (id == kMenuBuiltIn) c_->Execute(Command::Use(""));
+    if (id == kMenuKeyboard) c_->Execute(Command::Keyboard(Command::Shown::kToggle));
     if (id == kMenuSignIn) c_->Execute(Command::SignIn(SignInCommand().empty()));
     if (id == kMenuIconLetters || id == kMenuIconNumber)
       c_->Execute(Command::Icon(id == kMenuIconNumber ? TrayIcon::kNumber : TrayIcon::kBadge));

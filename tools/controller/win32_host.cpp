@@ -8,6 +8,7 @@
 #include "controller/log.h"
 #include "controller/tray_view.h"
 #include "layoutkit/vkb.h"
+#include "shared/keys.h"
 
 namespace velto::controller {
 namespace {
@@ -159,6 +160,20 @@ void Win32Host::LookAgainIn(unsigned ms) {
   SetTimer(window_, kLookTimer, ms, nullptr);
 }
 
+// Each modifier key on its own: the system tells left from right.
+std::uint16_t Win32Host::HeldModifiers() const {
+  static constexpr std::pair<int, std::uint8_t> kKeys[] = {
+      {VK_LCONTROL, kModLeftCtrl}, {VK_RCONTROL, kModRightCtrl}, {VK_LMENU, kModLeftAlt},
+      {VK_RMENU, kModRightAlt},    {VK_LWIN, kModLeftWin},       {VK_RWIN, kModRightWin},
+      {VK_LSHIFT, kModLeftShift},  {VK_RSHIFT, kModRightShift},
+  };
+  std::uint16_t held = 0;
+  for (const auto& [vk, bit] : kKeys) {
+    if (GetAsyncKeyState(vk) < 0) held = static_cast<std::uint16_t>(held | 1u << bit);
+  }
+  return held;
+}
+
 std::uintptr_t Win32Host::ForegroundWindow() const {
   return reinterpret_cast<std::uintptr_t>(GetForegroundWindow());
 }
@@ -296,6 +311,7 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
   if (consoleCodePage_ != 0) SetConsoleOutputCP(CP_UTF8);
 
   lib_.InstallHook(reinterpret_cast<std::uintptr_t>(window_));
+  keyboard_.Attach(c);
   c.Start(trayProgram_, LibraryPath());
   if (running) running();
   if (!o_.attach) {
@@ -317,6 +333,7 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
 }
 
 void Win32Host::Stop() {
+  keyboard_.Show(false);  // keeps its place
   companion_.Stop();
   if (foregroundHook_ != nullptr) UnhookWinEvent(foregroundHook_);
   for (const UINT_PTR timer : {kForegroundPollTimer, kLookTimer, kFolderPollTimer}) KillTimer(window_, timer);

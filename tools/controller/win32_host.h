@@ -11,6 +11,7 @@
 
 #include "controller/companion_process.h"
 #include "controller/controller_core.h"
+#include "controller/keyboard_window.h"
 #include "controller/library_loader.h"
 #include "controller/win32_system.h"
 
@@ -80,6 +81,10 @@ class Win32Host : public Host {
   bool CompanionNeeded() const override { return Companion::Needed(); }
   const char* CompanionArchitecture() const override { return Companion::Architecture(); }
   bool StartCompanion(std::string& error) override { return companion_.Start(window_, o_.tray, error); }
+  void ShowKeyboard(bool show) override { keyboard_.Show(show); }
+  bool KeyboardShown() const override { return keyboard_.Shown(); }
+  void KeyboardChanged() override { keyboard_.Changed(); }
+  std::uint16_t HeldModifiers() const override;
   void Quit() override;
 
   LRESULT WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -116,6 +121,7 @@ class Win32Host : public Host {
   UINT consoleCodePage_ = 0;
   bool quit_ = false;
   Companion companion_;
+  KeyboardWindow keyboard_;
 };
 
 // The two programs' main: the console one (veltoctl) or the tray one (velto).

@@ -9,6 +9,7 @@
 
 #include "intercept/lookup.h"
 #include "layoutkit/codepage.h"
+#include "layoutkit/keyboard_geometry.h"
 #include "layoutkit/scan_names.h"
 #include "layoutkit/text.h"
 #include "layoutkit/vkb.h"
@@ -20,14 +21,9 @@ namespace velto::layoutkit {
 
 namespace {
 
-// Geometry, in SVG units. A key unit is the width of a letter key; each key
-// leaves kGap free on every side, and its face sits inside its darker side.
-constexpr double kUnit = 48;
-constexpr double kGap = 2;
-constexpr double kFaceLeft = 3, kFaceTop = 2, kFaceRight = 3, kFaceBottom = 6;
-constexpr double kRowGap = 0.35;  // below the function row, in key units
-constexpr double kKeyboardWidth = 15;
-constexpr double kKeyboardHeight = 6 + kRowGap;
+// The picture's layout, in SVG units (the keys' geometry is in
+// keyboard_geometry.h, kKeyUnit to a key unit).
+constexpr double kUnit = kKeyUnit;
 constexpr double kCasePad = 10;
 constexpr double kMargin = 24;
 constexpr double kHeaderHeight = 70;
@@ -72,62 +68,6 @@ std::uint16_t Bit(std::uint8_t n) {
 }
 
 // ---- The keyboard ----
-
-struct KeyCap {
-  std::uint16_t scan;
-  double x, y, w;         // key units
-  bool isoEnter = false;  // two rows high, the lower row a quarter unit narrower on the left
-};
-
-std::vector<KeyCap> KeyboardKeys(bool ansi) {
-  std::vector<KeyCap> keys;
-  keys.push_back({0x01, 0, 0, 1});
-  for (int i = 0; i < 12; ++i) {  // F1..F10, F11, F12 in groups of four
-    const auto scan = static_cast<std::uint16_t>(i < 10 ? 0x3B + i : 0x57 + i - 10);
-    keys.push_back({scan, 2 + i + i / 4 * 0.5, 0, 1});
-  }
-  double x = 0, y = 1 + kRowGap;
-  auto add = [&](std::uint16_t scan, double w) {
-    keys.push_back({scan, x, y, w});
-    x += w;
-  };
-  auto run = [&](std::uint16_t first, std::uint16_t last) {
-    for (unsigned scan = first; scan <= last; ++scan) add(static_cast<std::uint16_t>(scan), 1);
-  };
-  auto next = [&] {
-    x = 0;
-    y += 1;
-  };
-  add(0x29, 1);
-  run(0x02, 0x0D);
-  add(0x0E, 2);
-  next();
-  add(0x0F, 1.5);
-  run(0x10, 0x1B);
-  if (ansi) {
-    add(0x2B, 1.5);
-  } else {
-    keys.push_back({0x1C, x, y, 1.5, true});
-  }
-  next();
-  add(0x3A, 1.75);
-  run(0x1E, 0x28);
-  add(ansi ? 0x1C : 0x2B, ansi ? 2.25 : 1);
-  next();
-  if (ansi) {
-    add(0x2A, 2.25);
-  } else {
-    add(0x2A, 1.25);
-    add(0x56, 1);
-  }
-  run(0x2C, 0x35);
-  add(0x36, 2.75);
-  next();
-  for (const std::uint16_t scan : {0x1D, 0x15B, 0x38}) add(scan, 1.25);
-  add(0x39, 6.25);
-  for (const std::uint16_t scan : {0x138, 0x15C, 0x15D, 0x11D}) add(scan, 1.25);
-  return keys;
-}
 
 // What a US keycap says: the Shift and plain characters of a character key
 // (a letter shows only its capital), or the name of any other key.
@@ -510,23 +450,33 @@ class DeadKeys {
 
 // ---- Drawing ----
 
-enum class Place { kTopLeft, kBottomLeft, kTopRight };
+using Place = LabelPlace;
+using Label = KeyLabel;
 
-struct Label {
-  std::string text;
-  std::string classes;  // of the text element: c (a character), s (small), d, k, m, r, u, n
-  Place place;
-  bool small = false;
-};
+// The classes of a label's text element: c (a character), r (the right
+// Shift's), d, k, m, u (dead, compose, macro, grey), s (small); n a key's name.
+std::string ClassesOf(const KeyLabel& l) {
+  if (l.kind == LabelKind::kName) return "n";
+  static constexpr const char* kKind[] = {"", " d", " k", " m", " u", ""};
+  return std::string("c") + (l.place == Place::kTopRight ? " r" : "") + kKind[static_cast<int>(l.kind)] +
+         (l.small ? " s" : "");
+}
 
-struct KeyFace {
-  std::string classes;  // of the key: char, dead, compose, macro, none, system, held
-  std::vector<Label> labels;
-};
-
-struct Box {
-  double x, y, w, h;
-};
+// The classes of a key: char, dead, compose, macro, none, system, held.
+std::string ClassesOf(const KeyFace& face) {
+  std::string classes;
+  if (face.system) {
+    classes = "system";
+  } else {
+    for (const auto& [on, name] : {std::pair{face.dead, "dead"}, {face.compose, "compose"}, {face.macro, "macro"}}) {
+      if (!on) continue;
+      if (!classes.empty()) classes += ' ';
+      classes += name;
+    }
+    if (classes.empty()) classes = face.none ? "none" : "char";
+  }
+  return face.held ? classes + " held" : classes;
+}
 
 // An orthogonal polygon with its corners rounded off by `r`.
 std::string RoundedPath(const std::vector<std::pair<double, double>>& points, double r) {
@@ -551,36 +501,22 @@ std::string RoundedPath(const std::vector<std::pair<double, double>>& points, do
 // data-key attribute. The samples of the legend have no name.
 void DrawKey(std::string& out, double x, double y, double w, bool isoEnter, const std::string& name,
              const KeyFace& face) {
+  const std::string classes = ClassesOf(face);
   if (name.empty()) {
-    out += "<g class=\"sample " + face.classes + "\">";
+    out += "<g class=\"sample " + classes + "\">";
   } else {
-    out += "<g class=\"key " + face.classes + "\" data-key=\"";
+    out += "<g class=\"key " + classes + "\" data-key=\"";
     AppendEscaped(out, name);
     out += "\">";
   }
-  Box text;
+  const KeyBox text = KeyFaceBox(x, y, w, isoEnter);
   if (isoEnter) {
-    // The side and the face as the same inverted L, inset by (l, t, r, b).
-    const double x0 = x, x1 = x + 0.25 * kUnit, x2 = x + w * kUnit;
-    const double y0 = y, y1 = y + kUnit, y2 = y + 2 * kUnit;
-    auto shape = [&](double l, double t, double r, double b) {
-      const double g = kGap;
-      return RoundedPath({{x0 + g + l, y0 + g + t},
-                          {x2 - g - r, y0 + g + t},
-                          {x2 - g - r, y2 - g - b},
-                          {x1 + g + l, y2 - g - b},
-                          {x1 + g + l, y1 - g - b},
-                          {x0 + g + l, y1 - g - b}},
-                         l == 0 ? 5 : 4);
-    };
-    out += "<path class=\"side\" d=\"" + shape(0, 0, 0, 0) + "\"/>";
-    out += "<path class=\"face\" d=\"" + shape(kFaceLeft, kFaceTop, kFaceRight, kFaceBottom) + "\"/>";
-    text = {x0 + kGap + kFaceLeft, y0 + kGap + kFaceTop, x2 - x0 - 2 * kGap - kFaceLeft - kFaceRight,
-            kUnit - 2 * kGap - kFaceTop - kFaceBottom};
+    // The side and the face as the same inverted L.
+    out += "<path class=\"side\" d=\"" + RoundedPath(IsoEnterOutline(x, y, w, 0, 0, 0, 0), 5) + "\"/>";
+    out += "<path class=\"face\" d=\"" +
+           RoundedPath(IsoEnterOutline(x, y, w, kFaceLeft, kFaceTop, kFaceRight, kFaceBottom), 4) + "\"/>";
   } else {
-    const Box side{x + kGap, y + kGap, w * kUnit - 2 * kGap, kUnit - 2 * kGap};
-    text = {side.x + kFaceLeft, side.y + kFaceTop, side.w - kFaceLeft - kFaceRight,
-            side.h - kFaceTop - kFaceBottom};
+    const KeyBox side = KeySide(x, y, w);
     out += "<rect class=\"side\" x=\"" + Num(side.x) + "\" y=\"" + Num(side.y) + "\" width=\"" + Num(side.w) +
            "\" height=\"" + Num(side.h) + "\" rx=\"5\"/>";
     out += "<rect class=\"face\" x=\"" + Num(text.x) + "\" y=\"" + Num(text.y) + "\" width=\"" + Num(text.w) +
@@ -588,12 +524,9 @@ void DrawKey(std::string& out, double x, double y, double w, bool isoEnter, cons
   }
   for (const Label& l : face.labels) {
     if (l.text.empty()) continue;
-    double tx = text.x + 5, ty = text.y + (l.small ? 12 : 15);
-    if (l.place == Place::kBottomLeft) ty = text.y + text.h - (l.small ? 6 : 5);
-    const bool right = l.place == Place::kTopRight;
-    if (right) tx = text.x + text.w - 4, ty = text.y + 13;
-    out += "<text class=\"" + l.classes + "\" x=\"" + Num(tx) + "\" y=\"" + Num(ty) + "\"" +
-           (right ? " text-anchor=\"end\"" : "") + ">";
+    const LabelSpot at = SpotOf(text, l);
+    out += "<text class=\"" + ClassesOf(l) + "\" x=\"" + Num(at.x) + "\" y=\"" + Num(at.y) + "\"" +
+           (at.alignRight ? " text-anchor=\"end\"" : "") + ">";
     AppendText(out, l.text);
     out += "</text>";
   }
@@ -619,29 +552,27 @@ struct Column {
 };
 
 // A text that a key types, a character full size, a longer text as far as it fits.
-Label TextLabel(const std::u32string& text, const std::string& base, Place place, double room) {
+Label TextLabel(const std::u32string& text, Place place, double room) {
   const bool right = place == Place::kTopRight;
   const Glyph one = text.size() == 1 ? GlyphOf(text[0]) : Glyph{};
-  if (text.size() == 1)
-    return {one.text, one.small && !right ? base + " s" : base, place, one.small && !right};
+  if (text.size() == 1) return {one.text, LabelKind::kChar, place, one.small && !right};
   const std::string full = TextPreview(text, room, right ? 12 : 15);
-  if (right || full.find("\u2026") == std::string::npos) return {full, base, place};
-  return {TextPreview(text, room, 9.5), base + " s", place, true};
+  if (right || full.find("\u2026") == std::string::npos) return {full, LabelKind::kChar, place};
+  return {TextPreview(text, room, 9.5), LabelKind::kChar, place, true};
 }
 
 // One column of a key as it types on its own.
 Column CellColumn(const Picture& p, Cell cell, Place place, double room) {
   const bool right = place == Place::kTopRight;
-  const std::string base = right ? "c r" : "c";
   switch (cell.kind) {
     case CellKind::kSystem:
-      return {{"", base, place}, Tint::kSystem};
+      return {{"", LabelKind::kChar, place}, Tint::kSystem};
     case CellKind::kChar: {
       const Glyph g = CharGlyph(p.d, p.layout, cell.byte);
-      return {{g.text, g.small && !right ? base + " s" : base, place, g.small && !right}, Tint::kChar};
+      return {{g.text, LabelKind::kChar, place, g.small && !right}, Tint::kChar};
     }
     case CellKind::kDeadKey: {
-      if (p.dead.IsComposeKey(cell.byte)) return {{"\u2384", base + " k", place}, Tint::kCompose};
+      if (p.dead.IsComposeKey(cell.byte)) return {{"\u2384", LabelKind::kCompose, place}, Tint::kCompose};
       // The dotted circle marks a dead key, and is what a mark sits on.
       std::string shown = CharGlyph(p.d, p.layout, cell.byte).text;
       if (p.dead.table()) {
@@ -650,23 +581,20 @@ Column CellColumn(const Picture& p, Cell cell, Place place, double room) {
                 : own.empty()   ? ""
                                 : TextPreview(own, room - TextWidth("\u25CC", 15), right ? 12 : 15);
       }
-      return {{DeadMark(shown), base + " d", place}, Tint::kDead};
+      return {{DeadMark(shown), LabelKind::kDead, place}, Tint::kDead};
     }
     case CellKind::kMacro: {
       // A macro of one character is as readable as the characters beside it.
       const bool small = !right && p.d.macros.entries[cell.byte].length > 1;
       const double size = small ? 9.5 : right ? 12 : 15;
-      return {{MacroPreview(p.d, p.layout, cell.byte, room, size), base + " m" + (small ? " s" : ""), place,
-               small},
-              Tint::kMacro};
+      return {{MacroPreview(p.d, p.layout, cell.byte, room, size), LabelKind::kMacro, place, small}, Tint::kMacro};
     }
   }
-  return {{"", base, place}, Tint::kSystem};
+  return {{"", LabelKind::kChar, place}, Tint::kSystem};
 }
 
 // One column of a key as it types after the picture's composition.
 Column ColumnAfter(const Picture& p, Cell cell, Place place, double room) {
-  const std::string base = place == Place::kTopRight ? "c r" : "c";
   Column usual = CellColumn(p, cell, place, room);
   const Outcome outcome = p.dead.After(*p.after, cell);
   switch (outcome.kind) {
@@ -675,17 +603,17 @@ Column ColumnAfter(const Picture& p, Cell cell, Place place, double room) {
     case Outcome::kText:
       if (outcome.byte >= 0)
         return CellColumn(p, {CellKind::kChar, static_cast<std::uint8_t>(outcome.byte)}, place, room);
-      return {TextLabel(outcome.text, base, place, room), Tint::kChar};
+      return {TextLabel(outcome.text, place, room), Tint::kChar};
     case Outcome::kDeeper:
       if (cell.kind == CellKind::kChar) {
         usual.label.text = DeadMark(usual.label.text);
-        usual.label.classes = base + " d";
+        usual.label.kind = LabelKind::kDead;
         usual.label.small = false;
       }
       usual.tint = Tint::kDead;
       return usual;
     case Outcome::kNone:
-      usual.label.classes = base + " u" + (usual.label.small ? " s" : "");
+      usual.label.kind = LabelKind::kGrey;
       usual.tint = Tint::kNone;
       return usual;
   }
@@ -702,17 +630,17 @@ bool IsHeld(const Picture& p, std::uint16_t scan, const KeyboardState& state) {
 KeyFace FaceOfKey(const Picture& p, const KeyLookup& lookup, const KeyCap& k, const KeyboardState& state) {
   const Cell plain = lookup.At(k.scan, 0), shift = lookup.At(k.scan, 1), rightShift = lookup.At(k.scan, 2);
   KeyFace face;
-  const bool held = IsHeld(p, k.scan, state);
+  face.held = IsHeld(p, k.scan, state);
   if (plain.kind == CellKind::kSystem && shift.kind == CellKind::kSystem &&
       rightShift.kind == CellKind::kSystem) {
     const Legend us = UsLegend(k.scan, p.ansi);
-    face.classes = held ? "system held" : "system";
-    face.labels = {{us.shift, "c u", Place::kTopLeft},
-                   {us.plain, "c u", Place::kBottomLeft},
-                   {us.name, "n", Place::kBottomLeft, true}};
+    face.system = true;
+    face.labels = {{us.shift, LabelKind::kGrey, Place::kTopLeft},
+                   {us.plain, LabelKind::kGrey, Place::kBottomLeft},
+                   {us.name, LabelKind::kName, Place::kBottomLeft, true}};
     return face;
   }
-  const double room = k.w * kUnit - 2 * kGap - kFaceLeft - kFaceRight - 7;
+  const double room = k.w * kUnit - 2 * kKeyGap - kFaceLeft - kFaceRight - 7;
   auto column = [&](Cell cell, Place place, double r) {
     return p.after != nullptr ? ColumnAfter(p, cell, place, r) : CellColumn(p, cell, place, r);
   };
@@ -724,14 +652,10 @@ KeyFace FaceOfKey(const Picture& p, const KeyLookup& lookup, const KeyCap& k, co
     tinted[static_cast<int>(c.tint)] = true;
     face.labels.push_back(c.label);
   }
-  for (const auto& [tint, name] :
-       {std::pair{Tint::kDead, "dead"}, {Tint::kCompose, "compose"}, {Tint::kMacro, "macro"}}) {
-    if (!tinted[static_cast<int>(tint)]) continue;
-    if (!face.classes.empty()) face.classes += ' ';
-    face.classes += name;
-  }
-  if (face.classes.empty()) face.classes = tinted[static_cast<int>(Tint::kChar)] ? "char" : "none";
-  if (held) face.classes += " held";
+  face.dead = tinted[static_cast<int>(Tint::kDead)];
+  face.compose = tinted[static_cast<int>(Tint::kCompose)];
+  face.macro = tinted[static_cast<int>(Tint::kMacro)];
+  face.none = !face.dead && !face.compose && !face.macro && !tinted[static_cast<int>(Tint::kChar)];
   return face;
 }
 
@@ -780,18 +704,35 @@ struct LegendItem {
   std::string note;
 };
 
+// A sample key of the legend: a key as drawn, of one colour.
+enum class Sample { kChar, kDead, kCompose, kMacro, kNone, kSystem, kHeld };
+
+KeyFace SampleFace(Sample sample, std::vector<KeyLabel> labels) {
+  KeyFace face;
+  face.dead = sample == Sample::kDead;
+  face.compose = sample == Sample::kCompose;
+  face.macro = sample == Sample::kMacro;
+  face.none = sample == Sample::kNone;
+  face.system = sample == Sample::kSystem || sample == Sample::kHeld;
+  face.held = sample == Sample::kHeld;
+  face.labels = std::move(labels);
+  return face;
+}
+
 std::vector<LegendItem> LegendItems(const Picture& p) {
-  const LegendItem system{1, {"system", {{"Q", "c u", Place::kTopLeft}}}, "left to the system (US legend)"};
+  using K = LabelKind;
+  const LegendItem system{
+      1, SampleFace(Sample::kSystem, {{"Q", K::kGrey, Place::kTopLeft}}), "left to the system (US legend)"};
   const LegendItem held{
-      1, {"system held", {{"Alt", "n", Place::kBottomLeft, true}}}, "held, or Caps Lock on"};
+      1, SampleFace(Sample::kHeld, {{"Alt", K::kName, Place::kBottomLeft, true}}), "held, or Caps Lock on"};
   if (p.after != nullptr) {
     return {
-        {1, {"char", {{"\u00E2", "c", Place::kBottomLeft}}}, "what the key types now"},
+        {1, SampleFace(Sample::kChar, {{"\u00E2", K::kChar, Place::kBottomLeft}}), "what the key types now"},
         {1,
-         {"dead", {{"\u25CC\u0323", "c d", Place::kBottomLeft}}},
+         SampleFace(Sample::kDead, {{"\u25CC\u0323", K::kDead, Place::kBottomLeft}}),
          p.dead.table() ? "dead key: the composition goes on" : "dead key: takes the place of this one"},
         {1,
-         {"none", {{"b", "c u", Place::kBottomLeft}}},
+         SampleFace(Sample::kNone, {{"b", K::kGrey, Place::kBottomLeft}}),
          p.dead.table() ? "no composition" : "no composition: typed as it is"},
         system,
         held,
@@ -799,19 +740,20 @@ std::vector<LegendItem> LegendItems(const Picture& p) {
   }
   std::vector<LegendItem> items = {
       {2.25,
-       {"char",
-        {{"Shift", "c s", Place::kTopLeft, true},
-         {"plain", "c s", Place::kBottomLeft, true},
-         {"right", "c r s", Place::kTopRight}}},
+       SampleFace(Sample::kChar, {{"Shift", K::kChar, Place::kTopLeft, true},
+                                  {"plain", K::kChar, Place::kBottomLeft, true},
+                                  {"right", K::kChar, Place::kTopRight, true}}),
        "with Shift, without, with right Shift where it differs"},
-      {1, {"dead", {{"\u25CC\u00B4", "c d", Place::kBottomLeft}}}, "dead key"},
-      {1, {"macro", {{"Velt…", "c m s", Place::kBottomLeft, true}}}, "macro: its first characters"},
+      {1, SampleFace(Sample::kDead, {{"\u25CC\u00B4", K::kDead, Place::kBottomLeft}}), "dead key"},
+      {1, SampleFace(Sample::kMacro, {{"Velt…", K::kMacro, Place::kBottomLeft, true}}),
+       "macro: its first characters"},
       system,
       held,
-      {1, {"char", {{"0x81", "c s", Place::kBottomLeft, true}}}, "byte with no character"},
+      {1, SampleFace(Sample::kChar, {{"0x81", K::kChar, Place::kBottomLeft, true}}), "byte with no character"},
   };
   if (p.dead.HasComposeKey()) {
-    items.insert(items.begin() + 2, {1, {"compose", {{"\u2384", "c k", Place::kBottomLeft}}}, "compose key"});
+    items.insert(items.begin() + 2,
+                 {1, SampleFace(Sample::kCompose, {{"\u2384", K::kCompose, Place::kBottomLeft}}), "compose key"});
   }
   return items;
 }
@@ -951,12 +893,22 @@ bool FindComposition(const KeyboardDescription& d, unsigned layout, std::string_
   return true;
 }
 
+std::vector<KeyFace> KeyFaces(const KeyboardDescription& d, const RenderOptions& options,
+                              const KeyboardState& state) {
+  const Picture picture{d, options.layout, DeadKeys(d, options.layout),
+                        options.after ? &*options.after : nullptr, options.ansi, options.down};
+  KeyLookup lookup(d);
+  lookup.Select(options.layout, state);
+  std::vector<KeyFace> faces;
+  for (const KeyCap& k : KeyboardKeys(options.ansi)) faces.push_back(FaceOfKey(picture, lookup, k, state));
+  return faces;
+}
+
 std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options) {
   const std::vector<KeyboardState> states =
       options.states.empty() ? std::vector<KeyboardState>{KeyboardState{}} : options.states;
   const unsigned layout = options.layout;
   const std::vector<KeyCap> keys = KeyboardKeys(options.ansi);
-  KeyLookup lookup(d);
   const Picture picture{d, layout, DeadKeys(d, layout), options.after ? &*options.after : nullptr,
                         options.ansi, options.down};
 
@@ -1002,11 +954,11 @@ std::string RenderSvg(const KeyboardDescription& d, const RenderOptions& options
     DrawText(out, px + 2, py + 15, "cap", StateCaption(states[i]));
     out += "<rect x=\"" + Num(px) + "\" y=\"" + Num(py + kCaptionHeight) + "\" width=\"" + Num(caseW) +
            "\" height=\"" + Num(caseH) + "\" rx=\"10\" fill=\"#dde0e5\"/>\n";
-    lookup.Select(layout, states[i]);
+    const std::vector<KeyFace> faces = KeyFaces(d, options, states[i]);
     const double ox = px + kCasePad, oy = py + kCaptionHeight + kCasePad;
-    for (const KeyCap& k : keys) {
-      DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan),
-              FaceOfKey(picture, lookup, k, states[i]));
+    for (std::size_t n = 0; n < keys.size(); ++n) {
+      const KeyCap& k = keys[n];
+      DrawKey(out, ox + k.x * kUnit, oy + k.y * kUnit, k.w, k.isoEnter, KeyNameOfScan(k.scan), faces[n]);
     }
   }
 

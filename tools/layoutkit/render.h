@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "layoutkit/keyboard_geometry.h"
 #include "layoutkit/layout_builder.h"
 
 namespace velto::layoutkit {
@@ -56,6 +57,12 @@ bool ParseModifierNames(std::string_view text, std::uint16_t& modifiers);
 
 // "No modifier", "Caps Lock", "Left Ctrl + Left Alt", "Right Alt (AltGr) + Caps Lock", ...
 std::string StateCaption(const KeyboardState& state);
+
+// What each key of KeyboardKeys(options.ansi) shows in `state`, in that
+// order: the picture's keys (RenderSvg draws them), and the controller's
+// on-screen keyboard. Of the options, `layout`, `ansi`, `after` and `down`.
+std::vector<KeyFace> KeyFaces(const KeyboardDescription& d, const RenderOptions& options,
+                              const KeyboardState& state);
 
 // The whole SVG document: the layout's name, a keyboard for each state and
 // a key to the colours and marks.
