@@ -79,6 +79,12 @@ COLORREF Greyed(COLORREF c) {
   return Mix(RGB(y, y, y), kBackground, 0.45);
 }
 
+// Called for a typeface that exists: notes it, and asks for no more.
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
 // The first of these typefaces that the system has.
 const wchar_t* FirstFace(std::initializer_list<const wchar_t*> faces) {
   const HDC screen = GetDC(nullptr);
@@ -88,13 +94,7 @@ const wchar_t* FirstFace(std::initializer_list<const wchar_t*> faces) {
     want.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(want.lfFaceName, face, LF_FACESIZE);
     bool found = false;
-    EnumFontFamiliesExW(
-        screen, &want,
-        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-          *reinterpret_cast<bool*>(found) = true;
-          return 0;
-        },
-        reinterpret_cast<LPARAM>(&found), 0);
+    EnumFontFamiliesExW(screen, &want, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
     if (found) {
       chosen = face;
       break;
