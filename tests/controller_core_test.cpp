@@ -2,6 +2,7 @@
 // the library, layout and settings files loaded again when they change and
 // have settled, errors that keep the last good layouts, and the rules per
 // program.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -36,6 +37,9 @@ class StandInHost : public Host {
   std::vector<std::string> edited;
   WindowInFront front;
   std::string folder;
+  bool companionNeeded = false;
+  int companionStarts = 0;
+  std::uint32_t clock = 1000;  // ms
 
   void SetupKeyboard(const layoutkit::KeyboardDescription&) override { ++setups; }
   void SelectLayout(unsigned n) override { layout = n; }
@@ -76,7 +80,7 @@ class StandInHost : public Host {
   bool Elevated() const override { return false; }
   bool StartAsAdministrator(const std::string&) override { return false; }
   unsigned AnsiCodePage() const override { return 1252; }
-  std::uint32_t Milliseconds() const override { return 1000; }
+  std::uint32_t Milliseconds() const override { return clock; }
   std::uintptr_t ForegroundWindow() const override { return front.window; }
   WindowInFront InFront() const override { return front; }
   std::string SignInCommand() const override { return runKey; }
@@ -84,9 +88,12 @@ class StandInHost : public Host {
     runKey = command;
     return true;
   }
-  bool CompanionNeeded() const override { return false; }
+  bool CompanionNeeded() const override { return companionNeeded; }
   const char* CompanionArchitecture() const override { return "32-bit"; }
-  bool StartCompanion(std::string&) override { return false; }
+  bool StartCompanion(std::string&) override {
+    ++companionStarts;
+    return true;
+  }
   void Quit() override { quit = true; }
   // The on-screen keyboard: shown or not, how often told to draw again, and the modifiers held.
   bool keyboard = false;
@@ -379,6 +386,48 @@ TEST_F(CoreTest, ARuleHoldsWhileItsProgramIsInFrontAndLeavingGivesBack) {
   bringToFront(1, "notepad.exe", "Notepad");
   EXPECT_EQ(host_.layout, 1u);
   EXPECT_EQ(view_.said.back(), "notepad.exe in front: back to layout 1, translation on");
+}
+
+// A companion that keeps stopping is given up after five starts in a minute,
+// says so until it is started again, and starts again when asked.
+TEST_F(CoreTest, AGivenUpCompanionSaysSoUntilItIsStartedAgain) {
+  host_.companionNeeded = true;
+  Controller& c = Start({}, true);
+  ASSERT_EQ(host_.companionStarts, 1);
+  for (int i = 0; i < 4; ++i) {
+    host_.clock += 1000;
+    c.CompanionStopped(1);
+  }
+  EXPECT_EQ(host_.companionStarts, 5);
+  EXPECT_FALSE(c.CompanionGivenUp());
+  host_.clock += 1000;
+  c.CompanionStopped(1);
+  EXPECT_EQ(host_.companionStarts, 5);
+  EXPECT_TRUE(c.CompanionGivenUp());
+  EXPECT_THAT(c.StateLine(), testing::HasSubstr("32-bit applications type untranslated (the companion was given up)"));
+  EXPECT_THAT(view_.problems, testing::Contains(testing::HasSubstr("\"companion\" starts it again")));
+
+  ASSERT_TRUE(c.Execute(*ParseCommand("companion")));
+  EXPECT_EQ(host_.companionStarts, 6);
+  EXPECT_FALSE(c.CompanionGivenUp());
+  EXPECT_THAT(c.StateLine(), testing::Not(testing::HasSubstr("given up")));
+}
+
+// A Store app in front is told of once, and named in the tooltip's facts while it is there.
+TEST_F(CoreTest, AStoreAppInFrontIsToldOfOnce) {
+  Controller& c = Start({}, true);
+  const auto front = [&](std::uintptr_t window, const char* program, bool contained) {
+    host_.front = {window, false, program, "Windows.UI.Core.CoreWindow", false, contained};
+    c.FollowForeground();
+  };
+  front(1, "calculatorapp.exe", true);
+  EXPECT_EQ(c.ContainedInFront(), "calculatorapp.exe");
+  front(2, "notepad.exe", false);
+  EXPECT_EQ(c.ContainedInFront(), "");
+  front(3, "calculatorapp.exe", true);
+  const auto told = std::count_if(view_.said.begin(), view_.said.end(),
+                                  [](const std::string& s) { return s.find("is a Store app") != std::string::npos; });
+  EXPECT_EQ(told, 1);
 }
 
 }  // namespace

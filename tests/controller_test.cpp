@@ -177,6 +177,10 @@ TEST(Rules, AProgramRunAsAdministratorIsToldOfOnce) {
   EXPECT_TRUE(n.ShouldTell(false, true, "cmd.exe"));
   // Velto itself as administrator reaches them all.
   EXPECT_FALSE(n.ShouldTell(true, true, "taskmgr.exe"));
+  // A Store app is out of reach whatever Velto's rights; told of once too.
+  EXPECT_FALSE(n.ShouldTellContained(false, "notepad.exe"));
+  EXPECT_TRUE(n.ShouldTellContained(true, "CalculatorApp.exe"));
+  EXPECT_FALSE(n.ShouldTellContained(true, "calculatorapp.exe"));
 }
 
 }  // namespace

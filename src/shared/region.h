@@ -18,6 +18,9 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace velto {
 
+// A name without "Global\": the region lives in the sign-in session's own
+// namespace, so that a second user signed in on the same machine shares no
+// state, and no keys, with the first.
 constexpr const char* kRegionName = "quorvexveltodll";
 constexpr const char* kNotifyMessageName = "quorvexmessage";
 constexpr std::size_t kRegionSize = 83400;

@@ -9,7 +9,8 @@
 #     (one of them a chord, Shift+End) in each;
 #   - the layout-toggle hotkey pressed in one and seen in the other;
 #   - a burst of 500 keys into each;
-#   - the companion killed, and started again by the controller;
+#   - the companion killed, and started again by the controller; killed time
+#     after time, given up (as 'state' says) and started again by 'companion';
 #   - the controller killed: the companion goes too, and a new controller
 #     takes over in both;
 #   - 'quit': the last RemoveHook leaves both untranslated and no companion;
@@ -183,6 +184,31 @@ check "the controller notices its companion killed" $? "$(lines "$ctl_log" | tai
 ready_twice() { [ "$(lines "$ctl_log" | grep -c '32-bit applications are translated too')" = 2 ]; }
 wait_until 30 ready_twice
 check "  ... and starts it again" $? "$(lines "$ctl_log" | tail -3)"
+use n32
+types_translated "  ... and the 32-bit notepad is translated again"
+
+# --- The companion given up ----------------------------------------------------------
+# Killed time after time: after five starts within a minute the controller
+# gives it up, says so in 'state', and 'companion' starts it again.
+ready_count() { lines "$ctl_log" | grep -c '32-bit applications are translated too'; }
+given_up() { log_has "$ctl_log" "times within a minute"; }
+for _ in 1 2 3 4 5 6 7; do
+  given_up && break
+  before="$(ready_count)"
+  pkill -9 -f 'velto-companion\.exe'
+  back_or_given_up() { [ "$(ready_count)" -gt "$before" ] || given_up; }
+  wait_until 30 back_or_given_up || break
+done
+given_up
+check "the companion killed time after time is given up" $? "$(lines "$ctl_log" | tail -3)"
+echo state >&"$ctl_fd"
+wait_until 10 log_has "$ctl_log" "32-bit applications type untranslated (the companion was given up)"
+check "  ... and 'state' says so" $? "$(lines "$ctl_log" | tail -2)"
+before="$(ready_count)"
+echo companion >&"$ctl_fd"
+started_again() { [ "$(ready_count)" -gt "$before" ]; }
+wait_until 30 started_again
+check "  ... 'companion' starts it again" $? "$(lines "$ctl_log" | tail -3)"
 use n32
 types_translated "  ... and the 32-bit notepad is translated again"
 

@@ -18,6 +18,7 @@ constexpr struct {
     {"reload", Kind::kReload}, {"errors", Kind::kErrors}, {"state", Kind::kState},
     {"show", Kind::kShow},     {"edit", Kind::kEdit},     {"settings", Kind::kSettings},
     {"administrator", Kind::kAdministrator},              {"quit", Kind::kQuit},
+    {"companion", Kind::kCompanion},
 };
 
 constexpr const char* kBuiltIn = "built-in";

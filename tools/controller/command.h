@@ -27,6 +27,7 @@ struct Command {
     kEdit,           // edit
     kSettings,       // settings
     kAdministrator,  // administrator
+    kCompanion,      // companion: start the companion again, after it was given up
     kQuit,           // quit
   };
   Kind kind = Kind::kShow;

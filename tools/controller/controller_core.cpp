@@ -1,5 +1,8 @@
 #include "controller/controller_core.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "layoutkit/badge.h"
 #include "layoutkit/default_layout.h"
 #include "layoutkit/scan_names.h"
@@ -154,6 +157,7 @@ std::string Controller::StateLine() const {
   s += On() ? ", translation on" : ", translation off";
   s += std::string(", lights: Num ") + OnOff(leds >> kLedNumLock & 1) + ", Caps " +
        OnOff(leds >> kLedCapsLock & 1) + ", Scroll " + OnOff(leds >> kLedScrollLock & 1);
+  if (companionGivenUp_) s += std::string(", ") + CompanionGivenUpText();
   return s;
 }
 
@@ -337,25 +341,30 @@ void Controller::FollowForeground() {
   lastInFront_ = window;
   const WindowInFront fg = host_->InFront();
   if (PassingThrough(fg)) return;
-  const std::string wasElevated = elevatedInFront_;
-  elevatedInFront_ = fg.elevated && !elevated_ ? (fg.program.empty() ? fg.windowClass : fg.program) : "";
+  const std::string wasElevated = elevatedInFront_, wasContained = containedInFront_;
+  const std::string who = fg.program.empty() ? fg.windowClass : fg.program;
+  elevatedInFront_ = fg.elevated && !elevated_ ? who : "";
+  containedInFront_ = fg.appContainer ? who : "";
   if (notices_.ShouldTell(elevated_, fg.elevated, elevatedInFront_)) {
     view_->Tell(elevatedInFront_ +
                 " runs as administrator, out of Velto's reach: its keys are not translated. \"Restart as "
                 "administrator\" in Velto's menu reaches it.");
   }
+  if (notices_.ShouldTellContained(fg.appContainer, who)) {
+    view_->Tell(who + " is a Store app: Windows keeps Velto out of it, and its keys are not translated. A rule "
+                      "that turns translation off for it keeps the icon truthful.");
+  }
   const Rule* rule = MatchRule(settings_.rules, {fg.program, fg.windowClass});
   const UserState now{On(), Layout()};
   const auto change = rules_.Enter(rule, now);
   if (change) {
-    const std::string who = fg.program.empty() ? fg.windowClass : fg.program;
     view_->Say(rule != nullptr ? who + " in front: rule \"" + rule->name + "\", " + rule->Describe()
                                : who + " in front: back to layout " + std::to_string(change->layout) +
                                      ", translation " + OnOff(change->on));
     if (change->layout != now.layout) host_->SelectLayout(change->layout);
     if (change->on != now.on) host_->Enable(change->on);
   }
-  if (wasElevated != elevatedInFront_) view_->Refresh();
+  if (wasElevated != elevatedInFront_ || wasContained != containedInFront_) view_->Refresh();
 }
 
 // --- Commands ------------------------------------------------------------------
@@ -425,6 +434,17 @@ bool Controller::Execute(const Command& c) {
     case Kind::kSettings:
       if (!host_->StampOf(settingsFile_).exists) SetSetting("layout", std::to_string(settings_.layout));
       host_->OpenForEditing(settingsFile_);
+      break;
+    case Kind::kCompanion:
+      if (!companionGivenUp_) {
+        view_->Say("The companion was not given up.");
+        break;
+      }
+      companionGivenUp_ = false;
+      std::fill(std::begin(companionStarts_), std::end(companionStarts_), 0u);
+      view_->Say(std::string("Starting the ") + host_->CompanionArchitecture() + " companion again.");
+      StartCompanion();
+      view_->Refresh();
       break;
     case Kind::kAdministrator: {
       std::string args = "--elevated-restart";
@@ -518,15 +538,22 @@ void Controller::CompanionStopped(std::uint32_t exitCode) {
   StartCompanion();
 }
 
-// Five starts within a minute: the companion is given up.
+std::string Controller::CompanionGivenUpText() const {
+  return std::string(host_->CompanionArchitecture()) + " applications type untranslated (the companion was given up)";
+}
+
+// Five starts within a minute: the companion is given up, and says so until
+// it is started again ("companion").
 void Controller::StartCompanion() {
   const std::uint32_t now = host_->Milliseconds();
   std::uint32_t* starts = companionStarts_;
   const std::string untranslated = std::string(host_->CompanionArchitecture()) + " applications type untranslated";
   if (starts[kCompanionStartsKept - 1] != 0 && now - starts[kCompanionStartsKept - 1] < kCompanionStartWindowMs) {
+    companionGivenUp_ = true;
     view_->Problems("warning: the companion stopped " + std::to_string(kCompanionStartsKept) +
-                        " times within a minute; " + untranslated,
+                        " times within a minute; " + untranslated + " (\"companion\" starts it again)",
                     {});
+    view_->Refresh();
     return;
   }
   for (int i = kCompanionStartsKept - 1; i > 0; --i) starts[i] = starts[i - 1];

@@ -110,6 +110,10 @@ class Controller {
   std::string LayoutsFolder() const { return FolderOf(settingsFile_) + "layouts\\"; }
   // The program in front when it runs as administrator, else empty.
   const std::string& ElevatedInFront() const { return elevatedInFront_; }
+  // The program in front when it runs in an AppContainer (a Store app), else empty.
+  const std::string& ContainedInFront() const { return containedInFront_; }
+  // The companion stopped too often and is not started again until asked.
+  bool CompanionGivenUp() const { return companionGivenUp_; }
   bool Elevated() const { return elevated_; }
   bool Attached() const { return o_.attach; }
   const layoutkit::KeyboardDescription& Description() const { return description_; }
@@ -137,6 +141,7 @@ class Controller {
   void AskToLookAgain();
   void TakeSettingsIn();
   void StartCompanion();
+  std::string CompanionGivenUpText() const;
   void KeyTaken(std::uint16_t scan, bool keyUp);
 
   Options o_;
@@ -154,12 +159,13 @@ class Controller {
   RuleFollower rules_;
   ElevationNotices notices_;
   std::uintptr_t lastInFront_ = 0;
-  std::string elevatedInFront_;
+  std::string elevatedInFront_, containedInFront_;
   bool elevated_ = false;
 
   std::uint16_t pendingDead_ = 0;  // the scan code of a dead key typed last, while the keyboard is shown
   unsigned pendingLayout_ = 0;     // the layout it was typed on
   std::uint32_t companionStarts_[5] = {};  // clock of the latest starts, newest first
+  bool companionGivenUp_ = false;
 };
 
 }  // namespace velto::controller

@@ -26,6 +26,7 @@ struct WindowInFront {
   std::string program;        // its executable's file name, lower case; empty if it cannot be read
   std::string windowClass;
   bool elevated = false;  // runs with more rights than a normal program
+  bool appContainer = false;  // runs in an AppContainer (a Store app): no global hook reaches it
 };
 
 class Host {

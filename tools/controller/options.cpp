@@ -47,6 +47,8 @@ constexpr const char* kHelp =
     "  show                        bring the running Velto forward\n"
     "  keyboard show|hide|toggle   the on-screen keyboard: the active layout as the\n"
     "                              modifiers held make it type\n"
+    "  companion                   start the helper of the other architecture again,\n"
+    "                              after Velto gave it up\n"
     "  quit                        stop Velto\n"
     "\n"
     "veltoctl stops on a line \"quit\", on --send quit or on Ctrl+C; the end of its\n"

@@ -49,4 +49,8 @@ bool ElevationNotices::ShouldTell(bool veltoElevated, bool foregroundElevated, c
   return told_.insert(layoutkit::Lower(program)).second;
 }
 
+bool ElevationNotices::ShouldTellContained(bool appContainer, const std::string& program) {
+  return appContainer && toldContained_.insert(layoutkit::Lower(program)).second;
+}
+
 }  // namespace velto::controller

@@ -64,9 +64,12 @@ class RuleFollower {
 class ElevationNotices {
  public:
   bool ShouldTell(bool veltoElevated, bool foregroundElevated, const std::string& program);
+  // A program in an AppContainer (a Store app), once: Windows loads no global
+  // hook's library into it, whatever Velto's rights.
+  bool ShouldTellContained(bool appContainer, const std::string& program);
 
  private:
-  std::set<std::string> told_;
+  std::set<std::string> told_, toldContained_;
 };
 
 }  // namespace velto::controller

@@ -26,6 +26,7 @@ enum : UINT {
   kMenuBuiltIn,
   kMenuQuit,
   kMenuKeyboard,
+  kMenuCompanion,
   kMenuFile = 200,  // + the index in menuFiles_
 };
 
@@ -104,6 +105,8 @@ void TrayView::Refresh() {
   }
   if (!c_->ElevatedInFront().empty())
     tip += "\n" + c_->ElevatedInFront() + " runs as administrator: untranslated";
+  if (!c_->ContainedInFront().empty()) tip += "\n" + c_->ContainedInFront() + " is a Store app: untranslated";
+  if (c_->CompanionGivenUp()) tip += std::string("\n") + host_.CompanionArchitecture() + " programs: untranslated";
   if (!c_->Errors().empty()) tip += "\nThe layout file has errors";
   Copy(icon_.szTip, std::size(icon_.szTip), Wide(tip));
 
@@ -214,6 +217,10 @@ void TrayView::ShowMenu() {
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(shows), L"The icon shows");
   AppendMenuW(menu, MF_STRING, kMenuSettings, Wide("Open settings (" + c_->SettingsFile() + ")").c_str());
   if (!c_->Elevated()) AppendMenuW(menu, MF_STRING, kMenuAdministrator, L"Restart as administrator");
+  if (c_->CompanionGivenUp()) {
+    AppendMenuW(menu, MF_STRING, kMenuCompanion,
+                Wide(std::string("Start the ") + host_.CompanionArchitecture() + " helper again").c_str());
+  }
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kMenuQuit, L"Quit");
 
@@ -240,6 +247,7 @@ void TrayView::OnMenu(UINT id) {
     } kPlain[] = {{kMenuTranslation, Kind::kToggle}, {kMenuEdit, Kind::kEdit},
                   {kMenuReload, Kind::kReload},      {kMenuErrors, Kind::kErrors},
                   {kMenuSettings, Kind::kSettings},  {kMenuAdministrator, Kind::kAdministrator},
+                  {kMenuCompanion, Kind::kCompanion},
                   {kMenuQuit, Kind::kQuit}};
     for (const auto& item : kPlain) {
       if (item.id == id) c_->Execute(Command::Of(item.kind));

@@ -13,6 +13,8 @@
 namespace velto::controller {
 namespace {
 
+// In the session's own namespace, as the library's region is: each user
+// signed in runs a Velto of their own.
 constexpr const char* kMutexName = "VeltoControllerRunning";
 constexpr const char* kNotifyMessageName = "quorvexmessage";
 constexpr DWORD kHandOverMs = 10000;

@@ -32,6 +32,15 @@ bool Elevated(HANDLE process) {
          elevation.TokenIsElevated != 0;
 }
 
+// Whether a process runs in an AppContainer, as Store apps do: Windows loads
+// no global hook's library into those.
+bool InAppContainer(HANDLE process) {
+  Handle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token.h)) return false;
+  DWORD contained = 0, size = 0;
+  return GetTokenInformation(token.h, TokenIsAppContainer, &contained, sizeof contained, &size) && contained != 0;
+}
+
 }  // namespace
 
 std::wstring Wide(const std::string& utf8) {
@@ -93,6 +102,7 @@ WindowInFront ReadWindowInFront() {
     fg.program = layoutkit::Lower(FileNameOf(Utf8(std::wstring(path, size))));
   }
   fg.elevated = Elevated(process.h);
+  fg.appContainer = InAppContainer(process.h);
   return fg;
 }
 
