@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "controller/diagnostics.h"
+#include "controller/options.h"
 #include "controller/rules.h"
 #include "controller/settings.h"
 
@@ -220,6 +221,22 @@ TEST(Diagnostics, TheReportHasEveryFact) {
     EXPECT_NE(r.find(line), std::string::npos) << "no '" << line << "' in\n" << r;
   }
   EXPECT_EQ(r.rfind("Velto diagnostics\n\n", 0), 0u) << "the running instance's report has no note";
+}
+
+TEST(Diagnostics, TheOptionIsTakenAndListedInTheHelp) {
+  Options o;
+  EXPECT_EQ(ParseOptions({"--diagnostics"}, false, o), 0);
+  EXPECT_TRUE(o.diagnostics);
+  Options sending;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ParseOptions({"--diagnostics", "--send", "quit"}, false, sending), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("--diagnostics reports and stops"), std::string::npos);
+  Options help;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ParseOptions({"--help"}, false, help), -1);
+  const std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_NE(text.find("| --diagnostics"), std::string::npos) << text;
+  EXPECT_NE(text.find("  --diagnostics    print a report"), std::string::npos) << text;
 }
 
 TEST(Diagnostics, WhatIsMissingOrSeenOnlyHereIsSaid) {
