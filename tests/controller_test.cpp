@@ -3,7 +3,7 @@
 // and what happens on the way into and out of a program with a rule.
 #include <gtest/gtest.h>
 
-#include "controller/diagnostics.h"
+#include "controller/diagnostics_report.h"
 #include "controller/options.h"
 #include "controller/rules.h"
 #include "controller/settings.h"

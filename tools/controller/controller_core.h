@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "controller/command.h"
-#include "controller/diagnostics.h"
+#include "controller/diagnostics_report.h"
 #include "controller/host.h"
 #include "controller/options.h"
 #include "controller/rules.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/diagnostics.h"
+#include "controller/diagnostics_report.h"
 #include "controller/host.h"
 #include "controller/library_loader.h"
 

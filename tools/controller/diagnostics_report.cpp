@@ -1,4 +1,4 @@
-#include "controller/diagnostics.h"
+#include "controller/diagnostics_report.h"
 
 #include <cstdio>
 
