@@ -15,6 +15,7 @@
 
 #include "controller/controller_core.h"
 #include "shared/keys.h"
+#include "shared/notice.h"
 
 namespace velto::controller {
 namespace {
@@ -428,6 +429,55 @@ TEST_F(CoreTest, AStoreAppInFrontIsToldOfOnce) {
   const auto told = std::count_if(view_.said.begin(), view_.said.end(),
                                   [](const std::string& s) { return s.find("is a Store app") != std::string::npos; });
   EXPECT_EQ(told, 1);
+}
+
+// What the controller puts into the report: the layouts in use, counted,
+// the settings' errors and rules, the rule for the window in front; and no
+// key typed changes any of it.
+TEST_F(CoreTest, TheReportDescribesTheLayoutsSettingsAndRulesButNothingTyped) {
+  Write("settings.ini", "[velto]\nlayout = 1\ncolour = blue\n[rule notes]\nprogram = notepad.exe\nlayout = 0\n");
+  const std::string file = Write("mine.vkl",
+                                 "unicode\nlayout 1 \"Mine\" {\n  badge \"MN\"\n  claims ralt\n  key E e E\n"
+                                 "  key QUOTE dead:acute dead:grave\n  key G g G ralt: macro:sig\n}\n"
+                                 "deadkey acute \u00b4 e \u00e9\ndeadkey grave ` e \u00e8\n"
+                                 "chain dead:acute dead:grave e \u1ebd\nmacro sig \"Hi\"\n");
+  Options o;
+  o.file = file;
+  Controller& c = Start(o, false);
+  host_.front = {7, false, "notepad.exe", "Notepad", false};
+  auto report = [&] {
+    DiagnosticFacts f;
+    c.Diagnose(host_.InFront(), f);
+    return f;
+  };
+  const DiagnosticFacts f = report();
+  EXPECT_EQ(f.version, VELTO_VERSION_FOR_TESTS);
+  EXPECT_EQ(f.layoutSource, file);
+  ASSERT_EQ(f.layouts.size(), 4u);
+  EXPECT_EQ(f.layouts[1].name, "Mine");
+  EXPECT_EQ(f.layouts[1].badge, "MN");
+  EXPECT_EQ(f.layouts[1].charSet, "Unicode");
+  EXPECT_EQ(f.deadKeys, 2);
+  EXPECT_EQ(f.chains, 1);
+  EXPECT_EQ(f.macros, 1);
+  EXPECT_EQ(f.settingsFile, host_.folder + "settings.ini");
+  EXPECT_TRUE(f.settingsExist);
+  ASSERT_EQ(f.settingsErrors.size(), 1u);
+  EXPECT_NE(f.settingsErrors[0].find("settings.ini:3:"), std::string::npos) << f.settingsErrors[0];
+  ASSERT_EQ(f.rules.size(), 1u);
+  EXPECT_EQ(f.rules[0], "[rule notes] notepad.exe: layout 0");
+  EXPECT_EQ(f.ruleNow, f.rules[0]);
+
+  const std::string before = DiagnosticsReport(f);
+  for (const std::uint16_t scan : {0x12, 0x28, 0x12, 0x22}) {  // E, QUOTE, E, G
+    c.Notice(kKeyNoticeWParam, KeyInfo(scan, false));
+    c.Notice(kKeyNoticeWParam, KeyInfo(scan, true));
+  }
+  const std::string after = DiagnosticsReport(report());
+  EXPECT_EQ(after, before);
+  for (const char* typed : {"\u00e9", "\u1ebd", "Hi", "QUOTE", "scan"}) {
+    EXPECT_EQ(after.find(typed), std::string::npos) << typed << " in\n" << after;
+  }
 }
 
 }  // namespace

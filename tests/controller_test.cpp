@@ -3,6 +3,8 @@
 // and what happens on the way into and out of a program with a rule.
 #include <gtest/gtest.h>
 
+#include "controller/diagnostics_report.h"
+#include "controller/options.h"
 #include "controller/rules.h"
 #include "controller/settings.h"
 
@@ -181,6 +183,82 @@ TEST(Rules, AProgramRunAsAdministratorIsToldOfOnce) {
   EXPECT_FALSE(n.ShouldTellContained(false, "notepad.exe"));
   EXPECT_TRUE(n.ShouldTellContained(true, "CalculatorApp.exe"));
   EXPECT_FALSE(n.ShouldTellContained(true, "calculatorapp.exe"));
+}
+
+// The report made from given facts: each fact on a line of its own.
+TEST(Diagnostics, TheReportHasEveryFact) {
+  DiagnosticFacts f;
+  f.version = "1.2.3";
+  f.program = "C:\\Velto\\veltoctl.exe";
+  f.library = "C:\\Velto\\velto64.dll";
+  f.companion = "C:\\Velto\\velto-companion.exe";
+  f.hooks = {{"64-bit", true, "by this process (pid 412)"}, {"32-bit", false, "no companion runs"}};
+  f.regionName = "quorvexveltodll";
+  f.regionSize = 83400;
+  f.regionMapped = true;
+  f.layoutSource = "C:\\layouts\\intl.vkb";
+  f.layouts = {{0, "US", "Unicode", "US"}, {1, "Russian", "code page 1251", "RU"}};
+  f.deadKeys = 5, f.chains = 2, f.macros = 1;
+  f.settingsFile = "C:\\Users\\me\\settings.ini";
+  f.settingsExist = true;
+  f.settingsErrors = {"settings.ini:3:1: error: unknown setting 'colour'"};
+  f.rules = {"[rule games] game.exe: translation off"};
+  f.ruleNow = "[rule games] game.exe: translation off";
+  f.inFront = {true, "game.exe", "GameWindow", 32, true, true, true};
+  f.ansiCodePage = 1252;
+  f.keyboardLayout = 0x04090409;
+  const std::string r = DiagnosticsReport(f);
+  for (const char* line : {"version: 1.2.3\n", "program: C:\\Velto\\veltoctl.exe\n",
+                           "library: C:\\Velto\\velto64.dll\n", "companion: C:\\Velto\\velto-companion.exe\n",
+                           "64-bit: installed, by this process (pid 412)\n", "32-bit: not installed, no companion runs\n",
+                           "name: quorvexveltodll\n", "size: 83400 bytes\n", "mapped by this process: yes\n",
+                           "source: C:\\layouts\\intl.vkb\n",
+                           "layout 0: \"US\", character set Unicode, badge \"US\"\n",
+                           "layout 1: \"Russian\", character set code page 1251, badge \"RU\"\n",
+                           "dead keys: 5, chains: 2, macros: 1\n", "file: C:\\Users\\me\\settings.ini\n",
+                           "errors: 1\n  settings.ini:3:1: error: unknown setting 'colour'\n",
+                           "[rules]\n[rule games] game.exe: translation off\n",
+                           "applies now: [rule games] game.exe: translation off\n", "executable: game.exe\n",
+                           "window class: GameWindow\n", "architecture: 32-bit\n", "administrator: yes\n",
+                           "AppContainer: yes\n", "Unicode window: yes\n", "ANSI code page: 1252\n",
+                           "keyboard layout: 00000409\n"}) {
+    EXPECT_NE(r.find(line), std::string::npos) << "no '" << line << "' in\n" << r;
+  }
+  EXPECT_EQ(r.rfind("Velto diagnostics\n\n", 0), 0u) << "the running instance's report has no note";
+}
+
+TEST(Diagnostics, TheOptionIsTakenAndListedInTheHelp) {
+  Options o;
+  EXPECT_EQ(ParseOptions({"--diagnostics"}, false, o), 0);
+  EXPECT_TRUE(o.diagnostics);
+  Options sending;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ParseOptions({"--diagnostics", "--send", "quit"}, false, sending), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("--diagnostics reports and stops"), std::string::npos);
+  Options help;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ParseOptions({"--help"}, false, help), -1);
+  const std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_NE(text.find("| --diagnostics"), std::string::npos) << text;
+  EXPECT_NE(text.find("  --diagnostics    print a report"), std::string::npos) << text;
+}
+
+TEST(Diagnostics, WhatIsMissingOrSeenOnlyHereIsSaid) {
+  DiagnosticFacts f;
+  f.seenOnlyBy = "Velto is not running: this report shows what this program sees.";
+  f.settingsFile = "settings.ini";
+  f.keyboardLayout = 0xF0020409;  // a variant layout
+  const std::string r = DiagnosticsReport(f);
+  EXPECT_EQ(r.rfind("Velto diagnostics\nNote: Velto is not running: this report shows what this program sees.\n", 0),
+            0u)
+      << r;
+  for (const char* line : {"companion: none needed\n", "file: settings.ini (not there: defaults)\n", "errors: none\n",
+                           "[rules]\nnone\napplies now: none\n", "[program in front]\nnone\n",
+                           "mapped by this process: no\n",
+                           "keyboard layout: F0020409 (language 0409, a variant layout)\n"}) {
+    EXPECT_NE(r.find(line), std::string::npos) << "no '" << line << "' in\n" << r;
+  }
+  EXPECT_EQ(r.find("dead keys:"), std::string::npos) << "no counts without layouts";
 }
 
 }  // namespace

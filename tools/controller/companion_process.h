@@ -26,6 +26,7 @@ class Companion {
   bool Start(HWND window, bool hidden, std::string& error);
   // The process handle to wait on, or null when none runs.
   HANDLE process() const { return info_.hProcess; }
+  DWORD pid() const { return info_.dwProcessId; }
   // After process() was signalled: forgets the process; returns its exit code.
   DWORD Reap();
   // Asks the companion to stop, waits for it (ends it if it does not).

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
+#include <sstream>
 
 #include "layoutkit/badge.h"
 #include "layoutkit/default_layout.h"
@@ -118,6 +120,7 @@ void Controller::Start(bool trayProgram, const std::string& library) {
     host_->Enable(!o_.disabled && settings_.translation);
     WarnAboutCodePages();
     if (host_->StampOf(settingsFile_).exists) ApplySignIn(settings_.startAtSignIn, true);
+    started_ = true;
   }
   view_->Say(std::string(o_.attach ? "Watching Velto (" : "Velto is running (") + library + "): " + StateLine() +
              ".");
@@ -128,6 +131,20 @@ void Controller::StartFollowing() {
   if (o_.attach) return;
   FollowForeground();
   if (o_.companion && host_->CompanionNeeded()) StartCompanion();
+}
+
+void Controller::ReadSettingsForReport() {
+  settings_ = Settings{};
+  settingsErrors_.clear();
+  if (settingsFile_.empty() || !host_->StampOf(settingsFile_).exists) return;
+  std::string text, error;
+  if (!host_->ReadText(settingsFile_, text, error)) {
+    settingsErrors_.push_back(error);
+    return;
+  }
+  layoutkit::Diagnostics diags;
+  settings_ = ParseSettings(text, settingsFile_, diags);
+  settingsErrors_ = Formatted(diags);
 }
 
 void Controller::Stopped() {
@@ -178,6 +195,7 @@ void Controller::ReadSettings() {
   } else {
     settings_ = Settings{};
   }
+  settingsErrors_ = lines;
   if (!lines.empty()) view_->Problems("The settings file has errors; those settings keep their defaults.", lines);
   rules_.RulesChanged();
   lastInFront_ = 0;
@@ -272,6 +290,7 @@ void Controller::SetSetting(const std::string& key, const std::string& value) {
   }
   layoutkit::Diagnostics diags;
   settings_ = ParseSettings(text, settingsFile_, diags);
+  settingsErrors_ = Formatted(diags);
   Watch(settingsWatch_, {settingsFile_});
 }
 
@@ -520,6 +539,70 @@ KeyboardView Controller::Keyboard() const {
   v.capsLock = (Leds() >> kLedCapsLock & 1) != 0;
   v.pendingDead = pendingDead_;
   return v;
+}
+
+// --- The diagnostics report ----------------------------------------------------------
+
+namespace {
+
+std::string CharSetText(const LayoutRecord& r) {
+  switch (CharSetOf(r)) {
+    case CharSetKind::kUnicode:
+      return "Unicode";
+    case CharSetKind::kCodePage:
+      return "code page " + std::to_string(HeaderOf(r).codePage);
+    default:
+      break;
+  }
+  const unsigned cp = static_cast<unsigned>(r.reserved[0] | r.reserved[1] << 8);
+  return cp == 0 ? "none (ANSI bytes)" : "none (ANSI bytes, code page " + std::to_string(cp) + ")";
+}
+
+std::string RuleText(const Rule& rule) {
+  std::string text = "[rule " + rule.name + "]";
+  std::string names;
+  for (const std::string& p : rule.programs) names += (names.empty() ? "" : ", ") + p;
+  for (const std::string& c : rule.classes) names += (names.empty() ? "class " : ", class ") + c;
+  return text + " " + (names.empty() ? "nothing" : names) + ": " + rule.Describe();
+}
+
+}  // namespace
+
+void Controller::Diagnose(const WindowInFront& inFront, DiagnosticFacts& f) const {
+  f.version = VELTO_VERSION;
+  f.settingsFile = settingsFile_;
+  f.settingsExist = !settingsFile_.empty() && host_->StampOf(settingsFile_).exists;
+  f.settingsErrors = settingsErrors_;
+  for (const Rule& rule : settings_.rules) f.rules.push_back(RuleText(rule));
+  if (const Rule* rule = MatchRule(settings_.rules, {inFront.program, inFront.windowClass})) {
+    f.ruleNow = RuleText(*rule);
+  }
+  if (o_.attach) {
+    f.layoutSource = "the running instance's (this one watches it)";
+    return;
+  }
+  if (!started_) {
+    f.layoutSource = "none handed over";
+    return;
+  }
+  f.layoutSource = layoutFile_.empty() ? "built-in" : layoutFile_;
+  for (unsigned n = 0; n < 4; ++n) {
+    f.layouts.push_back({n, layoutkit::LayoutName(description_, n), CharSetText(description_.layouts[n]),
+                         layoutkit::LayoutBadge(description_, n)});
+  }
+  // Counted as the source the description reads back to writes them: a
+  // line per chain and per macro, lines per dead key by its name.
+  std::istringstream source(layoutkit::DecompileToVkl(description_));
+  std::set<std::string> dead;
+  for (std::string line; std::getline(source, line);) {
+    std::istringstream words(line);
+    std::string first, second;
+    words >> first >> second;
+    if (first == "deadkey") dead.insert(second);
+    if (first == "chain") ++f.chains;
+    if (first == "macro") ++f.macros;
+  }
+  f.deadKeys = static_cast<int>(dead.size());
 }
 
 void Controller::KeyboardMoved(const WindowPlace& place) {

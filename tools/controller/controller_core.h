@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "controller/command.h"
+#include "controller/diagnostics_report.h"
 #include "controller/host.h"
 #include "controller/options.h"
 #include "controller/rules.h"
@@ -72,6 +73,9 @@ class Controller {
   void StartFollowing();
   // The host's loop ended.
   void Stopped();
+  // For a diagnostics report when no instance runs: after Prepare, reads
+  // the settings without following them or showing their errors.
+  void ReadSettingsForReport();
 
   // Runs a command. False, and says so, for one it does not take: while
   // attached to another instance, only layout, on, off, toggle, state and quit.
@@ -119,6 +123,10 @@ class Controller {
   const layoutkit::KeyboardDescription& Description() const { return description_; }
   // What the on-screen keyboard shows now, with the modifiers held as the host reads them.
   KeyboardView Keyboard() const;
+  // What the controller knows for the diagnostics report: the version, the
+  // layouts in use, the settings and their errors, the rules and the one
+  // that applies to `inFront`.
+  void Diagnose(const WindowInFront& inFront, DiagnosticFacts& f) const;
 
  private:
   struct Watched {
@@ -153,6 +161,7 @@ class Controller {
   std::string settingsFile_, layoutFile_;
   Settings settings_;
   std::vector<std::string> errors_;  // of the layout file, as last loaded
+  std::vector<std::string> settingsErrors_;  // of the settings file, as last read
   Watched layoutWatch_, settingsWatch_;
   bool lookAsked_ = false;  // LookAgain is due
 
@@ -161,6 +170,7 @@ class Controller {
   std::uintptr_t lastInFront_ = 0;
   std::string elevatedInFront_, containedInFront_;
   bool elevated_ = false;
+  bool started_ = false;  // Start has handed the layouts over
 
   std::uint16_t pendingDead_ = 0;  // the scan code of a dead key typed last, while the keyboard is shown
   unsigned pendingLayout_ = 0;     // the layout it was typed on

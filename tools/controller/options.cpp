@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: %s [FILE.vkl|FILE.vkb] [--layout N] [--disabled] [--settings FILE] [--log FILE]\n"
     "       %*s [--events] [--quiet] [--tray] [--dll PATH] [--no-companion]\n"
-    "       %s --attach | --send COMMAND\n";
+    "       %s --attach | --send COMMAND | --diagnostics\n";
 
 constexpr const char* kHelp =
     "Runs Velto: loads the library beside this program, hands it the layouts of\n"
@@ -35,6 +35,10 @@ constexpr const char* kHelp =
     "                   the applications of that architecture\n"
     "  --attach         watch an instance that is already running, as one more client\n"
     "  --send COMMAND   give the running instance a command, and stop\n"
+    "  --diagnostics    print a report of the running instance (or, when none runs,\n"
+    "                   of what this program sees): version, files, hooks, layouts,\n"
+    "                   settings, rules, the program in front and the system; it\n"
+    "                   holds nothing typed\n"
     "  --version        print the version\n"
     "\n"
     "Commands (typed into veltoctl, or sent with --send):\n"
@@ -112,6 +116,8 @@ int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options
       o.tray = true;
     } else if (a == "--no-companion") {
       o.companion = false;
+    } else if (a == "--diagnostics") {
+      o.diagnostics = true;
     } else if (a == "--elevated-restart") {
       o.elevatedRestart = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -121,6 +127,9 @@ int ParseOptions(const std::vector<std::string>& args, bool trayProgram, Options
     } else {
       return BadArguments(trayProgram, "more than one layout file given");
     }
+  }
+  if (o.diagnostics && (o.attach || o.send)) {
+    return BadArguments(trayProgram, "--diagnostics reports and stops: it takes no --attach or --send");
   }
   if (o.attach && (!o.file.empty() || o.layout >= 0 || o.disabled || !o.companion || o.send)) {
     return BadArguments(trayProgram,

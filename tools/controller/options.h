@@ -22,6 +22,7 @@ struct Options {
   bool attach = false;
   bool tray = false;
   bool companion = true;
+  bool diagnostics = false;  // print the diagnostics report (of the instance that runs) and stop
   bool elevatedRestart = false;  // started by "restart as administrator": the old instance makes way
 };
 

@@ -1,8 +1,10 @@
 #include "controller/tray_view.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "controller/tray_icon.h"
+#include "layoutkit/vkb.h"
 #include "shared/region.h"
 
 namespace velto::controller {
@@ -27,6 +29,7 @@ enum : UINT {
   kMenuQuit,
   kMenuKeyboard,
   kMenuCompanion,
+  kMenuDiagnostics,
   kMenuFile = 200,  // + the index in menuFiles_
 };
 
@@ -221,6 +224,7 @@ void TrayView::ShowMenu() {
     AppendMenuW(menu, MF_STRING, kMenuCompanion,
                 Wide(std::string("Start the ") + host_.CompanionArchitecture() + " helper again").c_str());
   }
+  AppendMenuW(menu, MF_STRING, kMenuDiagnostics, L"Diagnostics\u2026");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, kMenuQuit, L"Quit");
 
@@ -253,11 +257,47 @@ void TrayView::OnMenu(UINT id) {
       if (item.id == id) c_->Execute(Command::Of(item.kind));
     }
     if (id == kMenuBuiltIn) c_->Execute(Command::Use(""));
+    if (id == kMenuDiagnostics) OpenDiagnostics();
     if (id == kMenuKeyboard) c_->Execute(Command::Keyboard(Command::Shown::kToggle));
     if (id == kMenuSignIn) c_->Execute(Command::SignIn(SignInCommand().empty()));
     if (id == kMenuIconLetters || id == kMenuIconNumber)
       c_->Execute(Command::Icon(id == kMenuIconNumber ? TrayIcon::kNumber : TrayIcon::kBadge));
   }
+}
+
+}  // namespace velto::controller
+
+namespace velto::controller {
+
+// The report goes to the clipboard, and into a file of the temporary folder
+// that Notepad opens.
+void TrayView::OpenDiagnostics() {
+  std::wstring text;
+  for (const wchar_t ch : Wide(host_.DiagnosticsText())) {
+    if (ch == L'\n') text += L'\r';
+    text += ch;
+  }
+  if (OpenClipboard(host_.window())) {
+    EmptyClipboard();
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+      std::memcpy(GlobalLock(memory), text.c_str(), bytes);
+      GlobalUnlock(memory);
+      if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) GlobalFree(memory);
+    }
+    CloseClipboard();
+  }
+  wchar_t folder[MAX_PATH];
+  if (GetTempPathW(MAX_PATH, folder) == 0) return;
+  const std::wstring path = std::wstring(folder) + L"velto-diagnostics.txt";
+  const std::string utf8 = Utf8(text);
+  layoutkit::Diagnostics diags;
+  if (!layoutkit::WriteFile(Utf8(path), std::vector<std::uint8_t>(utf8.begin(), utf8.end()), diags)) {
+    Problems("Cannot write the diagnostics report.", {diags.Text()});
+    return;
+  }
+  const std::wstring quoted = L"\"" + path + L"\"";
+  ShellExecuteW(nullptr, L"open", L"notepad.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace velto::controller

@@ -34,6 +34,7 @@ class TrayView : public View, public WindowClient {
   void Balloon(const std::string& title, const std::string& text, DWORD icon);
   void ShowMenu();
   void OnMenu(UINT id);
+  void OpenDiagnostics();
   void Remove();
 
   Log& log_;

@@ -9,6 +9,7 @@
 #include "controller/tray_view.h"
 #include "layoutkit/vkb.h"
 #include "shared/keys.h"
+#include "shared/region.h"
 
 namespace velto::controller {
 namespace {
@@ -20,6 +21,9 @@ constexpr const char* kNotifyMessageName = "quorvexmessage";
 constexpr DWORD kHandOverMs = 10000;
 // WM_COPYDATA of a command from a second start.
 constexpr ULONG_PTR kCommandData = 0x56454C54;
+// WM_COPYDATA from veltoctl --diagnostics: the file (UTF-8) that the
+// running instance writes its report to.
+constexpr ULONG_PTR kDiagnosticsData = 0x56454C44;
 // The window's timers. None runs while nothing happens, once the system has
 // told of a window in front (see Run) and every watched folder has its
 // change notification (see WatchFiles).
@@ -267,6 +271,94 @@ int Win32Host::HandOver() {
   return 0;
 }
 
+// --- The diagnostics report ----------------------------------------------------------
+
+std::string Win32Host::DiagnosticsText(const std::string& seenOnlyBy) const {
+  DiagnosticFacts f;
+  f.seenOnlyBy = seenOnlyBy;
+  f.program = controller::ThisProgram();
+  f.library = controller::FullPath(LibraryPath());
+  if (Companion::Needed()) f.companion = Utf8(BesideThisProgram(Companion::FileName()));
+#ifdef _WIN64
+  const char* thisArchitecture = "64-bit";
+#else
+  const char* thisArchitecture = "32-bit";
+#endif
+  const std::string pid = "pid " + std::to_string(GetCurrentProcessId());
+  f.hooks.push_back({thisArchitecture, hooked_,
+                     hooked_ ? "by this process (" + pid + ")" : "not by this process (" + pid + ")"});
+  if (Companion::Needed()) {
+    HookFacts other{Companion::Architecture(), false, ""};
+    if (companion_.process() == nullptr) {
+      other.holder = "no companion runs";
+    } else {
+      other.installed = companionReady_;
+      other.holder = std::string("by the companion ") + Companion::FileName() + " (pid " +
+                     std::to_string(companion_.pid()) + (companionReady_ ? ")" : ", starting)");
+    }
+    f.hooks.push_back(other);
+  }
+  f.regionName = kRegionName;
+  f.regionSize = kRegionSize;
+  // The library maps the region when it is loaded into a process.
+  const HANDLE region = OpenFileMappingA(FILE_MAP_READ, FALSE, kRegionName);
+  f.regionMapped = region != nullptr && lib_.module != nullptr;
+  if (region != nullptr) CloseHandle(region);
+  f.inFront = ReadForegroundFacts(f.keyboardLayout);
+  f.ansiCodePage = GetACP();
+  if (c_ != nullptr) c_->Diagnose(ReadWindowInFront(), f);
+  return DiagnosticsReport(f);
+}
+
+// veltoctl --diagnostics: the running instance writes its report to a
+// file of this one's choosing, which is printed; with none running, the
+// report is of what this process sees.
+int Win32Host::ReportDiagnostics() {
+  const HANDLE running = CreateMutexA(nullptr, FALSE, kMutexName);
+  const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (running != nullptr) CloseHandle(running);
+  std::string report;
+  const HWND window = another ? FindWindowW(kWindowClass, kWindowTitle) : nullptr;
+  if (window != nullptr) {
+    wchar_t folder[MAX_PATH], file[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, folder) == 0 || GetTempFileNameW(folder, L"vlt", 0, file) == 0) {
+      Complain(trayProgram_, "cannot make a temporary file for the report");
+      return 2;
+    }
+    const std::string path = Utf8(file);
+    COPYDATASTRUCT data{kDiagnosticsData, static_cast<DWORD>(path.size()), const_cast<char*>(path.data())};
+    DWORD_PTR written = 0;
+    std::string error;
+    const bool answered = SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                              SMTO_ABORTIFHUNG, 5000, &written) &&
+                          written != 0;
+    const bool read = answered && ReadText(path, report, error);
+    DeleteFileW(file);
+    if (!read) {
+      Complain(trayProgram_, answered ? "cannot read the running instance's report: " + error
+                                      : "Velto is running, but does not answer");
+      return 1;
+    }
+  } else {
+    std::vector<std::string> diagnostics;
+    c_->Prepare(trayProgram_, diagnostics);
+    c_->ReadSettingsForReport();
+    report = DiagnosticsText(another ? "Velto is running, but its window cannot be found: this report shows "
+                                       "what this program sees, not the running instance."
+                                     : "Velto is not running: this report shows what this program sees.");
+  }
+  // The tray program has no console of its own: it prints into the one it
+  // was started from, if any.
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+    std::FILE* reopened = std::freopen("CONOUT$", "w", stdout);
+    if (reopened == nullptr) return 2;
+  }
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
 bool Win32Host::CreateControlWindow() {
   WNDCLASSW wc{};
   wc.lpfnWndProc = ControlWindowProc;
@@ -299,6 +391,7 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
     for (const std::string& d : diagnostics) std::fprintf(stderr, "%s\n", d.c_str());
     return 2;
   }
+  if (o_.diagnostics) return ReportDiagnostics();
   if (const int status = OpenLibrary(); status != 0) return status;
   if (const int status = ClaimOrHandOver(); status >= 0) return status;
   if (!CreateControlWindow()) {
@@ -313,6 +406,7 @@ int Win32Host::Run(Controller& c, WindowClient* client, const std::function<void
   if (consoleCodePage_ != 0) SetConsoleOutputCP(CP_UTF8);
 
   lib_.InstallHook(reinterpret_cast<std::uintptr_t>(window_));
+  hooked_ = true;
   keyboard_.Attach(c);
   c.Start(trayProgram_, LibraryPath());
   if (running) running();
@@ -341,6 +435,7 @@ void Win32Host::Stop() {
   for (const UINT_PTR timer : {kForegroundPollTimer, kLookTimer, kFolderPollTimer}) KillTimer(window_, timer);
   WatchFiles({});
   lib_.RemoveHook(reinterpret_cast<std::uintptr_t>(window_));
+  hooked_ = false;
 }
 
 // Dispatches messages until a quit, restarting the companion when it stops
@@ -360,6 +455,7 @@ void Win32Host::Loop() {
                                                        FALSE, INFINITE, QS_ALLINPUT) -
                              WAIT_OBJECT_0;
     if (woke < firstFolder) {
+      companionReady_ = false;
       c_->CompanionStopped(companion_.Reap());
     } else if (woke < handles.size()) {
       FolderChanged(folderOf[woke - firstFolder]);
@@ -405,6 +501,11 @@ LRESULT Win32Host::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
     }
     case WM_COPYDATA: {
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (data->dwData == kDiagnosticsData) {
+        const std::string path(static_cast<const char*>(data->lpData), data->cbData);
+        std::string error;
+        return WriteText(path, DiagnosticsText(), error) ? TRUE : FALSE;
+      }
       if (data->dwData != kCommandData) return FALSE;
       // The sender waits for the answer: what the command shows is done after it.
       const std::string text(static_cast<const char*>(data->lpData), data->cbData);
@@ -429,6 +530,7 @@ LRESULT Win32Host::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
       }
       return 0;
     case kCompanionReady:
+      companionReady_ = true;
       c_->CompanionReady(Companion::FileName());
       return 0;
     default:

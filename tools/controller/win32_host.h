@@ -47,6 +47,8 @@ class Win32Host : public Host {
   // Gives the controller a command from any thread.
   void Post(const Command& command);
   HWND window() const { return window_; }
+  // The diagnostics report of this instance; `seenOnlyBy` as in DiagnosticFacts.
+  std::string DiagnosticsText(const std::string& seenOnlyBy = "") const;
 
   void SetupKeyboard(const layoutkit::KeyboardDescription& d) override;
   void SelectLayout(unsigned layout) override { lib_.SelectLayout(layout); }
@@ -94,6 +96,7 @@ class Win32Host : public Host {
   int OpenLibrary();
   int ClaimOrHandOver();
   int HandOver();
+  int ReportDiagnostics();
   bool CreateControlWindow();
   bool WatchMissingFolders();
   void FolderChanged(std::size_t n);
@@ -120,6 +123,8 @@ class Win32Host : public Host {
   std::vector<WatchedFolder> folders_;
   UINT consoleCodePage_ = 0;
   bool quit_ = false;
+  bool hooked_ = false;          // this process installed the library's hooks
+  bool companionReady_ = false;  // the companion said its hooks are in
   Companion companion_;
   KeyboardWindow keyboard_;
 };

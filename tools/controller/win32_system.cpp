@@ -106,6 +106,42 @@ WindowInFront ReadWindowInFront() {
   return fg;
 }
 
+namespace {
+
+bool SystemIs64Bit() {
+#ifdef _WIN64
+  return true;
+#else
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+}  // namespace
+
+ForegroundFacts ReadForegroundFacts(std::uint32_t& keyboardLayout) {
+  ForegroundFacts f;
+  const WindowInFront fg = ReadWindowInFront();
+  const HWND window = reinterpret_cast<HWND>(fg.window);
+  keyboardLayout = 0;
+  if (window == nullptr) return f;
+  f.known = true;
+  f.program = fg.program;
+  f.windowClass = fg.windowClass;
+  f.elevated = fg.elevated;
+  f.unicodeWindow = IsWindowUnicode(window) != FALSE;
+  DWORD id = 0;
+  const DWORD thread = GetWindowThreadProcessId(window, &id);
+  keyboardLayout = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(GetKeyboardLayout(thread)));
+  Handle process;
+  process.h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process.h == nullptr) return f;
+  BOOL wow64 = FALSE;
+  if (IsWow64Process(process.h, &wow64)) f.bits = SystemIs64Bit() && !wow64 ? 64 : 32;
+  f.appContainer = InAppContainer(process.h);
+  return f;
+}
+
 bool ThisProcessElevated() {
   return Elevated(GetCurrentProcess());
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/diagnostics_report.h"
 #include "controller/host.h"
 #include "controller/library_loader.h"
 
@@ -27,6 +28,9 @@ std::string FullPath(const std::string& path);
 std::string ProfileFolder();
 
 WindowInFront ReadWindowInFront();
+// The window in front for the diagnostics report, and the keyboard layout
+// of its thread (0 when there is none).
+ForegroundFacts ReadForegroundFacts(std::uint32_t& keyboardLayout);
 bool ThisProcessElevated();
 FileStamp StampOf(const std::string& path);
 
