@@ -406,6 +406,10 @@ TEST_F(CoreTest, AGivenUpCompanionSaysSoUntilItIsStartedAgain) {
   EXPECT_EQ(host_.companionStarts, 5);
   EXPECT_TRUE(c.CompanionGivenUp());
   EXPECT_THAT(c.StateLine(), testing::HasSubstr("32-bit applications type untranslated (the companion was given up)"));
+  DiagnosticFacts facts;
+  facts.companion = "velto-companion.exe";
+  c.Diagnose({}, facts);
+  EXPECT_THAT(DiagnosticsReport(facts), testing::HasSubstr("companion: velto-companion.exe (given up"));
   EXPECT_THAT(view_.problems, testing::Contains(testing::HasSubstr("\"companion\" starts it again")));
 
   ASSERT_TRUE(c.Execute(*ParseCommand("companion")));

@@ -570,6 +570,7 @@ std::string RuleText(const Rule& rule) {
 
 void Controller::Diagnose(const WindowInFront& inFront, DiagnosticFacts& f) const {
   f.version = VELTO_VERSION;
+  f.companionGivenUp = companionGivenUp_;
   f.settingsFile = settingsFile_;
   f.settingsExist = !settingsFile_.empty() && host_->StampOf(settingsFile_).exists;
   f.settingsErrors = settingsErrors_;

@@ -39,7 +39,9 @@ std::string DiagnosticsReport(const DiagnosticFacts& f) {
   r += "version: " + f.version + "\n";
   r += "program: " + OrNone(f.program, "unknown") + "\n";
   r += "library: " + OrNone(f.library, "unknown") + "\n";
-  r += "companion: " + OrNone(f.companion, "none needed") + "\n";
+  r += "companion: " + OrNone(f.companion, "none needed") +
+       (f.companionGivenUp ? " (given up after stopping five times in a minute; \"companion\" starts it again)" : "") +
+       "\n";
 
   r += "\n[hooks]\n";
   for (const HookFacts& h : f.hooks) {

@@ -44,6 +44,7 @@ struct DiagnosticFacts {
   std::string program;    // the controller's executable
   std::string library;    // velto64.dll or velto.dll
   std::string companion;  // the companion's executable; empty where none is needed
+  bool companionGivenUp = false;  // it stopped too often and is not started again until asked
   std::vector<HookFacts> hooks;
   std::string regionName;
   std::size_t regionSize = 0;
