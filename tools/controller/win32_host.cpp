@@ -313,6 +313,24 @@ std::string Win32Host::DiagnosticsText(const std::string& seenOnlyBy) const {
 // veltoctl --diagnostics: the running instance writes its report to a
 // file of this one's choosing, which is printed; with none running, the
 // report is of what this process sees.
+// Whether `path` is a file such as --diagnostics makes for the report: an
+// existing "vlt*.tmp" right in the temporary folder. The path comes from
+// another process, which may have fewer rights than this one: no other file
+// is written for it.
+namespace {
+bool IsReportFile(const std::string& path) {
+  wchar_t folder[MAX_PATH];
+  const DWORD n = GetTempPathW(MAX_PATH, folder);
+  const std::wstring file = Wide(path);
+  if (n == 0 || n >= MAX_PATH || file.size() <= n || _wcsnicmp(file.c_str(), folder, n) != 0) return false;
+  const std::wstring name = file.substr(n);
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  return name.find_first_of(L"\\/:") == std::wstring::npos && name.size() > 7 &&
+         _wcsnicmp(name.c_str(), L"vlt", 3) == 0 && _wcsicmp(name.c_str() + name.size() - 4, L".tmp") == 0 &&
+         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+}  // namespace
+
 int Win32Host::ReportDiagnostics() {
   const HANDLE running = CreateMutexA(nullptr, FALSE, kMutexName);
   const bool another = GetLastError() == ERROR_ALREADY_EXISTS;
@@ -504,7 +522,7 @@ LRESULT Win32Host::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
       if (data->dwData == kDiagnosticsData) {
         const std::string path(static_cast<const char*>(data->lpData), data->cbData);
         std::string error;
-        return WriteText(path, DiagnosticsText(), error) ? TRUE : FALSE;
+        return IsReportFile(path) && WriteText(path, DiagnosticsText(), error) ? TRUE : FALSE;
       }
       if (data->dwData != kCommandData) return FALSE;
       // The sender waits for the answer: what the command shows is done after it.
